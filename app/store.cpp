@@ -1,0 +1,95 @@
+#include "app/store.h"
+
+#include "app/log.h"
+#include "app/version.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <mutex>
+#include <set>
+
+const char* const Store::folderName = "Корвала — записи встреч";
+
+std::unique_ptr<QSettings> Store::openStandard()
+{
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return openAt(config + "/korvala/korvala.conf");
+}
+
+std::unique_ptr<QSettings> Store::openAt(const QString& path)
+{
+    // QSettings saves through a new file that keeps the permissions of the one
+    // it replaces, so creating it private once keeps it private.
+    QFileInfo info(path);
+    QDir().mkpath(info.absolutePath());
+    QFile file(path);
+    if (!file.exists() && file.open(QIODevice::WriteOnly))
+        file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
+
+std::optional<QString> Store::token() const
+{
+    const QVariant value = defaults_->value("token");
+    if (!value.isValid())
+        return std::nullopt;
+    return value.toString();
+}
+
+bool Store::warnedAboutConsent() const
+{
+    return defaults_->value("warnedAboutConsent", false).toBool();
+}
+
+QUrl Store::builtInBaseURL()
+{
+    return QUrl(QStringLiteral(KORVALA_BASE_URL));
+}
+
+QUrl Store::baseURL() const
+{
+    const QVariant value = defaults_->value("baseURL");
+    if (!value.isValid())
+        return builtInBaseURL();
+
+    const QString text = value.toString();
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty())
+        return url;
+
+    // The rest of the program needs a usable address; say once per value
+    // that the override was ignored rather than at every request.
+    static std::mutex warnedMutex;
+    static std::set<QString> warned;
+    bool first;
+    {
+        std::lock_guard lock(warnedMutex);
+        first = warned.insert(text).second;
+    }
+    if (first)
+        Log::warn("baseURL в настройках не адрес http(s), используется " + builtInBaseURL().toString() + ": " + text);
+    return builtInBaseURL();
+}
+
+std::optional<QDateTime> Store::updateRemindAfter() const
+{
+    const QVariant value = defaults_->value("updateRemindAfter");
+    if (value.typeId() != QMetaType::QDateTime)
+        return std::nullopt;
+    const QDateTime date = value.toDateTime();
+    if (!date.isValid())
+        return std::nullopt;
+    return date;
+}
+
+QString Store::recordingsDirectory() const
+{
+    const QStringList documents = QStandardPaths::standardLocations(QStandardPaths::DocumentsLocation);
+    const QString base = documents.isEmpty() ? QDir::tempPath() : documents.first();
+    return QDir(base).filePath(QString::fromUtf8(folderName));
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDateTime>
+#include <QSettings>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+// The persisted settings: four keys in the user's settings file, and where
+// recordings go. A small value over a QSettings that its owner keeps alive.
+class Store {
+public:
+    explicit Store(QSettings& defaults) : defaults_(&defaults) {}
+
+    // ~/.config/korvala/korvala.conf (under $XDG_CONFIG_HOME), readable by
+    // its owner only, since it holds the sign-in token.
+    static std::unique_ptr<QSettings> openStandard();
+    // The same for any path: creates the file with mode 0600 if it is missing.
+    static std::unique_ptr<QSettings> openAt(const QString& path);
+
+    QSettings& defaults() const { return *defaults_; }
+
+    // Present means signed in, whatever the value.
+    std::optional<QString> token() const;
+    bool warnedAboutConsent() const;
+
+    // The "baseURL" override when it is an absolute http(s) URL; otherwise
+    // the built-in origin.
+    QUrl baseURL() const;
+    // Set only when the stored value is a date.
+    std::optional<QDateTime> updateRemindAfter() const;
+    // The documents folder (else the temporary folder) plus
+    // "Корвала — записи встреч". Reading it creates nothing.
+    QString recordingsDirectory() const;
+
+    static QUrl builtInBaseURL();
+    static const char* const folderName;
+
+private:
+    QSettings* defaults_;
+};

@@ -1,0 +1,57 @@
+#include "platform/clock.h"
+
+#include <QTimer>
+
+#include <qcoro/qcorotimer.h>
+
+#include <chrono>
+#include <mutex>
+
+namespace {
+
+std::mutex sharedMutex;
+std::shared_ptr<Clock> sharedClock;
+
+std::chrono::milliseconds toMilliseconds(double seconds)
+{
+    if (seconds <= 0)
+        return std::chrono::milliseconds(0);
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
+}
+
+} // namespace
+
+Clock& Clock::shared()
+{
+    std::lock_guard lock(sharedMutex);
+    if (!sharedClock)
+        sharedClock = std::make_shared<SystemClock>();
+    return *sharedClock;
+}
+
+void Clock::setShared(std::shared_ptr<Clock> clock)
+{
+    std::lock_guard lock(sharedMutex);
+    sharedClock = std::move(clock);
+}
+
+QDateTime SystemClock::now() const
+{
+    return QDateTime::currentDateTime();
+}
+
+double SystemClock::uptime() const
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+QCoro::Task<void> SystemClock::sleep(double seconds)
+{
+    co_await QCoro::sleepFor(toMilliseconds(seconds));
+}
+
+void SystemClock::after(double seconds, QObject* context, std::function<void()> work)
+{
+    QTimer::singleShot(toMilliseconds(seconds), context, std::move(work));
+}

@@ -1,0 +1,87 @@
+#include "app/toast.h"
+
+#include "tests/support/manual_clock.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ToastTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clock = std::make_shared<ManualClock>();
+        Clock::setShared(clock);
+    }
+    void TearDown() override { Clock::setShared(nullptr); }
+
+    std::shared_ptr<ManualClock> clock;
+};
+
+QString labelText(QWidget* panel)
+{
+    auto* label = panel->findChild<QLabel*>();
+    return label ? label->text() : QString();
+}
+
+} // namespace
+
+TEST_F(ToastTest, ShowsAtTopCentreOfTheScreenUnderThePointer)
+{
+    const auto screens = QGuiApplication::screens();
+    ASSERT_GE(screens.size(), 2) << "the unit tests run with two offscreen screens";
+
+    for (QScreen* screen : screens) {
+        QCursor::setPos(screen->geometry().center());
+        Toast::show(QString::fromUtf8("Ссылка скопирована"), 2.5);
+        QWidget* panel = Toast::panel();
+        ASSERT_NE(panel, nullptr);
+        const QRect visible = screen->availableGeometry();
+        EXPECT_EQ(panel->y(), visible.y() + 24);
+        EXPECT_LE(std::abs(panel->geometry().center().x() - visible.center().x()), 1);
+        EXPECT_TRUE(visible.contains(panel->geometry()));
+    }
+}
+
+TEST_F(ToastTest, SizeLeavesMarginsAroundTheTextAndIgnoresInput)
+{
+    QCursor::setPos(10, 10);
+    Toast::show("Отправляем снимок…", 60);
+    QWidget* panel = Toast::panel();
+    auto* label = panel->findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(panel->width(), label->width() + 36);
+    EXPECT_EQ(panel->height(), label->height() + 18);
+    EXPECT_EQ(label->pos(), QPoint(18, 9));
+    EXPECT_EQ(label->font().pixelSize(), 14);
+    EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_TRUE(panel->windowFlags() & Qt::WindowTransparentForInput);
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_FALSE(panel->isActiveWindow());
+}
+
+TEST_F(ToastTest, NewerNoticeReplacesOlderAndKeepsItsOwnDuration)
+{
+    Toast::show("первый", 1.0);
+    QWidget* first = Toast::panel();
+    clock->advance(0.5);
+    Toast::show("второй", 2.5);
+    QWidget* second = Toast::panel();
+    ASSERT_NE(first, second);
+    EXPECT_TRUE(second->isVisible());
+    EXPECT_EQ(labelText(second), "второй");
+
+    // The first one's timer comes due and must not hide the second.
+    clock->advance(0.6);
+    EXPECT_TRUE(second->isVisible());
+    clock->advance(1.8);
+    EXPECT_TRUE(second->isVisible());
+    clock->advance(0.2);
+    EXPECT_FALSE(second->isVisible());
+    EXPECT_EQ(Toast::panel(), second) << "the last notice is kept after it hides";
+}
