@@ -2,7 +2,8 @@
 # Installs what is needed, builds everything with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs every test: unit tests on the offscreen
 # platform, integration tests in a private X server, sound server and session
-# bus that the test run starts and stops itself.
+# bus that the test run starts and stops itself. Then the unit tests again
+# under ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -13,5 +14,13 @@ build=${KORVALA_TEST_BUILD:-$root/build-test}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/support/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-cd "$build"
-ctest --output-on-failure -j "$(nproc)" "$@"
+(cd "$build" && ctest --output-on-failure -j "$(nproc)" "$@")
+
+# The code that crosses threads again under ThreadSanitizer: the unit tests,
+# which drive the queues, writers and capture callbacks with fakes.
+if [[ ${KORVALA_SKIP_TSAN:-0} != 1 ]]; then
+  tsan=${KORVALA_TSAN_BUILD:-$root/build-tsan}
+  "$root/scripts/build.sh" "$tsan" -DCMAKE_BUILD_TYPE=Debug -DKORVALA_TSAN=ON -DKORVALA_BENCH=OFF
+  export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$root/tests/support/tsan.supp:halt_on_error=1:second_deadlock_stack=1}
+  (cd "$tsan" && ctest --output-on-failure -L unit -j "$(nproc)")
+fi
