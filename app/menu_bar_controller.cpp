@@ -14,6 +14,13 @@
 
 #include <typeinfo>
 
+// The images are compiled into the static core library, where nothing would
+// otherwise pull them into the program.
+static void loadResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 
 // Command names of `korvala COMMAND` and the menu titles that carry them.
@@ -89,6 +96,7 @@ MenuBarController::MenuBarController(Dependencies dependencies)
     , captureLines_(std::move(dependencies.captureLines))
     , trayImage_(std::move(dependencies.trayImage))
 {
+    loadResources();
     connect(&menu_, &QMenu::aboutToShow, this, &MenuBarController::menuWillOpen);
     connect(&menu_, &QMenu::aboutToHide, this, &MenuBarController::menuDidClose);
 }
