@@ -74,6 +74,9 @@ void CommandService::Run(const QString& command)
         sendErrorReply(notOfferedError,
                        "Сейчас в меню нет пункта «" + MenuBarController::titleOfCommand(command) + "»");
         return;
+    case MenuBarController::CommandOutcome::waitingForAnswer:
+        sendErrorReply(notOfferedError, QStringLiteral("Korvala ждёт ответа в открытом окне — сначала ответьте там"));
+        return;
     case MenuBarController::CommandOutcome::unknown:
         sendErrorReply(QDBusError::InvalidArgs, "Нет такой команды: " + command);
         return;

@@ -2,8 +2,10 @@
 
 #include "app/described_error.h"
 #include "app/log.h"
+#include "platform/clock.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFont>
@@ -174,7 +176,7 @@ void MenuBarController::show(const QString& text)
     item_.setToolTip(QStringLiteral("Korvala — ") + text);
     emit statusLineChanged(text);
 
-    if (!menu_.activeAction() && !isMenuOpen_) {
+    if (!menu_.activeAction() && !menuHeldOpen()) {
         rebuildMenu();
         return;
     }
@@ -187,6 +189,16 @@ void MenuBarController::menuWillOpen()
 {
     rebuildMenu();
     isMenuOpen_ = true;
+    openedAt_ = Clock::shared().uptime();
+}
+
+bool MenuBarController::menuHeldOpen()
+{
+    if (isMenuOpen_ && !menu_.isVisible() && Clock::shared().uptime() - openedAt_ > lostCloseSeconds) {
+        Log::info("меню не сообщило о закрытии, считаем его закрытым");
+        isMenuOpen_ = false;
+    }
+    return isMenuOpen_;
 }
 
 void MenuBarController::menuDidClose()
@@ -197,14 +209,14 @@ void MenuBarController::menuDidClose()
 
 void MenuBarController::refreshIdleMenu()
 {
-    if (!menu_.activeAction() && !isMenuOpen_)
+    if (!menu_.activeAction() && !menuHeldOpen())
         rebuildMenu();
 }
 
 void MenuBarController::setUpdate(std::optional<UpdateOffer> offer)
 {
     update_ = std::move(offer);
-    if (!isMenuOpen_)
+    if (!menuHeldOpen())
         rebuildMenu();
 }
 
@@ -260,6 +272,8 @@ MenuBarController::CommandOutcome MenuBarController::trigger(const QString& comm
 {
     if (!commandNames().contains(command))
         return CommandOutcome::unknown;
+    if (command != "quit" && QApplication::activeModalWidget())
+        return CommandOutcome::waitingForAnswer;
     refreshIdleMenu();
     for (QAction* action : menu_.actions()) {
         if (action->objectName() != command || !action->isEnabled())

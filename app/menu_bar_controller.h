@@ -60,7 +60,7 @@ public:
     };
 
     // How a command from outside the menu was taken.
-    enum class CommandOutcome { started, notOffered, unknown };
+    enum class CommandOutcome { started, notOffered, waitingForAnswer, unknown };
 
     explicit MenuBarController(Dependencies dependencies);
     ~MenuBarController() override;
@@ -78,6 +78,8 @@ public:
 
     void rebuildMenu();
 
+    static constexpr double lostCloseSeconds = 60;
+
     QString statusLine() const { return statusLine_; }
     bool isMenuOpen() const { return isMenuOpen_; }
     QMenu& menu() { return menu_; }
@@ -94,7 +96,8 @@ public:
     QStringList menuLines();
     // Runs the menu item bearing `command` the way a click does, from the
     // event loop after the caller has its answer. Only items the menu offers
-    // now can be run.
+    // now can be run, and, but for "quit", none while an alert of ours waits
+    // for its answer: the menu cannot be used then either.
     CommandOutcome trigger(const QString& command);
     // The menu title of a command, for telling the user what is not offered.
     static QString titleOfCommand(const QString& command);
@@ -122,6 +125,10 @@ signals:
 private:
     void menuWillOpen();
     void menuDidClose();
+    // Whether the menu counts as open. Some tray hosts never report that
+    // their menu closed; one that seems open far longer than anyone keeps a
+    // menu open is taken as closed, so that state changes reach it again.
+    bool menuHeldOpen();
     // Refreshes a closed, untouched menu so that it shows the present state.
     void refreshIdleMenu();
     QAction* addCommand(const QString& title, const QString& command, void (MenuBarController::*action)());
@@ -145,6 +152,7 @@ private:
     QString statusLine_ = QStringLiteral("Готов к записи");
     std::optional<UpdateOffer> update_;
     bool isMenuOpen_ = false;
+    double openedAt_ = 0;
 };
 
 // The tray image, or the "●" drawn as one when the image cannot be read.

@@ -5,9 +5,11 @@
 #include "platform/journal.h"
 #include "tests/support/fake_alerts.h"
 #include "tests/support/fake_workspace.h"
+#include "tests/support/manual_clock.h"
 #include "tests/support/qt_wait.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -155,6 +157,27 @@ TEST_F(MenuBarControllerTest, ShowRebuildsAClosedMenuButOnlyRetitlesAnOpenOne)
     EXPECT_EQ(titles()[2], "Начать аудиозапись") << "closing rebuilds";
 }
 
+TEST_F(MenuBarControllerTest, AMenuWhoseCloseWasNeverReportedIsRebuiltAgainInTheEnd)
+{
+    auto clock = std::make_shared<ManualClock>();
+    Clock::setShared(clock);
+    make();
+    // A host that shows the menu itself reports the open but, here, never the close.
+    emit controller->menu().aboutToShow();
+    ASSERT_TRUE(controller->isMenuOpen());
+
+    controller->store().defaults().setValue("token", "secret");
+    controller->show("Вошли");
+    EXPECT_EQ(titles()[2], "Войти…") << "a menu just opened keeps its items";
+
+    clock->advance(MenuBarController::lostCloseSeconds + 1);
+    controller->show("Осталось 120 минут");
+    EXPECT_FALSE(controller->isMenuOpen());
+    EXPECT_EQ(titles(), QStringList({"Осталось 120 минут", "---", "Начать аудиозапись", "Начать видеозапись…", "---",
+                                     "Сделать снимок…"}) + tail);
+    Clock::setShared(nullptr);
+}
+
 TEST_F(MenuBarControllerTest, ReportShowsOneAlertAndOffersSettingsOnlyForDeniedAccess)
 {
     make();
@@ -216,6 +239,13 @@ TEST_F(MenuBarControllerTest, CommandsRunOnlyWhatTheMenuOffersAndAfterTheCallerI
     recording = true;
     EXPECT_EQ(controller->trigger("stop"), MenuBarController::CommandOutcome::started);
     EXPECT_EQ(controller->trigger("sign-in"), MenuBarController::CommandOutcome::notOffered);
+
+    QDialog alert;
+    alert.setModal(true);
+    alert.show();
+    EXPECT_EQ(controller->trigger("stop"), MenuBarController::CommandOutcome::waitingForAnswer)
+        << "no second flow starts under an alert that waits for its answer";
+    alert.hide();
 
     EXPECT_EQ(controller->trigger("open-folder"), MenuBarController::CommandOutcome::started);
     EXPECT_TRUE(waitUntil([&] { return !workspace->openedFolders.isEmpty(); }));
