@@ -1,33 +1,69 @@
+#include "app/command_client.h"
+#include "app/command_service.h"
+#include "app/log.h"
+#include "app/menu_bar_controller.h"
 #include "app/version.h"
+#include "platform/linux/desktop/desktop_workspace.h"
+#include "platform/linux/desktop/message_box_alerts.h"
 
 #include <QApplication>
-#include <QIcon>
-#include <QMenu>
-#include <QSystemTrayIcon>
+#include <QDBusConnection>
+#include <QTextStream>
 
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+int runCommand(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return CommandClient::run(QString::fromLocal8Bit(argv[1]), out, err);
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("korvala %s\n", KORVALA_VERSION);
-        return 0;
+    if (argc > 1) {
+        if (std::strcmp(argv[1], "--version") == 0) {
+            std::printf("korvala %s\n", KORVALA_VERSION);
+            return 0;
+        }
+        if (argc == 2 && CommandClient::isCommand(QString::fromLocal8Bit(argv[1])))
+            return runCommand(argc, argv);
+        QTextStream err(stderr);
+        err << CommandClient::usage();
+        return std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("korvala");
     QApplication::setApplicationVersion(KORVALA_VERSION);
     QApplication::setDesktopFileName(KORVALA_APP_ID);
+    // Alerts and windows come and go; only "Выйти" ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    QSystemTrayIcon tray(QIcon(":/tray.png"));
-    QMenu menu;
-    menu.addAction("Готов к записи")->setEnabled(false);
-    menu.addSeparator();
-    QAction* quit = menu.addAction("Выйти", &app, &QApplication::quit);
-    quit->setShortcut(QKeySequence("Ctrl+Q"));
-    tray.setContextMenu(&menu);
-    tray.show();
+    MenuBarController::Dependencies dependencies;
+    dependencies.defaults = Store::openStandard();
+    dependencies.alerts = std::make_unique<MessageBoxAlerts>();
+    dependencies.workspace = std::make_unique<DesktopWorkspace>();
+    MenuBarController controller(std::move(dependencies));
+
+    CommandService service(controller);
+    switch (service.registerOn(QDBusConnection::sessionBus())) {
+    case CommandService::Registration::owned:
+        break;
+    case CommandService::Registration::alreadyRunning:
+        std::fputs("Korvala уже запущена: её значок в области уведомлений.\n", stdout);
+        return 0;
+    case CommandService::Registration::noBus:
+        Log::warn("нет сеансовой шины D-Bus: команды korvala не будут работать, второй экземпляр не распознать");
+        break;
+    }
+
+    controller.launch();
     return app.exec();
 }

@@ -1,0 +1,75 @@
+#include "app/command_client.h"
+
+#include "app/command_service.h"
+#include "app/menu_bar_controller.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+namespace CommandClient {
+
+namespace {
+
+const QStringList queries = {"status", "menu", "targets"};
+
+} // namespace
+
+bool isCommand(const QString& word)
+{
+    return queries.contains(word) || MenuBarController::commandNames().contains(word);
+}
+
+QString usage()
+{
+    return QStringLiteral(
+        "Использование: korvala [КОМАНДА]\n"
+        "Без команды запускает Korvala в области уведомлений.\n"
+        "Команды запущенной Korvala:\n"
+        "  status        строка состояния\n"
+        "  menu          пункты меню, по одному в строке\n"
+        "  targets       что можно записать на видео: id, название, подпись\n"
+        "  %1\n"
+        "                пункты меню; работают, только когда меню их предлагает\n")
+        .arg(MenuBarController::commandNames().join(' '));
+}
+
+int run(const QString& command, QTextStream& out, QTextStream& err)
+{
+    if (!isCommand(command)) {
+        err << "Нет такой команды: " << command << "\n" << usage();
+        return 2;
+    }
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(CommandService::serviceName).value()) {
+        err << "Korvala не запущена. Запустите её командой korvala.\n";
+        return 1;
+    }
+
+    const QString method = command == "status" ? "Status" : command == "menu" ? "Menu" : command == "targets" ? "Targets" : "Run";
+    QDBusMessage call = QDBusMessage::createMethodCall(CommandService::serviceName, CommandService::objectPath,
+                                                       CommandService::interfaceName, method);
+    if (method == "Run")
+        call << command;
+    // Listing capture targets reads window pictures and may take a while.
+    const QDBusMessage reply = bus.call(call, QDBus::Block, method == "Targets" ? 60000 : 10000);
+
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        err << reply.errorMessage() << "\n";
+        const bool refused = reply.errorName() == CommandService::notOfferedError
+            || reply.errorName() == CommandService::notAvailableError;
+        return refused ? 2 : 1;
+    }
+    for (const QVariant& value : reply.arguments()) {
+        if (value.typeId() == QMetaType::QStringList) {
+            for (const QString& line : value.toStringList())
+                out << line << "\n";
+        } else if (value.typeId() == QMetaType::QString) {
+            out << value.toString() << "\n";
+        }
+    }
+    return 0;
+}
+
+} // namespace CommandClient

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QTextStream>
+
+// `korvala COMMAND`: asks the running instance over the session bus.
+// Exit status: 0 done, 1 no instance (or no bus), 2 the command is not
+// offered now or not known.
+namespace CommandClient {
+
+bool isCommand(const QString& word);
+int run(const QString& command, QTextStream& out, QTextStream& err);
+QString usage();
+
+} // namespace CommandClient

@@ -1,0 +1,84 @@
+#include "app/command_service.h"
+
+#include "app/menu_bar_controller.h"
+#include "app/version.h"
+
+#include <QDBusConnectionInterface>
+
+const QString CommandService::serviceName = QStringLiteral(KORVALA_APP_ID);
+const QString CommandService::objectPath = QStringLiteral("/app/korvala/Korvala");
+const QString CommandService::interfaceName = QStringLiteral("app.korvala.Korvala");
+const QString CommandService::notOfferedError = QStringLiteral("app.korvala.Korvala.Error.NotOffered");
+const QString CommandService::notAvailableError = QStringLiteral("app.korvala.Korvala.Error.NotAvailable");
+
+CommandService::CommandService(MenuBarController& controller) : controller_(&controller)
+{
+    connect(&controller, &MenuBarController::statusLineChanged, this, &CommandService::StatusChanged);
+}
+
+CommandService::Registration CommandService::registerOn(QDBusConnection bus)
+{
+    if (!bus.isConnected())
+        return Registration::noBus;
+    // The object first: whoever sees the name can call it at once.
+    bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots | QDBusConnection::ExportScriptableSignals);
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
+        serviceName, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
+        return Registration::owned;
+    bus.unregisterObject(objectPath);
+    return reply.isValid() ? Registration::alreadyRunning : Registration::noBus;
+}
+
+QString CommandService::Status()
+{
+    return controller_ ? controller_->statusLine() : QString();
+}
+
+QStringList CommandService::Menu()
+{
+    return controller_ ? controller_->menuLines() : QStringList();
+}
+
+QStringList CommandService::Targets()
+{
+    if (!controller_ || !controller_->canListCaptureTargets()) {
+        sendErrorReply(notAvailableError, QStringLiteral("Выбор источника записи появится в одной из следующих версий"));
+        return {};
+    }
+    setDelayedReply(true);
+    answerTargets(message(), connection());
+    return {};
+}
+
+QCoro::Task<> CommandService::answerTargets(QDBusMessage request, QDBusConnection bus)
+{
+    QPointer<CommandService> self(this);
+    const auto lines = co_await controller_->captureTargets();
+    if (!self)
+        co_return;
+    QStringList answer;
+    for (const MenuBarController::CaptureLine& line : lines)
+        answer.append(line.id + '\t' + line.title + '\t' + line.subtitle);
+    bus.send(request.createReply(answer));
+}
+
+void CommandService::Run(const QString& command)
+{
+    if (!controller_)
+        return;
+    switch (controller_->trigger(command)) {
+    case MenuBarController::CommandOutcome::started:
+        return;
+    case MenuBarController::CommandOutcome::notOffered:
+        sendErrorReply(notOfferedError,
+                       "Сейчас в меню нет пункта «" + MenuBarController::titleOfCommand(command) + "»");
+        return;
+    case MenuBarController::CommandOutcome::waitingForAnswer:
+        sendErrorReply(notOfferedError, QStringLiteral("Korvala ждёт ответа в открытом окне — сначала ответьте там"));
+        return;
+    case MenuBarController::CommandOutcome::unknown:
+        sendErrorReply(QDBusError::InvalidArgs, "Нет такой команды: " + command);
+        return;
+    }
+}

@@ -1,0 +1,311 @@
+#include "app/menu_bar_controller.h"
+
+#include "app/described_error.h"
+#include "app/log.h"
+#include "platform/clock.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+#include <typeinfo>
+
+// The images are compiled into the static core library, where nothing would
+// otherwise pull them into the program.
+static void loadResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+
+// Command names of `korvala COMMAND` and the menu titles that carry them.
+struct Command {
+    const char* name;
+    const char* title;
+};
+
+const Command commands[] = {
+    {"sign-in", "Войти…"},
+    {"record-audio", "Начать аудиозапись"},
+    {"record-video", "Начать видеозапись…"},
+    {"stop", "Остановить и отправить"},
+    {"screenshot", "Сделать снимок…"},
+    {"reveal-shot", "Открыть снимок"},
+    {"open-site", "Мои расшифровки…"},
+    {"open-folder", "Папка с записями…"},
+    {"update", "Есть обновление — скачать…"},
+    {"quit", "Выйти"},
+};
+
+const QString separatorLine = QStringLiteral("---");
+
+} // namespace
+
+QIcon trayIcon(const QString& imagePath)
+{
+    QImage image;
+    if (QFile::exists(imagePath) && image.load(imagePath) && !image.isNull())
+        return QIcon(QPixmap::fromImage(image));
+
+    // A tray icon has no title on Linux, so the stand-in circle is drawn as
+    // the picture: dark with a light rim, readable on light and dark panels.
+    QPixmap circle(64, 64);
+    circle.fill(Qt::transparent);
+    QPainter painter(&circle);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    QFont font = painter.font();
+    font.setPixelSize(56);
+    painter.setFont(font);
+    QPainterPath glyph;
+    glyph.addText(0, 0, font, QString(QChar(0x25CF)));
+    const QRectF bounds = glyph.boundingRect();
+    glyph.translate(32 - bounds.center().x(), 32 - bounds.center().y());
+    painter.setPen(QPen(QColor(240, 240, 240), 4));
+    painter.setBrush(QColor(32, 32, 32));
+    painter.drawPath(glyph);
+    painter.end();
+    return QIcon(circle);
+}
+
+std::optional<Workspace::SettingsPane> settingsPaneFor(const std::exception& error)
+{
+    const auto* described = dynamic_cast<const DescribedError*>(&error);
+    if (!described)
+        return std::nullopt;
+    const QString name = described->debugName();
+    if (name == "Recorder.Failure.microphoneDenied")
+        return Workspace::SettingsPane::privacyMicrophone;
+    if (name == "Recorder.Failure.screenRecordingDenied")
+        return Workspace::SettingsPane::privacyScreenCapture;
+    return std::nullopt;
+}
+
+MenuBarController::MenuBarController(Dependencies dependencies)
+    : defaults_(std::move(dependencies.defaults))
+    , store_(*defaults_)
+    , alerts_(std::move(dependencies.alerts))
+    , workspace_(std::move(dependencies.workspace))
+    , isRecording_(std::move(dependencies.isRecording))
+    , hasShot_(std::move(dependencies.hasShot))
+    , captureLines_(std::move(dependencies.captureLines))
+    , trayImage_(std::move(dependencies.trayImage))
+{
+    loadResources();
+    connect(&menu_, &QMenu::aboutToShow, this, &MenuBarController::menuWillOpen);
+    connect(&menu_, &QMenu::aboutToHide, this, &MenuBarController::menuDidClose);
+}
+
+MenuBarController::~MenuBarController()
+{
+    item_.setContextMenu(nullptr);
+}
+
+void MenuBarController::launch()
+{
+    workspace_->setActivationPolicy(Workspace::ActivationPolicy::accessory);
+    item_.setIcon(trayIcon(trayImage_));
+    item_.setToolTip(QStringLiteral("Korvala — ") + statusLine_);
+    item_.setContextMenu(&menu_);
+    rebuildMenu();
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        Log::warn("на панели нет области значков: значок Korvala появится, когда она появится");
+    item_.show();
+    startLaunchTasks();
+}
+
+QAction* MenuBarController::addCommand(const QString& title, const QString& command,
+                                       void (MenuBarController::*action)())
+{
+    QAction* entry = menu_.addAction(title);
+    entry->setObjectName(command);
+    // Queued: the slot runs from the event loop after the menu has closed
+    // and rebuilt itself, never inside the click of an item being replaced.
+    connect(entry, &QAction::triggered, this, action, Qt::QueuedConnection);
+    return entry;
+}
+
+void MenuBarController::rebuildMenu()
+{
+    // The old items go later rather than now: the close that triggers a
+    // rebuild comes before the clicked item reports its click.
+    for (QAction* old : menu_.actions()) {
+        menu_.removeAction(old);
+        old->deleteLater();
+    }
+
+    menu_.addAction(statusLine_)->setEnabled(false);
+    menu_.addSeparator();
+
+    if (update_) {
+        const QString title = update_->title.value_or(QStringLiteral("Есть обновление"));
+        addCommand(title + QStringLiteral(" — скачать…"), "update", &MenuBarController::openUpdate);
+        menu_.addSeparator();
+    }
+
+    if (!store_.token()) {
+        addCommand("Войти…", "sign-in", &MenuBarController::signIn);
+    } else if (isRecording_()) {
+        addCommand("Остановить и отправить", "stop", &MenuBarController::stop);
+    } else {
+        addCommand("Начать аудиозапись", "record-audio", &MenuBarController::start);
+        addCommand("Начать видеозапись…", "record-video", &MenuBarController::pickCapture);
+        menu_.addSeparator();
+        addCommand("Сделать снимок…", "screenshot", &MenuBarController::takeScreenshot);
+        if (hasShot_())
+            addCommand("Открыть снимок", "reveal-shot", &MenuBarController::revealShot);
+    }
+
+    menu_.addSeparator();
+    addCommand("Мои расшифровки…", "open-site", &MenuBarController::openSite);
+    addCommand("Папка с записями…", "open-folder", &MenuBarController::openFolder);
+    menu_.addSeparator();
+    addCommand("Выйти", "quit", &MenuBarController::quit)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+void MenuBarController::show(const QString& text)
+{
+    statusLine_ = text;
+    item_.setToolTip(QStringLiteral("Korvala — ") + text);
+    emit statusLineChanged(text);
+
+    if (!menu_.activeAction() && !menuHeldOpen()) {
+        rebuildMenu();
+        return;
+    }
+    const QList<QAction*> actions = menu_.actions();
+    if (!actions.isEmpty())
+        actions.first()->setText(text);
+}
+
+void MenuBarController::menuWillOpen()
+{
+    rebuildMenu();
+    isMenuOpen_ = true;
+    openedAt_ = Clock::shared().uptime();
+}
+
+bool MenuBarController::menuHeldOpen()
+{
+    if (isMenuOpen_ && !menu_.isVisible() && Clock::shared().uptime() - openedAt_ > lostCloseSeconds) {
+        Log::info("меню не сообщило о закрытии, считаем его закрытым");
+        isMenuOpen_ = false;
+    }
+    return isMenuOpen_;
+}
+
+void MenuBarController::menuDidClose()
+{
+    isMenuOpen_ = false;
+    rebuildMenu();
+}
+
+void MenuBarController::refreshIdleMenu()
+{
+    if (!menu_.activeAction() && !menuHeldOpen())
+        rebuildMenu();
+}
+
+void MenuBarController::setUpdate(std::optional<UpdateOffer> offer)
+{
+    update_ = std::move(offer);
+    if (!menuHeldOpen())
+        rebuildMenu();
+}
+
+void MenuBarController::report(const std::exception& error)
+{
+    const auto* described = dynamic_cast<const DescribedError*>(&error);
+    const QString description = described ? described->description() : QString::fromUtf8(error.what());
+    const QString name = described ? described->debugName() : QString::fromLatin1(typeid(error).name());
+    Log::warn("ошибка: " + name + " | " + description);
+
+    show(description);
+
+    Alerts::Alert alert{"Не получилось", description, {"Понятно"}};
+    const std::optional<Workspace::SettingsPane> pane = settingsPaneFor(error);
+    if (pane)
+        alert.buttons.append("Открыть настройки");
+    const int answer = alerts_->run(alert);
+    if (pane && answer == Alerts::secondButton)
+        openSettings(*pane);
+}
+
+void MenuBarController::openSettings(Workspace::SettingsPane pane)
+{
+    // A desktop we do not know may have no settings place for this; the
+    // user should not be left wondering why the button did nothing.
+    if (!workspace_->openSettings(pane))
+        show("Не получилось открыть настройки системы — откройте их вручную");
+}
+
+void MenuBarController::openFolder()
+{
+    // The folder appears with the first recording; before that there is
+    // nothing to show and the file manager is not asked.
+    workspace_->openFolder(store_.recordingsDirectory());
+}
+
+void MenuBarController::quit()
+{
+    // At once: a running recording is neither finished nor sent.
+    QCoreApplication::quit();
+}
+
+QStringList MenuBarController::menuLines()
+{
+    refreshIdleMenu();
+    QStringList lines;
+    for (QAction* action : menu_.actions())
+        lines.append(action->isSeparator() ? separatorLine : action->text());
+    return lines;
+}
+
+MenuBarController::CommandOutcome MenuBarController::trigger(const QString& command)
+{
+    if (!commandNames().contains(command))
+        return CommandOutcome::unknown;
+    if (command != "quit" && QApplication::activeModalWidget())
+        return CommandOutcome::waitingForAnswer;
+    refreshIdleMenu();
+    for (QAction* action : menu_.actions()) {
+        if (action->objectName() != command || !action->isEnabled())
+            continue;
+        // The item's slot is queued, so the caller has its answer before a
+        // modal alert of the action starts waiting for the user.
+        action->trigger();
+        return CommandOutcome::started;
+    }
+    return CommandOutcome::notOffered;
+}
+
+QString MenuBarController::titleOfCommand(const QString& command)
+{
+    for (const Command& known : commands) {
+        if (command == QLatin1String(known.name))
+            return QString::fromUtf8(known.title);
+    }
+    return {};
+}
+
+QStringList MenuBarController::commandNames()
+{
+    QStringList names;
+    for (const Command& known : commands)
+        names.append(QString::fromLatin1(known.name));
+    return names;
+}
+
+QCoro::Task<std::vector<MenuBarController::CaptureLine>> MenuBarController::captureTargets()
+{
+    if (!captureLines_)
+        co_return {};
+    co_return co_await captureLines_();
+}

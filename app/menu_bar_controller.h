@@ -1,0 +1,161 @@
+#pragma once
+
+#include "app/store.h"
+#include "platform/alerts.h"
+#include "platform/workspace.h"
+
+#include <QIcon>
+#include <QMenu>
+#include <QObject>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QSystemTrayIcon>
+
+#include <qcoro/qcorotask.h>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QAction;
+
+// The owner of everything long-lived: the tray icon and its one menu, the
+// settings, the status line at the top of the menu and the one error alert.
+// The recording, service and screenshot flows are further operations of this
+// object. Main thread only.
+class MenuBarController final : public QObject {
+    Q_OBJECT
+
+public:
+    // One line of what the capture picker would offer, as `korvala targets` prints it.
+    struct CaptureLine {
+        QString id; // "display-N" or "window-N"
+        QString title;
+        QString subtitle;
+    };
+
+    // An update the service offers; set by the version check.
+    struct UpdateOffer {
+        std::optional<QString> title;
+        std::optional<QString> updateUrl;
+    };
+
+    // What the controller is built from. main() passes the real desktop;
+    // tests pass fakes and a temporary settings file.
+    struct Dependencies {
+        std::unique_ptr<QSettings> defaults;
+        std::unique_ptr<Alerts> alerts;
+        std::unique_ptr<Workspace> workspace;
+        // Whether a recording is running; the recorder answers this.
+        std::function<bool()> isRecording = [] { return false; };
+        // Whether the screenshot editor holds a picture.
+        std::function<bool()> hasShot = [] { return false; };
+        // What the capture picker would offer; empty until the picker exists.
+        std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines;
+        // The tray image; when it cannot be read the "●" stands in.
+        QString trayImage = QStringLiteral(":/tray.png");
+    };
+
+    // How a command from outside the menu was taken.
+    enum class CommandOutcome { started, notOffered, waitingForAnswer, unknown };
+
+    explicit MenuBarController(Dependencies dependencies);
+    ~MenuBarController() override;
+
+    // Shows the tray icon with its menu and starts the launch's background work.
+    void launch();
+
+    // The one way to change the status line. While the menu is open or an
+    // item is highlighted only the first item's title changes; otherwise the
+    // menu is rebuilt.
+    void show(const QString& text);
+    // The one error report: a warning in the log, the description in the
+    // status line, and the "Не получилось" alert.
+    void report(const std::exception& error);
+
+    void rebuildMenu();
+
+    static constexpr double lostCloseSeconds = 60;
+
+    QString statusLine() const { return statusLine_; }
+    bool isMenuOpen() const { return isMenuOpen_; }
+    QMenu& menu() { return menu_; }
+    QSystemTrayIcon& item() { return item_; }
+    Store& store() { return store_; }
+    Alerts& alerts() { return *alerts_; }
+    Workspace& workspace() { return *workspace_; }
+
+    const std::optional<UpdateOffer>& update() const { return update_; }
+    // Sets the pending offer; a closed menu shows it at once.
+    void setUpdate(std::optional<UpdateOffer> offer);
+
+    // The menu as `korvala menu` prints it: one title a line, "---" for a separator.
+    QStringList menuLines();
+    // Runs the menu item bearing `command` the way a click does, from the
+    // event loop after the caller has its answer. Only items the menu offers
+    // now can be run, and, but for "quit", none while an alert of ours waits
+    // for its answer: the menu cannot be used then either.
+    CommandOutcome trigger(const QString& command);
+    // The menu title of a command, for telling the user what is not offered.
+    static QString titleOfCommand(const QString& command);
+    static QStringList commandNames();
+
+    bool canListCaptureTargets() const { return static_cast<bool>(captureLines_); }
+    QCoro::Task<std::vector<CaptureLine>> captureTargets();
+
+    // Menu actions whose flows are their own subjects.
+    void signIn();
+    void start();
+    void pickCapture();
+    void stop();
+    void takeScreenshot();
+    void revealShot();
+    void openSite();
+    void openUpdate();
+    // Menu actions of this object.
+    void openFolder();
+    void quit();
+
+signals:
+    void statusLineChanged(const QString& text);
+
+private:
+    void menuWillOpen();
+    void menuDidClose();
+    // Whether the menu counts as open. Some tray hosts never report that
+    // their menu closed; one that seems open far longer than anyone keeps a
+    // menu open is taken as closed, so that state changes reach it again.
+    bool menuHeldOpen();
+    // Refreshes a closed, untouched menu so that it shows the present state.
+    void refreshIdleMenu();
+    QAction* addCommand(const QString& title, const QString& command, void (MenuBarController::*action)());
+    // The background work of the launch: the limit and the version check.
+    void startLaunchTasks();
+    // Says that a command exists in the menu but its work is not here yet.
+    void notYetAvailable(const QString& command);
+    void openSettings(Workspace::SettingsPane pane);
+
+    std::unique_ptr<QSettings> defaults_;
+    Store store_;
+    std::unique_ptr<Alerts> alerts_;
+    std::unique_ptr<Workspace> workspace_;
+    std::function<bool()> isRecording_;
+    std::function<bool()> hasShot_;
+    std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines_;
+    QString trayImage_;
+
+    QSystemTrayIcon item_;
+    QMenu menu_;
+    QString statusLine_ = QStringLiteral("Готов к записи");
+    std::optional<UpdateOffer> update_;
+    bool isMenuOpen_ = false;
+    double openedAt_ = 0;
+};
+
+// The tray image, or the "●" drawn as one when the image cannot be read.
+QIcon trayIcon(const QString& imagePath);
+// The settings place a failure asks the user to visit, if any.
+std::optional<Workspace::SettingsPane> settingsPaneFor(const std::exception& error);

@@ -1,0 +1,52 @@
+#include "platform/linux/desktop/desktop_workspace.h"
+
+#include "app/log.h"
+#include "platform/linux/desktop/settings_commands.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+bool DesktopWorkspace::openUrl(const QUrl& url)
+{
+    return url.isValid() && QDesktopServices::openUrl(url);
+}
+
+bool DesktopWorkspace::openFolder(const QString& path)
+{
+    if (!QFileInfo(path).isDir())
+        return false;
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool DesktopWorkspace::revealFile(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!file.exists())
+        return false;
+
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                                       "org.freedesktop.FileManager1", "ShowItems");
+    call << QStringList{QUrl::fromLocalFile(file.absoluteFilePath()).toString()} << QString();
+    const QDBusMessage answer = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+    if (answer.type() == QDBusMessage::ReplyMessage)
+        return true;
+    return openFolder(file.absolutePath());
+}
+
+bool DesktopWorkspace::openSettings(SettingsPane pane)
+{
+    const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    for (const SettingsCommand& command : settingsCommands(pane, desktop)) {
+        if (QStandardPaths::findExecutable(command.program).isEmpty())
+            continue;
+        if (QProcess::startDetached(command.program, command.arguments))
+            return true;
+        Log::warn("не удалось запустить " + command.program);
+    }
+    Log::info("нечем открыть настройки " + settingsAnchor(pane) + " на рабочем столе «" + desktop + "»");
+    return false;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// What the desktop does for us: browsers, the file manager, the settings
+// program, and how visible the application is.
+class Workspace {
+public:
+    // The places of the system settings that flows send the user to.
+    enum class SettingsPane {
+        privacyMicrophone,    // the microphone may not be used
+        privacyScreenCapture, // the screen and its sound may not be captured
+        soundInput,           // the microphone is set too quiet
+    };
+
+    // A tray application normally has no window in the task bar; the
+    // screenshot editor asks for one while it is up.
+    enum class ActivationPolicy { accessory, regular };
+
+    virtual ~Workspace() = default;
+
+    // Opens a web address in the default browser. False when nothing took it.
+    virtual bool openUrl(const QUrl& url) = 0;
+    // Shows a folder in the file manager. False when the folder does not
+    // exist or nothing could show it; it is never created here.
+    virtual bool openFolder(const QString& path) = 0;
+    // Shows the folder of a file with the file selected where the file
+    // manager can do that, else the folder.
+    virtual bool revealFile(const QString& path) = 0;
+    // Opens the settings program at the place for `pane`. False when this
+    // desktop has nothing to open for it.
+    virtual bool openSettings(SettingsPane pane) = 0;
+
+    virtual void setActivationPolicy(ActivationPolicy policy) = 0;
+    virtual ActivationPolicy activationPolicy() const = 0;
+};
+
+// The names the settings places are known by in logs and in tests.
+inline QString settingsAnchor(Workspace::SettingsPane pane)
+{
+    switch (pane) {
+    case Workspace::SettingsPane::privacyMicrophone:
+        return QStringLiteral("Privacy_Microphone");
+    case Workspace::SettingsPane::privacyScreenCapture:
+        return QStringLiteral("Privacy_ScreenCapture");
+    case Workspace::SettingsPane::soundInput:
+        return QStringLiteral("Sound_Input");
+    }
+    return {};
+}

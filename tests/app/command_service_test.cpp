@@ -1,0 +1,114 @@
+#include "app/command_service.h"
+
+#include "app/menu_bar_controller.h"
+#include "tests/support/fake_alerts.h"
+#include "tests/support/fake_workspace.h"
+#include "tests/support/qt_wait.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusServer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The service over a private peer-to-peer connection: the same marshalling
+// and error replies a client gets from the session bus, without a bus.
+class CommandServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        MenuBarController::Dependencies dependencies;
+        dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
+        dependencies.alerts = std::make_unique<FakeAlerts>();
+        dependencies.workspace = std::make_unique<FakeWorkspace>();
+        if (hasPicker()) {
+            dependencies.captureLines = [this]() -> QCoro::Task<std::vector<MenuBarController::CaptureLine>> {
+                co_return lines;
+            };
+        }
+        withTargets = std::make_unique<MenuBarController>(std::move(dependencies));
+        withTargets->rebuildMenu();
+        service = std::make_unique<CommandService>(*withTargets);
+
+        server = std::make_unique<QDBusServer>("unix:tmpdir=" + folder.path());
+        ASSERT_TRUE(server->isConnected());
+        QObject::connect(server.get(), &QDBusServer::newConnection, [this](const QDBusConnection& connection) {
+            QDBusConnection(connection).registerObject(CommandService::objectPath, service.get(),
+                                                       QDBusConnection::ExportScriptableSlots);
+            served = true;
+        });
+        client = std::make_unique<QDBusConnection>(QDBusConnection::connectToPeer(server->address(), "korvala-test-peer"));
+        ASSERT_TRUE(client->isConnected());
+        ASSERT_TRUE(waitUntil([this] { return served; }));
+    }
+    void TearDown() override
+    {
+        client.reset();
+        QDBusConnection::disconnectFromPeer("korvala-test-peer");
+    }
+
+    virtual bool hasPicker() const { return true; }
+
+    QDBusMessage call(const QString& method, const QVariantList& arguments = {})
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(QString(), CommandService::objectPath,
+                                                              CommandService::interfaceName, method);
+        message.setArguments(arguments);
+        QDBusPendingCall pending = client->asyncCall(message);
+        waitUntil([&] { return pending.isFinished(); });
+        return pending.reply();
+    }
+
+    QTemporaryDir folder;
+    std::vector<MenuBarController::CaptureLine> lines;
+    std::unique_ptr<MenuBarController> withTargets;
+    std::unique_ptr<CommandService> service;
+    std::unique_ptr<QDBusServer> server;
+    std::unique_ptr<QDBusConnection> client;
+    bool served = false;
+};
+
+TEST_F(CommandServiceTest, StatusMenuAndTargetsAnswerAsTheClientPrintsThem)
+{
+    EXPECT_EQ(call("Status").arguments().value(0).toString(), "Готов к записи");
+    EXPECT_EQ(call("Menu").arguments().value(0).toStringList(),
+              QStringList({"Готов к записи", "---", "Войти…", "---", "Мои расшифровки…", "Папка с записями…", "---",
+                           "Выйти"}));
+
+    lines = {{"display-1", "Экран 1", "1920 × 1080"}, {"window-4194312", "Терминал", "xterm"}};
+    const QDBusMessage targets = call("Targets");
+    ASSERT_EQ(targets.type(), QDBusMessage::ReplyMessage) << targets.errorMessage().toStdString();
+    EXPECT_EQ(targets.arguments().value(0).toStringList(),
+              QStringList({"display-1\tЭкран 1\t1920 × 1080", "window-4194312\tТерминал\txterm"}));
+}
+
+TEST_F(CommandServiceTest, RunRefusesWhatTheMenuDoesNotOffer)
+{
+    const QDBusMessage refused = call("Run", {QString("stop")});
+    EXPECT_EQ(refused.errorName(), CommandService::notOfferedError);
+    EXPECT_EQ(refused.errorMessage(), "Сейчас в меню нет пункта «Остановить и отправить»");
+
+    EXPECT_EQ(call("Run", {QString("rm-rf")}).type(), QDBusMessage::ErrorMessage);
+
+    const QDBusMessage accepted = call("Run", {QString("sign-in")});
+    EXPECT_EQ(accepted.type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(waitUntil([&] { return withTargets->statusLine().contains("Войти"); }));
+}
+
+class CommandServiceWithoutPickerTest : public CommandServiceTest {
+protected:
+    bool hasPicker() const override { return false; }
+};
+
+TEST_F(CommandServiceWithoutPickerTest, TargetsSayWhyNothingIsListed)
+{
+    const QDBusMessage targets = call("Targets");
+    EXPECT_EQ(targets.errorName(), CommandService::notAvailableError);
+    EXPECT_FALSE(targets.errorMessage().isEmpty());
+}
+
+} // namespace

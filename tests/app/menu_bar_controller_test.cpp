@@ -1,0 +1,292 @@
+#include "app/menu_bar_controller.h"
+
+#include "app/described_error.h"
+#include "app/log.h"
+#include "platform/journal.h"
+#include "tests/support/fake_alerts.h"
+#include "tests/support/fake_workspace.h"
+#include "tests/support/manual_clock.h"
+#include "tests/support/qt_wait.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+class NamedFailure final : public DescribedError {
+public:
+    NamedFailure(QString name, QString text) : name_(std::move(name)), text_(std::move(text)) {}
+    QString description() const override { return text_; }
+    QString debugName() const override { return name_; }
+
+private:
+    QString name_;
+    QString text_;
+};
+
+class SilentJournal final : public Journal {
+public:
+    bool send(const std::vector<std::string>& fields) override
+    {
+        for (const std::string& field : fields)
+            text += QString::fromStdString(field) + '\n';
+        return true;
+    }
+    QString text;
+};
+
+class MenuBarControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        journal = std::make_shared<SilentJournal>();
+        previousJournal = Log::setJournal(journal);
+    }
+    void TearDown() override { Log::setJournal(previousJournal); }
+
+    // Builds the controller over a fresh settings file; `token` absent means signed out.
+    MenuBarController& make(std::optional<QString> token = std::nullopt)
+    {
+        MenuBarController::Dependencies dependencies;
+        dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
+        if (token)
+            dependencies.defaults->setValue("token", *token);
+        auto fakeAlerts = std::make_unique<FakeAlerts>();
+        auto fakeWorkspace = std::make_unique<FakeWorkspace>();
+        alerts = fakeAlerts.get();
+        workspace = fakeWorkspace.get();
+        dependencies.alerts = std::move(fakeAlerts);
+        dependencies.workspace = std::move(fakeWorkspace);
+        dependencies.isRecording = [this] { return recording; };
+        dependencies.hasShot = [this] { return shot; };
+        controller = std::make_unique<MenuBarController>(std::move(dependencies));
+        controller->rebuildMenu();
+        return *controller;
+    }
+
+    QStringList titles() { return controller->menuLines(); }
+
+    QTemporaryDir folder;
+    std::shared_ptr<SilentJournal> journal;
+    std::shared_ptr<Journal> previousJournal;
+    FakeAlerts* alerts = nullptr;
+    FakeWorkspace* workspace = nullptr;
+    bool recording = false;
+    bool shot = false;
+    std::unique_ptr<MenuBarController> controller;
+};
+
+const QStringList tail = {"---", "Мои расшифровки…", "Папка с записями…", "---", "Выйти"};
+
+TEST_F(MenuBarControllerTest, MenuLayoutFollowsSignInRecordingAndTheEditor)
+{
+    make();
+    EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Войти…"}) + tail) << "signed out";
+    recording = true;
+    EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Войти…"}) + tail) << "signed out ignores the recorder";
+
+    make(QString());
+    EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Остановить и отправить"}) + tail)
+        << "an empty token counts as signed in";
+
+    recording = false;
+    make("secret");
+    const QStringList idle = {"Готов к записи", "---", "Начать аудиозапись", "Начать видеозапись…", "---",
+                              "Сделать снимок…"};
+    EXPECT_EQ(titles(), idle + tail);
+
+    shot = true;
+    controller->rebuildMenu();
+    EXPECT_EQ(titles(), idle + QStringList{"Открыть снимок"} + tail);
+}
+
+TEST_F(MenuBarControllerTest, UpdateOfferSitsUnderTheFirstSeparator)
+{
+    make();
+    controller->setUpdate(MenuBarController::UpdateOffer{QString("Korvala 2.0"), QString("https://example.test/get")});
+    EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Korvala 2.0 — скачать…", "---", "Войти…"}) + tail);
+
+    controller->setUpdate(MenuBarController::UpdateOffer{std::nullopt, std::nullopt});
+    EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Есть обновление — скачать…", "---", "Войти…"}) + tail);
+}
+
+TEST_F(MenuBarControllerTest, ItemsCarryTheirStateAndShortcut)
+{
+    make("secret");
+    const QList<QAction*> actions = controller->menu().actions();
+    ASSERT_FALSE(actions.isEmpty());
+    EXPECT_FALSE(actions.first()->isEnabled()) << "the status line is not a command";
+    for (QAction* action : actions.mid(1)) {
+        if (action->isSeparator())
+            continue;
+        EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
+        const QKeySequence expected = action->text() == "Выйти" ? QKeySequence(Qt::CTRL | Qt::Key_Q) : QKeySequence();
+        EXPECT_EQ(action->shortcut(), expected) << action->text().toStdString();
+    }
+}
+
+TEST_F(MenuBarControllerTest, ShowRebuildsAClosedMenuButOnlyRetitlesAnOpenOne)
+{
+    make();
+    controller->store().defaults().setValue("token", "secret");
+    controller->show("Вошли");
+    EXPECT_EQ(titles().first(), "Вошли");
+    EXPECT_EQ(titles()[2], "Начать аудиозапись") << "a closed menu is rebuilt from the new state";
+
+    controller->store().defaults().remove("token");
+    controller->menu().popup(QPoint(100, 100));
+    ASSERT_TRUE(controller->isMenuOpen());
+    const QList<QAction*> before = controller->menu().actions();
+    EXPECT_EQ(titles()[2], "Войти…") << "opening rebuilds";
+
+    controller->store().defaults().setValue("token", "secret");
+    controller->show("Осталось 120 минут");
+    EXPECT_EQ(controller->menu().actions(), before) << "the items under the pointer stay";
+    EXPECT_EQ(titles().first(), "Осталось 120 минут");
+    EXPECT_EQ(titles()[2], "Войти…");
+
+    controller->menu().hide();
+    EXPECT_FALSE(controller->isMenuOpen());
+    EXPECT_EQ(titles()[0], "Осталось 120 минут");
+    EXPECT_EQ(titles()[2], "Начать аудиозапись") << "closing rebuilds";
+}
+
+TEST_F(MenuBarControllerTest, AMenuWhoseCloseWasNeverReportedIsRebuiltAgainInTheEnd)
+{
+    auto clock = std::make_shared<ManualClock>();
+    Clock::setShared(clock);
+    make();
+    // A host that shows the menu itself reports the open but, here, never the close.
+    emit controller->menu().aboutToShow();
+    ASSERT_TRUE(controller->isMenuOpen());
+
+    controller->store().defaults().setValue("token", "secret");
+    controller->show("Вошли");
+    EXPECT_EQ(titles()[2], "Войти…") << "a menu just opened keeps its items";
+
+    clock->advance(MenuBarController::lostCloseSeconds + 1);
+    controller->show("Осталось 120 минут");
+    EXPECT_FALSE(controller->isMenuOpen());
+    EXPECT_EQ(titles(), QStringList({"Осталось 120 минут", "---", "Начать аудиозапись", "Начать видеозапись…", "---",
+                                     "Сделать снимок…"}) + tail);
+    Clock::setShared(nullptr);
+}
+
+TEST_F(MenuBarControllerTest, ReportShowsOneAlertAndOffersSettingsOnlyForDeniedAccess)
+{
+    make();
+    controller->report(std::runtime_error("сеть недоступна"));
+    ASSERT_EQ(alerts->shown.size(), 1u);
+    EXPECT_EQ(alerts->shown[0].message, "Не получилось");
+    EXPECT_EQ(alerts->shown[0].informativeText, "сеть недоступна");
+    EXPECT_EQ(alerts->shown[0].buttons, QStringList{"Понятно"});
+    EXPECT_EQ(controller->statusLine(), "сеть недоступна");
+    EXPECT_TRUE(journal->text.contains("ошибка: ")) << journal->text.toStdString();
+
+    controller->report(NamedFailure("Api.Failure.transport", "Нет связи с сервером"));
+    EXPECT_EQ(alerts->shown.back().buttons, QStringList{"Понятно"});
+    EXPECT_TRUE(journal->text.contains("ошибка: Api.Failure.transport | Нет связи с сервером"));
+
+    struct Case {
+        const char* name;
+        Workspace::SettingsPane pane;
+        const char* anchor;
+    };
+    for (const Case& denied : {Case{"Recorder.Failure.microphoneDenied", Workspace::SettingsPane::privacyMicrophone,
+                                    "Privacy_Microphone"},
+                               Case{"Recorder.Failure.screenRecordingDenied",
+                                    Workspace::SettingsPane::privacyScreenCapture, "Privacy_ScreenCapture"}}) {
+        workspace->openedSettings.clear();
+        alerts->answerNext(Alerts::firstButton);
+        controller->report(NamedFailure(denied.name, "Нет доступа"));
+        EXPECT_EQ(alerts->shown.back().buttons, QStringList({"Понятно", "Открыть настройки"})) << denied.name;
+        EXPECT_TRUE(workspace->openedSettings.empty()) << "«Понятно» opens nothing";
+
+        alerts->answerNext(Alerts::secondButton);
+        controller->report(NamedFailure(denied.name, "Нет доступа"));
+        ASSERT_EQ(workspace->openedSettings.size(), 1u) << denied.name;
+        EXPECT_EQ(settingsAnchor(workspace->openedSettings[0]), denied.anchor);
+        EXPECT_EQ(controller->statusLine(), "Нет доступа");
+    }
+
+    workspace->succeeds = false;
+    alerts->answerNext(Alerts::secondButton);
+    controller->report(NamedFailure("Recorder.Failure.microphoneDenied", "Нет доступа к микрофону"));
+    EXPECT_EQ(controller->statusLine(), "Не получилось открыть настройки системы — откройте их вручную")
+        << "a desktop without a settings place is told, not ignored";
+}
+
+TEST_F(MenuBarControllerTest, CommandsRunOnlyWhatTheMenuOffersAndAfterTheCallerIsAnswered)
+{
+    make();
+    EXPECT_EQ(controller->trigger("stop"), MenuBarController::CommandOutcome::notOffered);
+    EXPECT_EQ(controller->trigger("reveal-shot"), MenuBarController::CommandOutcome::notOffered);
+    EXPECT_EQ(controller->trigger("format-disk"), MenuBarController::CommandOutcome::unknown);
+
+    EXPECT_EQ(controller->trigger("sign-in"), MenuBarController::CommandOutcome::started);
+    EXPECT_EQ(controller->statusLine(), "Готов к записи") << "the item runs from the event loop, not inside the call";
+    EXPECT_TRUE(waitUntil([&] { return controller->statusLine() != "Готов к записи"; }));
+    EXPECT_EQ(controller->statusLine(), "«Войти…» пока не работает в этой версии");
+
+    // The command sees the state of now, not of the last time the menu was built.
+    controller->store().defaults().setValue("token", "secret");
+    recording = true;
+    EXPECT_EQ(controller->trigger("stop"), MenuBarController::CommandOutcome::started);
+    EXPECT_EQ(controller->trigger("sign-in"), MenuBarController::CommandOutcome::notOffered);
+
+    QDialog alert;
+    alert.setModal(true);
+    alert.show();
+    EXPECT_EQ(controller->trigger("stop"), MenuBarController::CommandOutcome::waitingForAnswer)
+        << "no second flow starts under an alert that waits for its answer";
+    alert.hide();
+
+    EXPECT_EQ(controller->trigger("open-folder"), MenuBarController::CommandOutcome::started);
+    EXPECT_TRUE(waitUntil([&] { return !workspace->openedFolders.isEmpty(); }));
+    EXPECT_EQ(workspace->openedFolders, QStringList{controller->store().recordingsDirectory()});
+}
+
+TEST_F(MenuBarControllerTest, AClickOnAnItemSurvivesTheRebuildOfTheClosingMenu)
+{
+    make("secret");
+    controller->menu().popup(QPoint(100, 100));
+    QAction* folderItem = nullptr;
+    for (QAction* action : controller->menu().actions()) {
+        if (action->text() == "Папка с записями…")
+            folderItem = action;
+    }
+    ASSERT_NE(folderItem, nullptr);
+    // A click closes the menu first (which rebuilds it) and triggers the item after.
+    controller->menu().hide();
+    folderItem->trigger();
+    EXPECT_TRUE(waitUntil([&] { return !workspace->openedFolders.isEmpty(); }));
+}
+
+TEST_F(MenuBarControllerTest, TrayShowsOurImageOrTheCircleDrawnInItsPlace)
+{
+    make();
+    ASSERT_TRUE(QFile::exists(":/tray.png")) << "the image is linked into the program";
+    const QImage expected = QImage(":/tray.png").convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(trayIcon(":/tray.png").pixmap(64, 64).toImage().convertToFormat(QImage::Format_ARGB32), expected);
+
+    const QImage circle = trayIcon("/nonexistent/tray.png").pixmap(64, 64).toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(circle.isNull());
+    const QColor middle = circle.pixelColor(32, 32);
+    EXPECT_EQ(middle.alpha(), 255);
+    EXPECT_LT(middle.lightness(), 80) << "a dark disc";
+    EXPECT_EQ(circle.pixelColor(1, 1).alpha(), 0) << "corners stay clear";
+    int light = 0;
+    for (int x = 0; x < 64; ++x) {
+        if (circle.pixelColor(x, 32).alpha() > 200 && circle.pixelColor(x, 32).lightness() > 200)
+            ++light;
+    }
+    EXPECT_GT(light, 2) << "a light rim so that it reads on a dark panel";
+}
+
+} // namespace
