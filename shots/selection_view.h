@@ -63,6 +63,7 @@ public:
     // manager never focuses the overlay; retries until the window is mapped.
     void takeKeyboard();
     void releaseKeyboardIfTaken();
+    bool holdsKeyboard() const { return keyboardTaken_; }
 
     static QString hintText();
 
