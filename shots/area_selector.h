@@ -1,0 +1,43 @@
+#pragma once
+
+#include "shots/selected_area.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <optional>
+
+class QScreen;
+class SelectionView;
+
+// Lets the user outline an area on any screen: one dimmed overlay per screen
+// while a selection runs, none otherwise. The controller keeps one for the
+// whole run.
+class AreaSelector final : public QObject {
+    Q_OBJECT
+public:
+    using OnSelect = std::function<void(std::optional<SelectedArea>)>;
+    using DisplayNumbering = std::function<quint32(const QScreen*)>;
+
+    // `numbering` gives each screen its display number; the session's own
+    // numbering unless a test supplies another.
+    explicit AreaSelector(QObject* parent = nullptr, DisplayNumbering numbering = {});
+    ~AreaSelector() override;
+
+    // Starts a selection; `onSelect` runs once, after every overlay is gone,
+    // with the area or with nothing when the user cancelled. Ignored while a
+    // selection runs: that one goes on and the new callback is dropped.
+    void begin(OnSelect onSelect);
+
+    // The overlays of the running selection, one per screen.
+    QList<SelectionView*> windows() const;
+
+private:
+    void finish(std::optional<SelectedArea> result);
+
+    DisplayNumbering numbering_;
+    QList<QPointer<SelectionView>> windows_;
+    OnSelect onSelect_;
+};

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "app/described_error.h"
+#include "shots/selected_area.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <optional>
+
+// Taking a still image of a display, cutting out the selected area, and
+// delivering the picture as a PNG file or on the clipboard. Pictures are
+// QImages in device pixels.
+class Screenshot {
+public:
+    Screenshot() = delete;
+
+    enum class Destination { file, clipboard, link };
+
+    class Failure final : public DescribedError {
+    public:
+        enum class Kind { writeFailed, captureFailed };
+
+        static Failure writeFailed(const QString& message) { return Failure(Kind::writeFailed, message); }
+        static Failure captureFailed() { return Failure(Kind::captureFailed, {}); }
+
+        Kind kind() const { return kind_; }
+        QString message() const { return message_; }
+        QString description() const override;
+        QString debugName() const override;
+
+    private:
+        Failure(Kind kind, QString message) : kind_(kind), message_(std::move(message)) {}
+        Kind kind_;
+        QString message_;
+    };
+
+    // A still image of the display with this number at its full pixel size,
+    // or nothing when the display could not be captured.
+    using Capture = std::function<QCoro::Task<std::optional<QImage>>(quint32 displayID)>;
+
+    // The whole display; one more try 150 ms after a failed one (a capture
+    // right after the overlays close may find the display busy). Throws
+    // Failure::captureFailed when both fail.
+    static QCoro::Task<QImage> take(quint32 displayID, Capture capture);
+
+    // The selected area cut out of a display image, widened to whole pixels
+    // and clipped to the image; nothing when under one pixel either way.
+    static std::optional<QImage> crop(const QImage& image, const SelectedArea& area);
+
+    // "skrinshot-2025-03-03-140509.png" for a picture taken at that moment.
+    static QString fileName(const QDateTime& moment);
+
+    // Writes the picture as a PNG into `directory` (created when missing) and
+    // returns the file's path. A file of the same name is replaced only by a
+    // complete new one. Throws Failure::writeFailed.
+    static QString save(const QImage& image, const QString& directory);
+
+    // Puts the picture on the clipboard, one point per pixel. It stays there
+    // while Korvala runs, which it does after the editor closes.
+    static void copyToClipboard(const QImage& image);
+};

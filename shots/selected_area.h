@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QRectF>
+#include <QSizeF>
+#include <QtGlobal>
+
+// The area the user outlined: what a screenshot is cropped to.
+struct SelectedArea {
+    // In points of the screen it was drawn on, origin at that screen's
+    // top-left corner, y growing downward.
+    QRectF rect;
+    // The display the area was drawn on, numbered as capture targets number
+    // displays (see platform/screen_numbers.h).
+    quint32 displayID = 0;
+    // That screen's size in points.
+    QSizeF screenSize;
+
+    friend bool operator==(const SelectedArea&, const SelectedArea&) = default;
+};

@@ -1,0 +1,196 @@
+#include "shots/screenshot.h"
+
+#include "tests/support/manual_clock.h"
+#include "tests/support/qt_wait.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QMimeData>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+// A picture whose every pixel tells where it came from.
+QImage coordinateImage(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 256) * 16 + y / 256));
+    return image;
+}
+
+// Awaits take inside a coroutine of our own, which keeps the failure: waiting
+// on a task that threw blocks in QCoro 0.8's waitFor.
+QCoro::Task<void> takeReportingFailure(quint32 display, Screenshot::Capture capture, QString* failure)
+{
+    try {
+        co_await Screenshot::take(display, std::move(capture));
+    } catch (const Screenshot::Failure& error) {
+        *failure = error.description();
+    }
+}
+
+SelectedArea area(QRectF rect, QSizeF screen = QSizeF(960, 540)) { return {rect, 1, screen}; }
+
+class ScreenshotClock : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clock = std::make_shared<ManualClock>(QDateTime(QDate(2025, 3, 3), QTime(14, 5, 9)));
+        Clock::setShared(clock);
+    }
+    void TearDown() override { Clock::setShared(nullptr); }
+    std::shared_ptr<ManualClock> clock;
+};
+
+} // namespace
+
+TEST(ScreenshotCrop, ScalesByImageWidthOverScreenWidthAndWidensToWholePixels)
+{
+    const QImage display = coordinateImage(1920, 1080); // two pixels per point of a 960 × 540 screen
+
+    const auto shot = Screenshot::crop(display, area(QRectF(30, 40, 100, 50)));
+    ASSERT_TRUE(shot);
+    EXPECT_EQ(shot->size(), QSize(200, 100));
+    EXPECT_EQ(shot->pixel(0, 0), display.pixel(60, 80));
+    EXPECT_EQ(shot->pixel(199, 99), display.pixel(259, 179));
+
+    // 10.3 points is pixel 20.6: the cut starts at pixel 20 and ends past 220.6.
+    const auto fractional = Screenshot::crop(display, area(QRectF(10.3, 0, 100, 50)));
+    ASSERT_TRUE(fractional);
+    EXPECT_EQ(fractional->pixel(0, 0), display.pixel(20, 0));
+    EXPECT_EQ(fractional->width(), 201);
+
+    // The height of the screen is not consulted.
+    EXPECT_EQ(Screenshot::crop(display, area(QRectF(0, 0, 10, 10), QSizeF(960, 1)))->size(), QSize(20, 20));
+}
+
+TEST(ScreenshotCrop, ZeroWidthScreenSubPixelAreasAndAreasOffTheImage)
+{
+    const QImage small = coordinateImage(30, 20);
+    const auto unscaled = Screenshot::crop(small, area(QRectF(0.1, 0, 0.5, 0.5), QSizeF(0, 0)));
+    ASSERT_TRUE(unscaled) << "a screen width of 0 counts as 1: thirty pixels per point here";
+    EXPECT_EQ(unscaled->size(), QSize(15, 15));
+    EXPECT_EQ(unscaled->pixel(0, 0), small.pixel(3, 0));
+
+    const QImage half = coordinateImage(480, 270); // half a pixel per point
+    EXPECT_FALSE(Screenshot::crop(half, area(QRectF(10, 10, 0, 4))));
+    const auto thin = Screenshot::crop(half, area(QRectF(10.2, 10, 0.5, 4)));
+    ASSERT_TRUE(thin) << "a quarter pixel still touches one whole pixel";
+    EXPECT_EQ(thin->size(), QSize(1, 2));
+
+    const QImage display2 = coordinateImage(1920, 1080);
+    const auto overhang = Screenshot::crop(display2, area(QRectF(-10, 500, 100, 100)));
+    ASSERT_TRUE(overhang) << "clipped to the image";
+    EXPECT_EQ(overhang->size(), QSize(180, 80));
+    EXPECT_EQ(overhang->pixel(0, 0), display2.pixel(0, 1000));
+    EXPECT_FALSE(Screenshot::crop(display2, area(QRectF(2000, 0, 50, 50)))) << "wholly off the image";
+    EXPECT_FALSE(Screenshot::crop(QImage(), area(QRectF(0, 0, 50, 50))));
+}
+
+TEST_F(ScreenshotClock, TakeRetriesOnceAfter150MillisecondsThenFails)
+{
+    int calls = 0;
+    quint32 asked = 0;
+    auto flaky = [&](quint32 display) -> QCoro::Task<std::optional<QImage>> {
+        asked = display;
+        if (++calls == 1)
+            co_return std::nullopt;
+        co_return coordinateImage(4, 4);
+    };
+    auto task = Screenshot::take(42, flaky);
+    EXPECT_EQ(calls, 1);
+    clock->advance(0.149);
+    EXPECT_EQ(calls, 1);
+    clock->advance(0.001);
+    EXPECT_EQ(calls, 2);
+    const QImage image = QCoro::waitFor(task);
+    EXPECT_EQ(image.size(), QSize(4, 4));
+    EXPECT_EQ(asked, 42u);
+
+    calls = 0;
+    auto never = [&](quint32) -> QCoro::Task<std::optional<QImage>> {
+        ++calls;
+        co_return std::nullopt;
+    };
+    QString failure;
+    auto failing = takeReportingFailure(1, never, &failure);
+    EXPECT_EQ(calls, 1);
+    clock->advance(0.15);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(failure, "Не удалось снять экран. Проверьте доступ к записи экрана в настройках.");
+    clock->advance(1);
+    EXPECT_EQ(calls, 2) << "exactly one retry";
+}
+
+TEST_F(ScreenshotClock, SaveNamesByTheMomentCreatesTheFolderAndReplacesWithinASecond)
+{
+    EXPECT_EQ(Screenshot::fileName(QDateTime(QDate(2025, 3, 3), QTime(14, 5, 9))), "skrinshot-2025-03-03-140509.png");
+    EXPECT_EQ(Screenshot::fileName(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59))),
+              "skrinshot-2026-12-31-235959.png");
+
+    QTemporaryDir root;
+    const QString folder = root.filePath("нет/ещё");
+    const QImage first = coordinateImage(64, 48);
+    const QString path = Screenshot::save(first, folder);
+    EXPECT_EQ(path, QDir(folder).filePath("skrinshot-2025-03-03-140509.png"));
+    EXPECT_EQ(QImage(path, "png").convertToFormat(QImage::Format_RGB32), first);
+
+    clock->advance(0.5);
+    const QImage second = coordinateImage(10, 10);
+    EXPECT_EQ(Screenshot::save(second, folder), path);
+    EXPECT_EQ(QImage(path, "png").convertToFormat(QImage::Format_RGB32), second);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"skrinshot-2025-03-03-140509.png"})
+        << "no temporary file is left behind";
+}
+
+TEST_F(ScreenshotClock, SaveFailuresKeepTheOldFileAndSayWhyInRussian)
+{
+    try {
+        Screenshot::save(QImage(), QDir::tempPath());
+        FAIL();
+    } catch (const Screenshot::Failure& failure) {
+        EXPECT_EQ(failure.description(), "Снимок сделан, но не сохранился: не удалось собрать png");
+    }
+
+    QTemporaryDir root;
+    QFile blocker(root.filePath("файл"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    try {
+        Screenshot::save(coordinateImage(8, 8), root.filePath("файл/снимки"));
+        FAIL() << "a folder cannot be made inside a file";
+    } catch (const Screenshot::Failure& failure) {
+        EXPECT_EQ(failure.kind(), Screenshot::Failure::Kind::writeFailed);
+        EXPECT_TRUE(failure.description().startsWith("Снимок сделан, но не сохранился: не удалось создать папку"))
+            << failure.description().toStdString();
+    }
+
+    if (geteuid() != 0) {
+        const QString path = Screenshot::save(coordinateImage(8, 8), root.path());
+        chmod(root.path().toLocal8Bit().constData(), 0500);
+        EXPECT_THROW(Screenshot::save(coordinateImage(9, 9), root.path()), Screenshot::Failure);
+        chmod(root.path().toLocal8Bit().constData(), 0700);
+        EXPECT_EQ(QImage(path).size(), QSize(8, 8)) << "the earlier shot is intact";
+    }
+}
+
+TEST(ScreenshotClipboard, HoldsTheImageOnePointPerPixel)
+{
+    QImage shot = coordinateImage(40, 30);
+    shot.setDevicePixelRatio(2);
+    Screenshot::copyToClipboard(shot);
+    const QImage held = QGuiApplication::clipboard()->image();
+    EXPECT_EQ(held.size(), QSize(40, 30));
+    EXPECT_EQ(held.devicePixelRatio(), 1.0);
+    EXPECT_EQ(held.convertToFormat(QImage::Format_RGB32), shot.convertToFormat(QImage::Format_RGB32));
+    EXPECT_TRUE(QGuiApplication::clipboard()->mimeData()->hasImage());
+}
