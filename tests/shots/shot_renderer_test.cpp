@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
+
 #include <cmath>
+#include <iostream>
 
 namespace {
 
@@ -215,4 +218,57 @@ TEST_F(ShotRendererTest, ArrowShadowFallsBelowAndRight)
     // Behind the tail the shadow is also shifted right and down.
     EXPECT_EQ(flat.pixel(150, 100), color(ShotColor::red).rgb());
     EXPECT_EQ(qGray(flat.pixel(20, 60)), 255);
+}
+
+namespace {
+
+// Something that reads like a window: a light page with lines of text and a
+// dark side panel, at twice the shown size, as on a high-density display.
+QImage windowLikeShot(QSize pixels)
+{
+    QImage shot(pixels, QImage::Format_RGB32);
+    shot.fill(QColor(246, 246, 248));
+    QPainter painter(&shot);
+    painter.fillRect(QRect(pixels.width() * 3 / 4, 0, pixels.width() / 4, pixels.height()), QColor(40, 44, 52));
+    QFont font;
+    font.setPixelSize(26);
+    painter.setFont(font);
+    for (int line = 0; line < pixels.height() / 44; ++line) {
+        painter.setPen(line % 2 ? QColor(60, 60, 70) : QColor(20, 90, 160));
+        painter.drawText(40, 50 + line * 44, QString("%1. Протокол встречи: решения, сроки и ответственные — пункт %1")
+                                                 .arg(line + 1));
+    }
+    return shot;
+}
+
+} // namespace
+
+TEST_F(ShotRendererTest, EveryToolColourAndWeightTogether)
+{
+    const QImage shot = windowLikeShot({2400, 1500});
+    auto canvas = canvasFor(shot, {1200, 750});
+    size_t colour = 0;
+    const auto next = [&] { return allShotColors[colour++ % allShotColors.size()]; };
+    for (size_t w = 0; w < allShotWeights.size(); ++w) {
+        const ShotWeight weight = allShotWeights[w];
+        const double top = 730 - 145.0 * w; // rows from the top down
+        driver::drag(*canvas, ShotTool::arrow, {30, top - 110}, {210, top - 20}, weight, next());
+        canvas->setTool(ShotTool::pen);
+        canvas->setColor(next());
+        driver::stroke(*canvas, {{240, top - 100}, {270, top - 30}, {300, top - 90}, {330, top - 25},
+                                 {360, top - 80}, {380, top - 60}});
+        driver::drag(*canvas, ShotTool::box, {410, top - 115}, {560, top - 20}, weight, next());
+        driver::type(*canvas, {580, top - 80}, "Смотри сюда", weight, next());
+        // On the dark panel, where white shows.
+        driver::drag(*canvas, ShotTool::arrow, {1160, top - 100}, {930, top - 40}, weight, next());
+    }
+    driver::drag(*canvas, ShotTool::blur, {20, 425}, {470, 472});
+    driver::drag(*canvas, ShotTool::box, {300, 435}, {440, 462}, ShotWeight::normal, ShotColor::green);
+    ASSERT_EQ(canvas->marks().size(), 27);
+
+    const QImage flat = canvas->flattened();
+    const QString file = QDir(pictures::outputFolder()).filePath("annotated-shot.png");
+    ASSERT_TRUE(flat.save(file)) << file.toStdString();
+    std::cout << "wrote " << file.toStdString() << "\n";
+    EXPECT_EQ(flat.size(), shot.size());
 }
