@@ -4,6 +4,7 @@
 #include <QPaintDevice>
 #include <QPainter>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -110,26 +111,32 @@ void drawShadow(QPainter& painter, const QPainterPath& shape, QPointF offset, do
     if (area.isEmpty())
         return;
 
-    QImage mask(area.size(), QImage::Format_Alpha8);
+    // A wide blur leaves no detail finer than a few pixels, so the mask is
+    // rendered and blurred at a lower resolution and scaled back up smoothly:
+    // the work shrinks with the square of the factor, the look does not change.
+    const int factor = std::max(1, int(sigma / 2));
+    const QSize maskSize((area.width() + factor - 1) / factor, (area.height() + factor - 1) / factor);
+    QImage mask(maskSize, QImage::Format_Alpha8);
     if (mask.isNull())
         return;
     mask.fill(0);
     {
         QPainter maskPainter(&mask);
         maskPainter.setRenderHint(QPainter::Antialiasing);
+        maskPainter.scale(1.0 / factor, 1.0 / factor);
         maskPainter.translate(-area.topLeft());
         maskPainter.fillPath(moved, QColor(0, 0, 0, 255));
     }
-    gaussianBlur(mask, sigma);
+    gaussianBlur(mask, sigma / factor);
 
     // Colour the blurred coverage (premultiplied, so every channel scales).
-    QImage tinted(area.size(), QImage::Format_ARGB32_Premultiplied);
+    QImage tinted(maskSize, QImage::Format_ARGB32_Premultiplied);
     const QRgb ink = color.rgba();
     const int alpha = qAlpha(ink);
-    for (int y = 0; y < area.height(); ++y) {
+    for (int y = 0; y < maskSize.height(); ++y) {
         const uchar* coverage = mask.constScanLine(y);
         auto* out = reinterpret_cast<QRgb*>(tinted.scanLine(y));
-        for (int x = 0; x < area.width(); ++x) {
+        for (int x = 0; x < maskSize.width(); ++x) {
             const int a = coverage[x] * alpha / 255;
             out[x] = qRgba(qRed(ink) * a / 255, qGreen(ink) * a / 255, qBlue(ink) * a / 255, a);
         }
@@ -137,6 +144,7 @@ void drawShadow(QPainter& painter, const QPainterPath& shape, QPointF offset, do
 
     painter.save();
     painter.resetTransform();
-    painter.drawImage(area.topLeft(), tinted);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(area.topLeft(), QSizeF(maskSize * factor)), tinted);
     painter.restore();
 }
