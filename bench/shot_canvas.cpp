@@ -1,6 +1,8 @@
 // The annotation canvas under load: a 3024 × 1964 shot shown 1000 points wide
 // with 100 marks (20 of each tool, blurs of 300 × 200 points).
 //   flattened    the full-size picture with every mark
+//   flattened_one_tool/N  the same with the 20 marks of tool N only (arrow, pen,
+//                box, blur, text), to see where the time goes
 //   bare_floor   drawing the bare shot into a new image of the same size, the
 //                least any flattening can cost
 //   repaint_drag one on-screen repaint while a new arrow is dragged over them
@@ -14,6 +16,8 @@
 #include <QRandomGenerator>
 
 #include <benchmark/benchmark.h>
+
+#include <optional>
 
 namespace {
 
@@ -48,7 +52,8 @@ void drag(ShotCanvas& canvas, std::initializer_list<QPointF> points)
     mouse(canvas, QEvent::MouseButtonRelease, *(points.end() - 1));
 }
 
-std::unique_ptr<ShotCanvas> loadedCanvas(const QImage& shot)
+// 20 marks of every tool, or of `only` that one (the same marks either way).
+std::unique_ptr<ShotCanvas> loadedCanvas(const QImage& shot, std::optional<ShotTool> only = std::nullopt)
 {
     auto canvas = std::make_unique<ShotCanvas>(shot);
     canvas->resize(shownSize);
@@ -56,40 +61,50 @@ std::unique_ptr<ShotCanvas> loadedCanvas(const QImage& shot)
     const auto point = [&](double w, double h) {
         return QPointF(random.bounded(shownSize.width() - w), random.bounded(shownSize.height() - h));
     };
+    const auto use = [&](ShotTool tool) {
+        canvas->setTool(tool);
+        return !only || *only == tool;
+    };
     for (int i = 0; i < 20; ++i) {
         canvas->setWeight(allShotWeights[size_t(i) % allShotWeights.size()]);
         canvas->setColor(allShotColors[size_t(i) % allShotColors.size()]);
 
-        canvas->setTool(ShotTool::arrow);
         const QPointF tail = point(300, 200);
-        drag(*canvas, {tail, tail + QPointF(random.bounded(50, 300), random.bounded(0, 200))});
+        const QPointF tip = tail + QPointF(random.bounded(50, 300), random.bounded(0, 200));
+        if (use(ShotTool::arrow))
+            drag(*canvas, {tail, tip});
 
-        canvas->setTool(ShotTool::pen);
         QPointF p = point(200, 100);
         QList<QPointF> pen;
         for (int s = 0; s < 40; ++s)
             pen.append(p += QPointF(5, random.bounded(-5, 6)));
-        mouse(*canvas, QEvent::MouseButtonPress, pen.first());
-        for (const QPointF& sample : pen)
-            mouse(*canvas, QEvent::MouseMove, sample);
-        mouse(*canvas, QEvent::MouseButtonRelease, pen.last());
+        if (use(ShotTool::pen)) {
+            mouse(*canvas, QEvent::MouseButtonPress, pen.first());
+            for (const QPointF& sample : pen)
+                mouse(*canvas, QEvent::MouseMove, sample);
+            mouse(*canvas, QEvent::MouseButtonRelease, pen.last());
+        }
 
-        canvas->setTool(ShotTool::box);
         const QPointF corner = point(200, 150);
-        drag(*canvas, {corner, corner + QPointF(random.bounded(20, 200), random.bounded(20, 150))});
+        const QPointF opposite = corner + QPointF(random.bounded(20, 200), random.bounded(20, 150));
+        if (use(ShotTool::box))
+            drag(*canvas, {corner, opposite});
 
-        canvas->setTool(ShotTool::blur);
         const QPointF blur = point(300, 200);
-        drag(*canvas, {blur, blur + QPointF(300, 200)});
+        if (use(ShotTool::blur))
+            drag(*canvas, {blur, blur + QPointF(300, 200)});
 
-        canvas->setTool(ShotTool::text);
-        mouse(*canvas, QEvent::MouseButtonPress, point(260, 60));
-        mouse(*canvas, QEvent::MouseButtonRelease, QPointF());
-        canvas->editor()->setText(QStringLiteral("Пометка номер %1").arg(i));
-        canvas->commitText();
+        const QPointF origin = point(260, 60);
+        if (use(ShotTool::text)) {
+            mouse(*canvas, QEvent::MouseButtonPress, origin);
+            mouse(*canvas, QEvent::MouseButtonRelease, origin);
+            canvas->editor()->setText(QStringLiteral("Пометка номер %1").arg(i));
+            canvas->commitText();
+        }
     }
-    if (canvas->marks().size() != 100)
-        qFatal("expected 100 marks, have %d", int(canvas->marks().size()));
+    const int expected = only ? 20 : 100;
+    if (canvas->marks().size() != expected)
+        qFatal("expected %d marks, have %d", expected, int(canvas->marks().size()));
     return canvas;
 }
 
@@ -114,6 +129,17 @@ void bare_floor(benchmark::State& state)
 void flattened(benchmark::State& state)
 {
     auto canvas = loadedCanvas(shot());
+    for (auto _ : state) {
+        QImage picture = canvas->flattened();
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+}
+
+// Where the time of `flattened` goes: 20 marks of one tool.
+void flattened_one_tool(benchmark::State& state)
+{
+    const auto tool = allShotTools[size_t(state.range(0))];
+    auto canvas = loadedCanvas(shot(), tool);
     for (auto _ : state) {
         QImage picture = canvas->flattened();
         benchmark::DoNotOptimize(picture.constBits());
@@ -159,6 +185,7 @@ void first_paint(benchmark::State& state)
 
 BENCHMARK(bare_floor)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
 BENCHMARK(flattened)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(flattened_one_tool)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK(repaint_drag)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
 BENCHMARK(first_paint)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
 

@@ -218,6 +218,29 @@ TEST_F(ShotRendererTest, ArrowShadowFallsBelowAndRight)
     // Behind the tail the shadow is also shifted right and down.
     EXPECT_EQ(flat.pixel(150, 100), color(ShotColor::red).rgb());
     EXPECT_EQ(qGray(flat.pixel(20, 60)), 255);
+
+    // A wide shadow (thick, two pixels a point) fades smoothly: going down
+    // from under the shaft it only ever gets lighter, to white.
+    auto wide = canvasFor(pictures::plain(600, 400, Qt::white), {300, 200});
+    driver::drag(*wide, ShotTool::arrow, {20, 100}, {280, 100}, ShotWeight::thick);
+    const QImage wideFlat = wide->flattened();
+    const int column = 2 * 120;
+    int row = 200;
+    while (wideFlat.pixel(column, row) == color(ShotColor::red).rgb())
+        ++row;
+    const int firstBelow = row;
+    int firstAbove = 200;
+    while (wideFlat.pixel(column, firstAbove) == color(ShotColor::red).rgb())
+        --firstAbove;
+    EXPECT_LT(qGray(wideFlat.pixel(column, firstBelow + 4)), qGray(wideFlat.pixel(column, firstAbove - 4)) - 20);
+    int previous = qGray(wideFlat.pixel(column, row));
+    EXPECT_LT(previous, 200);
+    for (++row; row < 260; ++row) {
+        const int grey = qGray(wideFlat.pixel(column, row));
+        EXPECT_GE(grey, previous) << "row " << row;
+        previous = grey;
+    }
+    EXPECT_GE(previous, 250);
 }
 
 namespace {
