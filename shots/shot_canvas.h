@@ -3,14 +3,13 @@
 #include "shots/shot_mark.h"
 
 #include <QImage>
+#include <QLineEdit>
 #include <QList>
 #include <QPointer>
 #include <QTransform>
 #include <QWidget>
 
 #include <optional>
-
-#include <QLineEdit>
 
 // The drawing surface of the screenshot editor. It shows the captured bitmap
 // scaled to the widget's size (the owner resizes it to the shown size), lets
