@@ -81,7 +81,7 @@ void ShotCanvas::undo()
     if (marks_.isEmpty())
         return;
     marks_.removeLast();
-    marksChanged();
+    forgetCommittedLayer();
 }
 
 void ShotCanvas::commitText()
@@ -90,14 +90,14 @@ void ShotCanvas::commitText()
         return;
     const QString text = editor_->text().trimmed();
     if (!text.isEmpty())
-        marks_.append(ShotMark{ShotTool::text, editorOrigin_, QPointF(0, 0), text, weight_, color_, {}});
+        append(ShotMark{ShotTool::text, editorOrigin_, QPointF(0, 0), text, weight_, color_, {}});
     // The field may be the one calling (its Return): let it finish first.
     QLineEdit* field = editor_;
     editor_ = nullptr;
     field->hide();
     field->deleteLater();
     setFocus();
-    marksChanged();
+    update();
 }
 
 QImage ShotCanvas::flattened()
@@ -175,14 +175,25 @@ void ShotCanvas::mouseReleaseEvent(QMouseEvent* event)
         return QWidget::mouseReleaseEvent(event);
     ShotMark mark = std::move(*draft_);
     draft_.reset();
-    if (mark.isLargeEnough()) {
-        marks_.append(std::move(mark));
-        marksChanged();
+    if (mark.isLargeEnough())
+        append(std::move(mark));
+    update();
+}
+
+void ShotCanvas::append(ShotMark mark)
+{
+    marks_.append(std::move(mark));
+    // The newest mark goes on top of all the others, so the kept layer only
+    // needs it drawn over; undo is what makes the layer start again.
+    if (!committedLayer_.isNull()) {
+        QPainter painter(&committedLayer_);
+        painter.setWorldTransform(canvasToDevice(1, height()));
+        ShotRenderer(bitmap_, size()).draw(painter, marks_.last());
     }
     update();
 }
 
-void ShotCanvas::marksChanged()
+void ShotCanvas::forgetCommittedLayer()
 {
     committedLayer_ = QImage();
     update();

@@ -72,7 +72,8 @@ protected:
 
 private:
     void startTyping(QPointF point);
-    void marksChanged();
+    void append(ShotMark mark);
+    void forgetCommittedLayer();
     const QImage& committedLayer();
 
     const QImage bitmap_;

@@ -205,3 +205,20 @@ TEST_F(ShotCanvasTest, ResizedCanvasMapsTheSameMarksOntoTheNewSize)
     EXPECT_EQ(shownPixel({100, 150}), color(ShotColor::red).rgb());
     EXPECT_EQ(canvas->flattened().pixel(100, 600 - 150), color(ShotColor::red).rgb());
 }
+
+TEST_F(ShotCanvasTest, MarksAddedOneByOneShowAsIfAllWereDrawnAtOnce)
+{
+    canvas->grab(); // the first paint builds the layer of committed marks
+    driver::drag(*canvas, ShotTool::blur, {20, 20}, {200, 150});
+    canvas->grab();
+    driver::drag(*canvas, ShotTool::arrow, {30, 30}, {220, 160}, ShotWeight::thick, ShotColor::yellow);
+    driver::type(*canvas, {60, 200}, "поверх");
+    driver::drag(*canvas, ShotTool::blur, {100, 100}, {300, 250});
+    const QImage stepByStep = canvas->grab().toImage();
+
+    // A resize forgets the layer; the same size again draws every mark anew.
+    canvas->resize(401, 300);
+    canvas->grab();
+    canvas->resize(400, 300);
+    EXPECT_EQ(canvas->grab().toImage(), stepByStep);
+}
