@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QColor>
+#include <QDir>
+#include <QImage>
+#include <QString>
+
+// Screenshots with known content for the annotation tests.
+namespace pictures {
+
+// Every pixel a different colour: red follows the column, green the row,
+// blue both, so a pixel's colour says where it came from.
+inline QImage gradient(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 2 + y / 3) % 256));
+    return image;
+}
+
+inline QImage plain(int width, int height, QColor color)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    return image;
+}
+
+// Where a test leaves pictures for a person to look at: $KORVALA_TEST_OUTPUT,
+// else test-output/ in the working folder (the build's tests/ under ctest).
+inline QString outputFolder()
+{
+    const QString chosen = qEnvironmentVariable("KORVALA_TEST_OUTPUT");
+    const QString folder = chosen.isEmpty() ? QDir::current().filePath("test-output") : chosen;
+    QDir().mkpath(folder);
+    return folder;
+}
+
+} // namespace pictures
