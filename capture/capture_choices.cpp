@@ -160,13 +160,17 @@ std::vector<ShareableWindow> CaptureChoices::ownWindows(const ShareableContent& 
     return own;
 }
 
-std::optional<QSize> CaptureChoices::outputSize(double aspect, int baseWidth, std::optional<int> width)
+std::optional<QSize> CaptureChoices::outputSize(QSizeF size, std::optional<int> width)
 {
-    // A given width below 1, or a target without width, has no image.
-    const int outputWidth = width ? *width : 2 * baseWidth;
-    if (outputWidth < 1 || !(aspect > 0) || !std::isfinite(aspect))
+    if (!(size.width() > 0) || !(size.height() > 0) || !std::isfinite(size.width()) || !std::isfinite(size.height()))
         return std::nullopt;
-    const double exact = aspect * outputWidth;
+    // A given width below 1 has no image.
+    const int outputWidth = width ? *width : 2 * static_cast<int>(size.width());
+    if (outputWidth < 1)
+        return std::nullopt;
+    // Multiplied before dividing: 982 / 1512 × 3024 in floating point is a
+    // hair below 1964 and would truncate to 1962.
+    const double exact = size.height() * outputWidth / size.width();
     if (exact > 1e6)
         return std::nullopt;
     int height = static_cast<int>(exact);
@@ -184,8 +188,7 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(CaptureTarget target,
         co_return std::nullopt;
 
     std::optional<ContentFilter> filter;
-    double aspect = 0;
-    int baseWidth = 0;
+    QSizeF targetSize;
     switch (target.kind()) {
     case CaptureTarget::Kind::Display: {
         const auto display = std::find_if(content->displays.begin(), content->displays.end(),
@@ -193,8 +196,7 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(CaptureTarget target,
         if (display == content->displays.end() || display->width <= 0)
             co_return std::nullopt;
         filter = ContentFilter::ofDisplay(*display, ownWindows(*content));
-        aspect = double(display->height) / display->width;
-        baseWidth = display->width;
+        targetSize = QSizeF(display->width, display->height);
         break;
     }
     case CaptureTarget::Kind::Application: {
@@ -207,8 +209,7 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(CaptureTarget target,
         if (application == content->applications.end())
             co_return std::nullopt;
         filter = ContentFilter::ofApplications(display, {*application}, {});
-        aspect = double(display.height) / display.width;
-        baseWidth = display.width;
+        targetSize = QSizeF(display.width, display.height);
         break;
     }
     case CaptureTarget::Kind::Window: {
@@ -217,15 +218,14 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(CaptureTarget target,
         if (window == content->windows.end() || !(window->frame.width() > 0))
             co_return std::nullopt;
         filter = ContentFilter::ofWindow(*window);
-        aspect = window->frame.height() / window->frame.width();
-        baseWidth = static_cast<int>(window->frame.width());
+        targetSize = window->frame.size();
         break;
     }
     case CaptureTarget::Kind::AudioOnly:
         co_return std::nullopt;
     }
 
-    const auto size = outputSize(aspect, baseWidth, width);
+    const auto size = outputSize(targetSize, width);
     if (!size)
         co_return std::nullopt;
     StreamConfiguration config;

@@ -62,7 +62,9 @@ struct CaptureChoices {
     // Icons are left empty; current() fills them on the main thread.
     static CaptureChoices choices(const ShareableContent& content, const Process& process);
     static QString windowSubtitle(const ShareableApplication& application);
-    // The image size for a target of `aspect` (height / width) and
-    // `baseWidth` points; nothing when no sensible image can be made.
-    static std::optional<QSize> outputSize(double aspect, int baseWidth, std::optional<int> width);
+    // The image size for a target of `size` points: `width` wide (twice the
+    // whole points of the target's width when not given), the height
+    // following the target's shape, truncated and made even (2 at least).
+    // Nothing when no sensible image can be made.
+    static std::optional<QSize> outputSize(QSizeF size, std::optional<int> width);
 };
