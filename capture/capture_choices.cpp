@@ -136,7 +136,11 @@ std::optional<QImage> applicationIcon(const ShareableApplication& application)
 
 QCoro::Task<CaptureChoices> CaptureChoices::current()
 {
-    const auto content = co_await ScreenCapture::shared()->shareableContent();
+    // Made apart from the co_await: GCC 12 destroys temporaries of a
+    // co_await expression twice.
+    const auto service = ScreenCapture::shared();
+    auto listing = service->shareableContent();
+    const auto content = co_await std::move(listing);
     if (!content)
         co_return CaptureChoices{};
     CaptureChoices result = choices(*content, thisProcess());
@@ -183,7 +187,8 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(CaptureTarget target,
     if (target.kind() == CaptureTarget::Kind::AudioOnly)
         co_return std::nullopt;
     const auto service = ScreenCapture::shared();
-    const auto content = co_await service->shareableContent();
+    auto listing = service->shareableContent();
+    const auto content = co_await std::move(listing);
     if (!content)
         co_return std::nullopt;
 
@@ -232,9 +237,12 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(CaptureTarget target,
     config.width = size->width();
     config.height = size->height();
 
-    if (auto image = co_await service->captureImage(*filter, config))
+    auto still = service->captureImage(*filter, config);
+    if (auto image = co_await std::move(still))
         co_return image;
-    co_return co_await frameFromStream(*filter, config);
+    auto fallback = frameFromStream(*filter, config);
+    auto frame = co_await std::move(fallback);
+    co_return frame;
 }
 
 QCoro::Task<std::optional<QImage>> CaptureChoices::frameFromStream(ContentFilter filter, StreamConfiguration config)
@@ -245,13 +253,15 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::frameFromStream(ContentFilter
     const auto stream = ScreenCapture::shared()->makeStream(filter, config, nullptr);
     if (!stream || stream->addStreamOutput(grabber, StreamOutputType::Screen, &queue))
         co_return std::nullopt;
-    if (co_await stream->startCapture())
+    auto starting = stream->startCapture();
+    if (co_await std::move(starting))
         co_return std::nullopt;
     for (int attempt = 0; attempt < 20; ++attempt) {
         if (grabber->stored())
             break;
         co_await Clock::shared().sleep(0.02);
     }
-    co_await stream->stopCapture();
+    auto stopping = stream->stopCapture();
+    co_await std::move(stopping);
     co_return grabber->stored();
 }

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 namespace {
@@ -129,11 +130,11 @@ std::optional<DesktopEntry> DesktopEntries::forWindowClass(const QString& instan
         if (wanted.isEmpty())
             return std::nullopt;
         for (const auto& entry : entries_) {
-            QString bare = entry.id;
-            bare.chop(8);
-            // "org.gnome.Nautilus" is named after its last component too.
-            if (bare.compare(wanted, Qt::CaseInsensitive) == 0
-                || bare.section(u'.', -1).compare(wanted, Qt::CaseInsensitive) == 0)
+            // "org.gnome.Nautilus" is named after its last component too, and
+            // "kde4-kate" after its file's own name.
+            const QString file = QFileInfo(entry.path).completeBaseName();
+            if (file.compare(wanted, Qt::CaseInsensitive) == 0
+                || file.section(u'.', -1).compare(wanted, Qt::CaseInsensitive) == 0)
                 return entry;
         }
         return std::nullopt;

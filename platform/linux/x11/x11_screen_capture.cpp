@@ -107,8 +107,11 @@ public:
     {
         if (worker_.joinable())
             co_return QStringLiteral("Поток уже запущен");
+        // GCC 12 destroys objects captured in a temporary of a co_await
+        // expression twice: every future is made in a statement of its own.
         auto state = state_;
-        auto session = co_await runOnPool(pool_, [state] { return state->connection.session(); });
+        auto connecting = runOnPool(pool_, [state] { return state->connection.session(); });
+        auto session = co_await connecting;
         if (!session)
             co_return QStringLiteral("Нет связи с X-сервером");
         if (configuration_.width < 1 || configuration_.height < 1)
@@ -120,10 +123,11 @@ public:
 
     QCoro::Task<std::optional<QString>> stopCapture() override
     {
-        co_await runOnPool(pool_, [this] {
+        auto halting = runOnPool(pool_, [this] {
             halt();
             return true;
         });
+        co_await halting;
         co_return std::nullopt;
     }
 
@@ -221,21 +225,23 @@ QCoro::Task<std::optional<ShareableContent>> X11ScreenCapture::shareableContent(
             listing_ = listing;
         }
     }
-    co_return co_await listing;
+    auto listed = co_await listing;
+    co_return listed;
 }
 
 QCoro::Task<std::optional<QImage>> X11ScreenCapture::captureImage(ContentFilter filter,
                                                                   StreamConfiguration configuration)
 {
     auto state = state_;
-    co_return co_await runOnPool(*pool_, [state, filter = std::move(filter),
-                                          size = QSize(configuration.width, configuration.height)]()
-                                              -> std::optional<QImage> {
+    auto grabbing = runOnPool(*pool_, [state, filter = std::move(filter),
+                                       size = QSize(configuration.width, configuration.height)]()
+                                           -> std::optional<QImage> {
         const auto session = state->connection.session();
         if (!session)
             return std::nullopt;
         return grabFilter(*session, filter, size);
     });
+    co_return co_await grabbing;
 }
 
 std::unique_ptr<Stream> X11ScreenCapture::makeStream(const ContentFilter& filter,
