@@ -87,7 +87,8 @@ struct StreamConfiguration {
     int height = 1080;
     // Seconds between frames at most.
     double minimumFrameInterval = 1.0 / 60.0;
-    bool showsCursor = true;
+    // Still images and thumbnails leave the pointer out unless asked.
+    bool showsCursor = false;
     bool capturesAudio = false;
     bool excludesCurrentProcessAudio = false;
 };

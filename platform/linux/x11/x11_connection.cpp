@@ -3,6 +3,7 @@
 #include <xcb/composite.h>
 #include <xcb/randr.h>
 #include <xcb/shm.h>
+#include <xcb/xfixes.h>
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -50,9 +51,11 @@ std::shared_ptr<X11Session> X11Session::open(const QByteArray& displayName)
     xcb_prefetch_extension_data(connection, &xcb_shm_id);
     xcb_prefetch_extension_data(connection, &xcb_composite_id);
     xcb_prefetch_extension_data(connection, &xcb_randr_id);
+    xcb_prefetch_extension_data(connection, &xcb_xfixes_id);
     const auto shmVersion = xcb_shm_query_version(connection);
     const auto randrVersion = xcb_randr_query_version(connection, 1, 5);
     const auto compositeVersion = xcb_composite_query_version(connection, 0, 4);
+    const auto xfixesVersion = xcb_xfixes_query_version(connection, 4, 0);
 
     session->ewmhReady_ = xcb_ewmh_init_atoms_replies(&session->ewmh_, ewmhCookies, nullptr) != 0;
     if (auto reply = x11Reply(xcb_intern_atom_reply(connection, selectionCookie, nullptr)))
@@ -63,6 +66,8 @@ std::shared_ptr<X11Session> X11Session::open(const QByteArray& displayName)
         session->hasMonitors_ = reply->major_version > 1 || (reply->major_version == 1 && reply->minor_version >= 5);
     if (auto reply = x11Reply(xcb_composite_query_version_reply(connection, compositeVersion, nullptr)))
         session->hasComposite_ = reply->major_version > 0 || reply->minor_version >= 2;
+    if (auto reply = x11Reply(xcb_xfixes_query_version_reply(connection, xfixesVersion, nullptr)))
+        session->hasCursorImage_ = reply->major_version >= 1;
     if (!session->ewmhReady_ || xcb_connection_has_error(connection))
         return nullptr;
     return session;

@@ -27,6 +27,8 @@ public:
 
     bool hasShm() const { return hasShm_; }
     bool hasComposite() const { return hasComposite_; }
+    // XFixes: the pointer's picture.
+    bool hasCursorImage() const { return hasCursorImage_; }
     // RandR 1.5: monitors.
     bool hasMonitors() const { return hasMonitors_; }
     // Whether root's ZPixmap images are 32 bits a pixel, the only layout read.
@@ -57,6 +59,7 @@ private:
     bool ewmhReady_ = false;
     bool hasShm_ = false;
     bool hasComposite_ = false;
+    bool hasCursorImage_ = false;
     bool hasMonitors_ = false;
     bool bgrx_ = false;
     xcb_atom_t compositorSelection_ = XCB_ATOM_NONE;

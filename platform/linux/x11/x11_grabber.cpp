@@ -6,6 +6,7 @@
 
 #include <xcb/composite.h>
 #include <xcb/shm.h>
+#include <xcb/xfixes.h>
 #include <xcb/xcb_ewmh.h>
 
 #include <QPainter>
@@ -19,7 +20,9 @@ namespace {
 struct RawImage {
     std::shared_ptr<X11Session::Segment> segment;
     X11Reply<xcb_get_image_reply_t> reply{nullptr, &free};
-    const uint8_t* data = nullptr;
+    uint8_t* data = nullptr;
+    // Where the top-left pixel lies on the root.
+    QPoint origin;
     int stride = 0;
     int width = 0;
     int height = 0;
@@ -117,16 +120,21 @@ std::optional<RawImage> readWindow(X11Session& session, xcb_window_t window)
     xcb_connection_t* c = session.connection();
     const auto geometryCookie = xcb_get_geometry(c, window);
     const auto attributesCookie = xcb_get_window_attributes(c, window);
+    const auto positionCookie = xcb_translate_coordinates(c, window, session.root(), 0, 0);
     auto geometry = x11Reply(xcb_get_geometry_reply(c, geometryCookie, nullptr));
     auto attributes = x11Reply(xcb_get_window_attributes_reply(c, attributesCookie, nullptr));
+    auto position = x11Reply(xcb_translate_coordinates_reply(c, positionCookie, nullptr));
     // An unmapped (minimised, closed) window has no pixels to read.
-    if (!geometry || !attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+    if (!geometry || !attributes || !position || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
         return std::nullopt;
-    if (compositorRuns(session)) {
-        if (auto image = readComposited(session, window, geometry->width, geometry->height))
-            return image;
-    }
-    return readPixels(session, window, 0, 0, geometry->width, geometry->height);
+    std::optional<RawImage> image;
+    if (compositorRuns(session))
+        image = readComposited(session, window, geometry->width, geometry->height);
+    if (!image)
+        image = readPixels(session, window, 0, 0, geometry->width, geometry->height);
+    if (image)
+        image->origin = QPoint(position->dst_x, position->dst_y);
+    return image;
 }
 
 std::optional<X11Monitor> monitorWithId(X11Session& session, uint32_t id)
@@ -150,7 +158,6 @@ std::optional<X11Monitor> monitorWithId(X11Session& session, uint32_t id)
 // black at their places on the display.
 std::optional<QImage> grabApplications(X11Session& session, const ContentFilter& filter, const X11Monitor& monitor)
 {
-    xcb_connection_t* c = session.connection();
     QSet<qint64> pids;
     for (const auto& application : filter.includedApplications)
         pids.insert(application.processID);
@@ -170,12 +177,8 @@ std::optional<QImage> grabApplications(X11Session& session, const ContentFilter&
         if (!xcb_ewmh_get_wm_pid_reply(ewmh, xcb_ewmh_get_wm_pid(ewmh, window), &pid, nullptr)
             || !pids.contains(pid) || excepted.contains(window))
             continue;
-        auto position = x11Reply(
-            xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, session.root(), 0, 0), nullptr));
-        if (!position)
-            continue;
         if (auto pixels = readWindow(session, window)) {
-            painter.drawImage(QPoint(position->dst_x - monitor.x, position->dst_y - monitor.y),
+            painter.drawImage(pixels->origin - QPoint(monitor.x, monitor.y),
                               QImage(pixels->data, pixels->width, pixels->height, pixels->stride,
                                      QImage::Format_RGB32));
         }
@@ -186,10 +189,29 @@ std::optional<QImage> grabApplications(X11Session& session, const ContentFilter&
     return canvas;
 }
 
+// Paints the pointer into pixels whose top-left lies at `origin` on the root.
+void drawCursor(X11Session& session, uint8_t* data, int stride, int width, int height, QPoint origin)
+{
+    if (!session.hasCursorImage())
+        return;
+    xcb_connection_t* c = session.connection();
+    auto cursor = x11Reply(xcb_xfixes_get_cursor_image_reply(c, xcb_xfixes_get_cursor_image(c), nullptr));
+    if (!cursor || cursor->width == 0 || cursor->height == 0
+        || xcb_xfixes_get_cursor_image_cursor_image_length(cursor.get()) < cursor->width * cursor->height)
+        return;
+    const QImage picture(reinterpret_cast<const uchar*>(xcb_xfixes_get_cursor_image_cursor_image(cursor.get())),
+                         cursor->width, cursor->height, QImage::Format_ARGB32_Premultiplied);
+    QImage target(data, width, height, stride, QImage::Format_RGB32);
+    QPainter painter(&target);
+    painter.drawImage(QPoint(cursor->x - cursor->xhot, cursor->y - cursor->yhot) - origin, picture);
+}
+
 } // namespace
 
-std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filter, QSize size)
+std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filter,
+                                 const StreamConfiguration& configuration)
 {
+    const QSize size(configuration.width, configuration.height);
     if (size.width() < 1 || size.height() < 1)
         return std::nullopt;
     std::optional<RawImage> pixels;
@@ -204,15 +226,20 @@ std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filte
         if (!monitor)
             return std::nullopt;
         pixels = readPixels(session, session.root(), monitor->x, monitor->y, monitor->width, monitor->height);
+        if (pixels)
+            pixels->origin = QPoint(monitor->x, monitor->y);
         break;
     }
     case ContentFilter::Kind::Applications: {
         const auto monitor = monitorWithId(session, filter.display.displayID);
         if (!monitor)
             return std::nullopt;
-        const auto canvas = grabApplications(session, filter, *monitor);
+        auto canvas = grabApplications(session, filter, *monitor);
         if (!canvas)
             return std::nullopt;
+        if (configuration.showsCursor)
+            drawCursor(session, canvas->bits(), int(canvas->bytesPerLine()), canvas->width(), canvas->height(),
+                       QPoint(monitor->x, monitor->y));
         const QImage image = scaleBgrx(canvas->constBits(), int(canvas->bytesPerLine()), canvas->width(),
                                        canvas->height(), size.width(), size.height());
         return image.isNull() ? std::nullopt : std::optional<QImage>(image);
@@ -220,6 +247,8 @@ std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filte
     }
     if (!pixels)
         return std::nullopt;
+    if (configuration.showsCursor)
+        drawCursor(session, pixels->data, pixels->stride, pixels->width, pixels->height, pixels->origin);
     const QImage image = pixels->scaled(size);
     if (image.isNull())
         return std::nullopt;

@@ -151,7 +151,6 @@ private:
     void run(std::shared_ptr<X11Session> session)
     {
         const auto interval = std::chrono::duration<double>(std::max(configuration_.minimumFrameInterval, 1.0 / 60.0));
-        const QSize size(configuration_.width, configuration_.height);
         auto next = std::chrono::steady_clock::now();
         for (;;) {
             {
@@ -159,7 +158,7 @@ private:
                 if (stopping_)
                     return;
             }
-            if (auto image = grabFilter(*session, filter_, size)) {
+            if (auto image = grabFilter(*session, filter_, configuration_)) {
                 const SampleBuffer sample{StreamOutputType::Screen, *image, monotonicSeconds()};
                 for (const Output& out : outputs_) {
                     out.queue->async([output = out.output, sample] {
@@ -233,13 +232,11 @@ QCoro::Task<std::optional<QImage>> X11ScreenCapture::captureImage(ContentFilter 
                                                                   StreamConfiguration configuration)
 {
     auto state = state_;
-    auto grabbing = runOnPool(*pool_, [state, filter = std::move(filter),
-                                       size = QSize(configuration.width, configuration.height)]()
-                                           -> std::optional<QImage> {
+    auto grabbing = runOnPool(*pool_, [state, filter = std::move(filter), configuration]() -> std::optional<QImage> {
         const auto session = state->connection.session();
         if (!session)
             return std::nullopt;
-        return grabFilter(*session, filter, size);
+        return grabFilter(*session, filter, configuration);
     });
     co_return co_await grabbing;
 }

@@ -203,9 +203,28 @@ TEST(X11Capture, ADisplayAndAWindowShowTheWindowsColourWhereItLies)
     for (QPoint p : {QPoint(2, 2), QPoint(240, 171), QPoint(477, 339)})
         EXPECT_TRUE(near(window->pixelColor(p), QColor("#e01010"))) << p.x() << "," << p.y();
 
+    // The pointer is in the picture only when asked for.
+    run("xdotool", {"mousemove", QString::number(middle.x()), QString::number(middle.y())});
+    const auto* listed = findWindow(content, windows.id(0));
+    StreamConfiguration config{420, 300};
+    const auto noPointer = QCoro::waitFor(ScreenCapture::shared()->captureImage(ContentFilter::ofWindow(*listed), config));
+    config.showsCursor = true;
+    const auto pointer = QCoro::waitFor(ScreenCapture::shared()->captureImage(ContentFilter::ofWindow(*listed), config));
+    ASSERT_TRUE(noPointer && pointer);
+    const auto changed = [&](const QImage& image) {
+        int count = 0;
+        for (int y = 150 - 20; y < 150 + 20; ++y)
+            for (int x = 210 - 20; x < 210 + 20; ++x)
+                count += near(image.pixelColor(x, y), QColor("#e01010")) ? 0 : 1;
+        return count;
+    };
+    EXPECT_EQ(changed(*noPointer), 0);
+    EXPECT_GT(changed(*pointer), 10);
+    run("xdotool", {"mousemove", "5", "1075"});
+
     // The fallback stream sees the same window.
     const auto frameOfStream = QCoro::waitFor(CaptureChoices::frameFromStream(
-        ContentFilter::ofWindow(*findWindow(content, windows.id(0))), StreamConfiguration{200, 142}));
+        ContentFilter::ofWindow(*listed), StreamConfiguration{200, 142}));
     ASSERT_TRUE(frameOfStream);
     EXPECT_EQ(frameOfStream->size(), QSize(200, 142));
     EXPECT_TRUE(near(frameOfStream->pixelColor(100, 71), QColor("#e01010")));
