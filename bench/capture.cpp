@@ -47,7 +47,7 @@ public:
     explicit Swatch(QColor colour) : colour_(colour) {}
 
 protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), colour_); }
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(0, 0), size()), colour_); }
 
 private:
     QColor colour_;

@@ -20,6 +20,7 @@ namespace {
 struct RawImage {
     std::shared_ptr<X11Session::Segment> segment;
     X11Reply<xcb_get_image_reply_t> reply{nullptr, &free};
+    QImage owned;
     uint8_t* data = nullptr;
     // Where the top-left pixel lies on the root.
     QPoint origin;
@@ -127,13 +128,36 @@ std::optional<RawImage> readWindow(X11Session& session, xcb_window_t window)
     // An unmapped (minimised, closed) window has no pixels to read.
     if (!geometry || !attributes || !position || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
         return std::nullopt;
+    const QPoint origin(position->dst_x, position->dst_y);
     std::optional<RawImage> image;
     if (compositorRuns(session))
         image = readComposited(session, window, geometry->width, geometry->height);
-    if (!image)
-        image = readPixels(session, window, 0, 0, geometry->width, geometry->height);
+    if (!image) {
+        // The server reads a window only where it lies on the screen; the
+        // part beyond the edge stays black.
+        const QRect whole(origin, QSize(geometry->width, geometry->height));
+        const QRect visible = whole.intersected(
+            QRect(0, 0, session.screen()->width_in_pixels, session.screen()->height_in_pixels));
+        if (visible.isEmpty())
+            return std::nullopt;
+        const QRect part = visible.translated(-origin);
+        image = readPixels(session, window, part.x(), part.y(), part.width(), part.height());
+        if (image && visible != whole) {
+            RawImage padded;
+            padded.owned = QImage(whole.size(), QImage::Format_RGB32);
+            padded.owned.fill(Qt::black);
+            QPainter(&padded.owned)
+                .drawImage(part.topLeft(), QImage(image->data, image->width, image->height, image->stride,
+                                                  QImage::Format_RGB32));
+            padded.data = padded.owned.bits();
+            padded.stride = int(padded.owned.bytesPerLine());
+            padded.width = whole.width();
+            padded.height = whole.height();
+            image = std::move(padded);
+        }
+    }
     if (image)
-        image->origin = QPoint(position->dst_x, position->dst_y);
+        image->origin = origin;
     return image;
 }
 

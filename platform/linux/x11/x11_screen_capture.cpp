@@ -71,6 +71,22 @@ double devicePixelRatio()
     return qGuiApp->primaryScreen()->devicePixelRatio();
 }
 
+// For a stream, which may outlive the service that made it: a thread of its
+// own rather than the service's pool.
+template <class Work>
+auto runOnThread(Work work) -> QFuture<std::invoke_result_t<Work>>
+{
+    using Result = std::invoke_result_t<Work>;
+    auto promise = std::make_shared<QPromise<Result>>();
+    QFuture<Result> future = promise->future();
+    promise->start();
+    std::thread([promise, work = std::move(work)]() mutable {
+        promise->addResult(work());
+        promise->finish();
+    }).detach();
+    return future;
+}
+
 double monotonicSeconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -80,9 +96,9 @@ double monotonicSeconds()
 // to the outputs' queues.
 class X11Stream final : public Stream {
 public:
-    X11Stream(std::shared_ptr<X11ScreenCapture::State> state, QThreadPool& pool, ContentFilter filter,
+    X11Stream(std::shared_ptr<X11ScreenCapture::State> state, ContentFilter filter,
               StreamConfiguration configuration, std::shared_ptr<StreamDelegate> delegate)
-        : state_(std::move(state)), pool_(pool), filter_(std::move(filter)), configuration_(configuration),
+        : state_(std::move(state)), filter_(std::move(filter)), configuration_(configuration),
           delegate_(std::move(delegate))
     {
     }
@@ -110,7 +126,7 @@ public:
         // GCC 12 destroys objects captured in a temporary of a co_await
         // expression twice: every future is made in a statement of its own.
         auto state = state_;
-        auto connecting = runOnPool(pool_, [state] { return state->connection.session(); });
+        auto connecting = runOnThread([state] { return state->connection.session(); });
         auto session = co_await connecting;
         if (!session)
             co_return QStringLiteral("Нет связи с X-сервером");
@@ -123,7 +139,7 @@ public:
 
     QCoro::Task<std::optional<QString>> stopCapture() override
     {
-        auto halting = runOnPool(pool_, [this] {
+        auto halting = runOnThread([this] {
             halt();
             return true;
         });
@@ -177,7 +193,6 @@ private:
     }
 
     std::shared_ptr<X11ScreenCapture::State> state_;
-    QThreadPool& pool_;
     const ContentFilter filter_;
     const StreamConfiguration configuration_;
     const std::shared_ptr<StreamDelegate> delegate_;
@@ -245,5 +260,5 @@ std::unique_ptr<Stream> X11ScreenCapture::makeStream(const ContentFilter& filter
                                                      const StreamConfiguration& configuration,
                                                      std::shared_ptr<StreamDelegate> delegate)
 {
-    return std::make_unique<X11Stream>(state_, *pool_, filter, configuration, std::move(delegate));
+    return std::make_unique<X11Stream>(state_, filter, configuration, std::move(delegate));
 }

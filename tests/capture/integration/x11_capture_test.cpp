@@ -254,6 +254,21 @@ TEST(X11Capture, TwoMonitorsGiveTwoDisplaysAndTheSecondShowsItsOwnContent)
     EXPECT_FALSE(near(left->pixelColor(inRight), QColor("#10c020")));
 }
 
+TEST(X11Capture, AWindowPartlyBeyondTheScreenEdgeIsCapturedWithItsHiddenPartBlack)
+{
+    TestWindows windows({"На краю|#e01010|1720|200|400|300"});
+    ASSERT_TRUE(windows.started());
+    const QRectF frame = waitForFrame(windows.id(0));
+    ASSERT_FALSE(frame.isEmpty());
+    ASSERT_GT(frame.right(), 1920);
+    const auto image = QCoro::waitFor(CaptureChoices::capture(CaptureTarget::window(windows.id(0)), 400));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), QSize(400, 300));
+    const int edge = int(1920 - frame.x());
+    EXPECT_TRUE(near(image->pixelColor(edge / 2, 150), QColor("#e01010")));
+    EXPECT_EQ(image->pixelColor(std::min(edge + 20, 399), 150), QColor(Qt::black));
+}
+
 TEST(X11Capture, AClosedWindowAndAnUnknownDisplayGiveNoImage)
 {
     TestWindows windows({"Скоро закроется|#e01010|300|200|420|300"});
