@@ -31,8 +31,13 @@ QString run(const QString& program, const QStringList& arguments)
 // Another program's windows, given as "title|#rrggbb|x|y|width|height".
 class TestWindows {
 public:
-    explicit TestWindows(const QStringList& specs)
+    explicit TestWindows(const QStringList& specs, const QString& program = {})
     {
+        if (!program.isEmpty()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("KORVALA_TEST_APP", program);
+            process_.setProcessEnvironment(environment);
+        }
         process_.start(QStringLiteral(CAPTURE_TEST_WINDOWS), specs);
         waitUntil([&] {
             process_.waitForReadyRead(50);
@@ -252,6 +257,26 @@ TEST(X11Capture, TwoMonitorsGiveTwoDisplaysAndTheSecondShowsItsOwnContent)
     const QPoint inRight = frame.center().toPoint() - QPoint(960, 0);
     EXPECT_TRUE(near(right->pixelColor(inRight), QColor("#10c020"))) << right->pixelColor(inRight).name().toStdString();
     EXPECT_FALSE(near(left->pixelColor(inRight), QColor("#10c020")));
+}
+
+TEST(X11Capture, AnApplicationIsCapturedWithItsOwnWindowsOnly)
+{
+    TestWindows alpha({"Альфа|#e01010|100|100|400|300"}, "Alphaprobe");
+    TestWindows beta({"Бета|#1010e0|800|100|400|300"}, "Betaprobe");
+    ASSERT_TRUE(alpha.started() && beta.started());
+    const QRectF alphaFrame = waitForFrame(alpha.id(0));
+    const QRectF betaFrame = waitForFrame(beta.id(0));
+    const auto content = listContent();
+    const auto* window = findWindow(content, alpha.id(0));
+    ASSERT_TRUE(window && window->owningApplication);
+    EXPECT_EQ(window->owningApplication->bundleIdentifier, "Alphaprobe") << "no desktop entry: the WM_CLASS class";
+    EXPECT_EQ(window->owningApplication->applicationName, "Alphaprobe");
+
+    const auto image = QCoro::waitFor(
+        CaptureChoices::capture(CaptureTarget::application(window->owningApplication->bundleIdentifier), 1920));
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(near(image->pixelColor(alphaFrame.center().toPoint()), QColor("#e01010")));
+    EXPECT_EQ(image->pixelColor(betaFrame.center().toPoint()), QColor(Qt::black)) << "another program's window";
 }
 
 TEST(X11Capture, AWindowPartlyBeyondTheScreenEdgeIsCapturedWithItsHiddenPartBlack)

@@ -1,6 +1,7 @@
 // Opens one window for each argument "title|#rrggbb|x|y|width|height", filled
 // with the colour, and prints "window <index> <id>" for each once all are
-// shown. Runs until killed.
+// shown. Runs until killed. $KORVALA_TEST_APP names the program (the class
+// of its windows' WM_CLASS).
 
 #include <QApplication>
 #include <QTextStream>
@@ -11,6 +12,8 @@
 
 int main(int argc, char** argv)
 {
+    if (qEnvironmentVariableIsSet("KORVALA_TEST_APP"))
+        QCoreApplication::setApplicationName(qEnvironmentVariable("KORVALA_TEST_APP"));
     QApplication app(argc, argv);
     std::vector<std::unique_ptr<QWidget>> windows;
     for (const QString& spec : app.arguments().mid(1)) {
