@@ -31,14 +31,14 @@ QString run(const QString& program, const QStringList& arguments)
 // Another program's windows, given as "title|#rrggbb|x|y|width|height".
 class TestWindows {
 public:
-    explicit TestWindows(const QStringList& specs, const QString& program = {})
+    explicit TestWindows(const QStringList& descriptions, const QString& program = {})
     {
         if (!program.isEmpty()) {
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert("KORVALA_TEST_APP", program);
             process_.setProcessEnvironment(environment);
         }
-        process_.start(QStringLiteral(CAPTURE_TEST_WINDOWS), specs);
+        process_.start(QStringLiteral(CAPTURE_TEST_WINDOWS), descriptions);
         waitUntil([&] {
             process_.waitForReadyRead(50);
             while (process_.canReadLine()) {
@@ -46,7 +46,7 @@ public:
                 if (words.size() == 3)
                     ids_.push_back(words[2].trimmed().toUInt());
             }
-            return ids_.size() == size_t(specs.size());
+            return ids_.size() == size_t(descriptions.size());
         }, 10000);
     }
     ~TestWindows() { close(); }

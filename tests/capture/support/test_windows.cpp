@@ -16,8 +16,8 @@ int main(int argc, char** argv)
         QCoreApplication::setApplicationName(qEnvironmentVariable("KORVALA_TEST_APP"));
     QApplication app(argc, argv);
     std::vector<std::unique_ptr<QWidget>> windows;
-    for (const QString& spec : app.arguments().mid(1)) {
-        const QStringList parts = spec.split(u'|');
+    for (const QString& description : app.arguments().mid(1)) {
+        const QStringList parts = description.split(u'|');
         if (parts.size() != 6)
             return 2;
         auto window = std::make_unique<QWidget>();
