@@ -1,0 +1,70 @@
+#pragma once
+
+#include "capture/capture_target.h"
+#include "platform/screen_capture.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <qcoro/qcorotask.h>
+
+#include <mutex>
+#include <optional>
+#include <vector>
+
+// Receives the frames of a short capture stream and keeps the first one.
+// Called on the stream's queue while its owner polls from the main thread.
+class FrameGrabber final : public StreamOutput {
+public:
+    void didOutputSampleBuffer(const SampleBuffer& sample, StreamOutputType type) override;
+    std::optional<QImage> stored() const;
+
+private:
+    mutable std::mutex lock;
+    std::optional<QImage> stored_;
+};
+
+// The displays and windows worth offering as capture targets, and still
+// images of any target. Nothing here fails loudly: what cannot be listed or
+// captured comes back empty.
+struct CaptureChoices {
+    struct Item {
+        QString id;
+        QString title;
+        QString subtitle;
+        CaptureTarget target;
+        std::optional<QImage> preview;
+        std::optional<QImage> icon;
+    };
+
+    std::vector<Item> displays;
+    std::vector<Item> windows;
+
+    // Title prefixes of auxiliary windows that other toolkits create.
+    static const QStringList toolkitInternals;
+
+    static QCoro::Task<CaptureChoices> current();
+    static std::vector<ShareableWindow> ownWindows(const ShareableContent& content);
+    // An image of the target, `width` pixels wide (twice the target's width
+    // in points when not given), its height following the target's aspect.
+    static QCoro::Task<std::optional<QImage>> capture(CaptureTarget target, std::optional<int> width = std::nullopt);
+    // One frame of a short stream, waiting about 0.4 seconds at most.
+    static QCoro::Task<std::optional<QImage>> frameFromStream(ContentFilter filter, StreamConfiguration config);
+
+    // The pure parts of current() and capture().
+    struct Process {
+        qint64 processID = 0;
+        std::optional<QString> bundleIdentifier;
+    };
+    static Process thisProcess();
+    // Icons are left empty; current() fills them on the main thread.
+    static CaptureChoices choices(const ShareableContent& content, const Process& process);
+    static QString windowSubtitle(const ShareableApplication& application);
+    // The image size for a target of `size` points: `width` wide (twice the
+    // whole points of the target's width when not given), the height
+    // following the target's shape, truncated and made even (2 at least).
+    // Nothing when no sensible image can be made.
+    static std::optional<QSize> outputSize(QSizeF size, std::optional<int> width);
+};

@@ -1,0 +1,280 @@
+#include "platform/linux/x11/x11_grabber.h"
+
+#include "platform/linux/x11/frame_scaler.h"
+#include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_content.h"
+
+#include <xcb/composite.h>
+#include <xcb/shm.h>
+#include <xcb/xfixes.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <QPainter>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+// Pixels read from the server, valid while this lives.
+struct RawImage {
+    std::shared_ptr<X11Session::Segment> segment;
+    X11Reply<xcb_get_image_reply_t> reply{nullptr, &free};
+    QImage owned;
+    uint8_t* data = nullptr;
+    // Where the top-left pixel lies on the root.
+    QPoint origin;
+    int stride = 0;
+    int width = 0;
+    int height = 0;
+
+    QImage scaled(QSize size) const { return scaleBgrx(data, stride, width, height, size.width(), size.height()); }
+};
+
+bool thirtyTwoBits(X11Session& session, uint8_t depth)
+{
+    // Depth 24 and 32 drawables come as 32-bit pixels on every server that
+    // has 32-bit root pixels; others are not read.
+    return session.hasBgrxPixels() && (depth == 24 || depth == 32);
+}
+
+std::optional<RawImage> readPixels(X11Session& session, xcb_drawable_t drawable, int x, int y, int width, int height)
+{
+    if (width < 1 || height < 1)
+        return std::nullopt;
+    xcb_connection_t* c = session.connection();
+    RawImage image;
+    image.width = width;
+    image.height = height;
+    image.stride = width * 4;
+    const size_t bytes = size_t(width) * height * 4;
+    if (session.hasShm()) {
+        if (auto segment = session.borrowSegment(bytes)) {
+            auto reply = x11Reply(xcb_shm_get_image_reply(
+                c,
+                xcb_shm_get_image(c, drawable, int16_t(x), int16_t(y), uint16_t(width), uint16_t(height), ~0u,
+                                  XCB_IMAGE_FORMAT_Z_PIXMAP, segment->id, 0),
+                nullptr));
+            if (!reply || !thirtyTwoBits(session, reply->depth))
+                return std::nullopt;
+            image.data = segment->data;
+            image.segment = std::move(segment);
+            return image;
+        }
+    }
+    auto reply = x11Reply(xcb_get_image_reply(
+        c,
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, int16_t(x), int16_t(y), uint16_t(width),
+                      uint16_t(height), ~0u),
+        nullptr));
+    if (!reply || !thirtyTwoBits(session, reply->depth) || size_t(xcb_get_image_data_length(reply.get())) < bytes)
+        return std::nullopt;
+    image.data = xcb_get_image_data(reply.get());
+    image.reply = std::move(reply);
+    return image;
+}
+
+bool compositorRuns(X11Session& session)
+{
+    if (!session.hasComposite() || session.compositorSelection() == XCB_ATOM_NONE)
+        return false;
+    xcb_connection_t* c = session.connection();
+    auto owner = x11Reply(
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, session.compositorSelection()), nullptr));
+    return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
+// The child of the root that holds `window` (its frame under a reparenting
+// window manager), or the window itself.
+xcb_window_t topLevelOf(X11Session& session, xcb_window_t window)
+{
+    xcb_connection_t* c = session.connection();
+    for (int depth = 0; depth < 16; ++depth) {
+        auto tree = x11Reply(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+        if (!tree || tree->parent == session.root() || tree->parent == XCB_WINDOW_NONE)
+            return window;
+        window = tree->parent;
+    }
+    return window;
+}
+
+// Under a compositor a window's pixels live in its off-screen pixmap, whole
+// even when covered; the window manager's frame is the redirected window, so
+// the client is cut out of the frame's pixmap.
+std::optional<RawImage> readComposited(X11Session& session, xcb_window_t window, int width, int height)
+{
+    xcb_connection_t* c = session.connection();
+    const xcb_window_t top = topLevelOf(session, window);
+    auto offset = x11Reply(xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, top, 0, 0), nullptr));
+    if (!offset)
+        return std::nullopt;
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    if (auto error = x11Reply(xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, top, pixmap))))
+        return std::nullopt;
+    auto image = readPixels(session, pixmap, offset->dst_x, offset->dst_y, width, height);
+    xcb_free_pixmap(c, pixmap);
+    return image;
+}
+
+std::optional<RawImage> readWindow(X11Session& session, xcb_window_t window)
+{
+    xcb_connection_t* c = session.connection();
+    const auto geometryCookie = xcb_get_geometry(c, window);
+    const auto attributesCookie = xcb_get_window_attributes(c, window);
+    const auto positionCookie = xcb_translate_coordinates(c, window, session.root(), 0, 0);
+    auto geometry = x11Reply(xcb_get_geometry_reply(c, geometryCookie, nullptr));
+    auto attributes = x11Reply(xcb_get_window_attributes_reply(c, attributesCookie, nullptr));
+    auto position = x11Reply(xcb_translate_coordinates_reply(c, positionCookie, nullptr));
+    // An unmapped (minimised, closed) window has no pixels to read.
+    if (!geometry || !attributes || !position || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+        return std::nullopt;
+    const QPoint origin(position->dst_x, position->dst_y);
+    std::optional<RawImage> image;
+    if (compositorRuns(session))
+        image = readComposited(session, window, geometry->width, geometry->height);
+    if (!image) {
+        // The server reads a window only where it lies on the screen; the
+        // part beyond the edge stays black.
+        const QRect whole(origin, QSize(geometry->width, geometry->height));
+        const QRect visible = whole.intersected(
+            QRect(0, 0, session.screen()->width_in_pixels, session.screen()->height_in_pixels));
+        if (visible.isEmpty())
+            return std::nullopt;
+        const QRect part = visible.translated(-origin);
+        image = readPixels(session, window, part.x(), part.y(), part.width(), part.height());
+        if (image && visible != whole) {
+            RawImage padded;
+            padded.owned = QImage(whole.size(), QImage::Format_RGB32);
+            padded.owned.fill(Qt::black);
+            QPainter(&padded.owned)
+                .drawImage(part.topLeft(), QImage(image->data, image->width, image->height, image->stride,
+                                                  QImage::Format_RGB32));
+            padded.data = padded.owned.bits();
+            padded.stride = int(padded.owned.bytesPerLine());
+            padded.width = whole.width();
+            padded.height = whole.height();
+            image = std::move(padded);
+        }
+    }
+    if (image)
+        image->origin = origin;
+    return image;
+}
+
+std::optional<X11Monitor> monitorWithId(X11Session& session, uint32_t id)
+{
+    const auto monitors = listMonitors(session);
+    if (!monitors)
+        return std::nullopt;
+    const auto it = std::find_if(monitors->begin(), monitors->end(), [&](const X11Monitor& m) { return m.id == id; });
+    if (it == monitors->end())
+        return std::nullopt;
+    // Only the part that lies on the root can be read.
+    const QRect onRoot = QRect(it->x, it->y, it->width, it->height)
+                             .intersected(QRect(0, 0, session.screen()->width_in_pixels,
+                                                session.screen()->height_in_pixels));
+    if (onRoot.isEmpty())
+        return std::nullopt;
+    return X11Monitor{it->id, onRoot.x(), onRoot.y(), onRoot.width(), onRoot.height()};
+}
+
+// Only the windows of the included processes, painted in stacking order on
+// black at their places on the display.
+std::optional<QImage> grabApplications(X11Session& session, const ContentFilter& filter, const X11Monitor& monitor)
+{
+    QSet<qint64> pids;
+    for (const auto& application : filter.includedApplications)
+        pids.insert(application.processID);
+    QSet<uint32_t> excepted;
+    for (const auto& window : filter.exceptingWindows)
+        excepted.insert(window.windowID);
+
+    const auto windows = listClientWindows(session);
+    if (!windows)
+        return std::nullopt;
+    QImage canvas(monitor.width, monitor.height, QImage::Format_RGB32);
+    canvas.fill(Qt::black);
+    QPainter painter(&canvas);
+    xcb_ewmh_connection_t* ewmh = session.ewmh();
+    for (xcb_window_t window : *windows) {
+        uint32_t pid = 0;
+        if (!xcb_ewmh_get_wm_pid_reply(ewmh, xcb_ewmh_get_wm_pid(ewmh, window), &pid, nullptr)
+            || !pids.contains(pid) || excepted.contains(window))
+            continue;
+        if (auto pixels = readWindow(session, window)) {
+            painter.drawImage(pixels->origin - QPoint(monitor.x, monitor.y),
+                              QImage(pixels->data, pixels->width, pixels->height, pixels->stride,
+                                     QImage::Format_RGB32));
+        }
+    }
+    painter.end();
+    if (session.broken())
+        return std::nullopt;
+    return canvas;
+}
+
+// Paints the pointer into pixels whose top-left lies at `origin` on the root.
+void drawCursor(X11Session& session, uint8_t* data, int stride, int width, int height, QPoint origin)
+{
+    if (!session.hasCursorImage())
+        return;
+    xcb_connection_t* c = session.connection();
+    auto cursor = x11Reply(xcb_xfixes_get_cursor_image_reply(c, xcb_xfixes_get_cursor_image(c), nullptr));
+    if (!cursor || cursor->width == 0 || cursor->height == 0
+        || xcb_xfixes_get_cursor_image_cursor_image_length(cursor.get()) < cursor->width * cursor->height)
+        return;
+    const QImage picture(reinterpret_cast<const uchar*>(xcb_xfixes_get_cursor_image_cursor_image(cursor.get())),
+                         cursor->width, cursor->height, QImage::Format_ARGB32_Premultiplied);
+    QImage target(data, width, height, stride, QImage::Format_RGB32);
+    QPainter painter(&target);
+    painter.drawImage(QPoint(cursor->x - cursor->xhot, cursor->y - cursor->yhot) - origin, picture);
+}
+
+} // namespace
+
+std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filter,
+                                 const StreamConfiguration& configuration)
+{
+    const QSize size(configuration.width, configuration.height);
+    if (size.width() < 1 || size.height() < 1)
+        return std::nullopt;
+    std::optional<RawImage> pixels;
+    switch (filter.kind) {
+    case ContentFilter::Kind::Window:
+        pixels = readWindow(session, filter.window.windowID);
+        break;
+    case ContentFilter::Kind::Display: {
+        // The X server composes one picture of everything mapped: windows to
+        // leave out cannot be taken out of it.
+        const auto monitor = monitorWithId(session, filter.display.displayID);
+        if (!monitor)
+            return std::nullopt;
+        pixels = readPixels(session, session.root(), monitor->x, monitor->y, monitor->width, monitor->height);
+        if (pixels)
+            pixels->origin = QPoint(monitor->x, monitor->y);
+        break;
+    }
+    case ContentFilter::Kind::Applications: {
+        const auto monitor = monitorWithId(session, filter.display.displayID);
+        if (!monitor)
+            return std::nullopt;
+        auto canvas = grabApplications(session, filter, *monitor);
+        if (!canvas)
+            return std::nullopt;
+        if (configuration.showsCursor)
+            drawCursor(session, canvas->bits(), int(canvas->bytesPerLine()), canvas->width(), canvas->height(),
+                       QPoint(monitor->x, monitor->y));
+        const QImage image = scaleBgrx(canvas->constBits(), int(canvas->bytesPerLine()), canvas->width(),
+                                       canvas->height(), size.width(), size.height());
+        return image.isNull() ? std::nullopt : std::optional<QImage>(image);
+    }
+    }
+    if (!pixels)
+        return std::nullopt;
+    if (configuration.showsCursor)
+        drawCursor(session, pixels->data, pixels->stride, pixels->width, pixels->height, pixels->origin);
+    const QImage image = pixels->scaled(size);
+    if (image.isNull())
+        return std::nullopt;
+    return image;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/screen_capture.h"
+
+#include <QImage>
+#include <QSize>
+
+#include <optional>
+
+class X11Session;
+
+// Still pictures of the X screen, scaled to the requested size. Runs on any
+// thread but the main one: it waits for the server.
+// The picture of a filter at the configuration's size, with the pointer when
+// it asks for it; nothing when the display or window is gone or the server
+// cannot be read.
+std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filter,
+                                 const StreamConfiguration& configuration);

@@ -1,0 +1,60 @@
+#include "platform/screen_capture.h"
+
+#include <mutex>
+
+ContentFilter ContentFilter::ofDisplay(const ShareableDisplay& display, std::vector<ShareableWindow> excluding)
+{
+    ContentFilter filter;
+    filter.kind = Kind::Display;
+    filter.display = display;
+    filter.excludedWindows = std::move(excluding);
+    return filter;
+}
+
+ContentFilter ContentFilter::ofApplications(const ShareableDisplay& display,
+                                            std::vector<ShareableApplication> including,
+                                            std::vector<ShareableWindow> exceptingWindows)
+{
+    ContentFilter filter;
+    filter.kind = Kind::Applications;
+    filter.display = display;
+    filter.includedApplications = std::move(including);
+    filter.exceptingWindows = std::move(exceptingWindows);
+    return filter;
+}
+
+ContentFilter ContentFilter::ofWindow(const ShareableWindow& window)
+{
+    ContentFilter filter;
+    filter.kind = Kind::Window;
+    filter.window = window;
+    return filter;
+}
+
+QRectF ContentFilter::contentRect() const
+{
+    if (kind == Kind::Window)
+        return QRectF(QPointF(0, 0), window.frame.size());
+    return QRectF(0, 0, display.width, display.height);
+}
+
+namespace {
+
+std::mutex sharedMutex;
+std::shared_ptr<ScreenCapture> sharedCapture;
+
+} // namespace
+
+std::shared_ptr<ScreenCapture> ScreenCapture::shared()
+{
+    std::lock_guard lock(sharedMutex);
+    if (!sharedCapture)
+        sharedCapture = forSession();
+    return sharedCapture;
+}
+
+void ScreenCapture::setShared(std::shared_ptr<ScreenCapture> capture)
+{
+    std::lock_guard lock(sharedMutex);
+    sharedCapture = std::move(capture);
+}

@@ -1,0 +1,162 @@
+#pragma once
+
+#include <QImage>
+#include <QRectF>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class SerialQueue;
+
+// What can be captured on this desktop: displays, windows and the
+// applications that own them. Geometry is in points (device pixels divided
+// by the screen's device-pixel ratio).
+struct ShareableDisplay {
+    uint32_t displayID = 0;
+    int width = 0;
+    int height = 0;
+    QRectF frame;
+};
+
+struct ShareableApplication {
+    QString bundleIdentifier;
+    QString applicationName;
+    qint64 processID = 0;
+    // The installed file that describes the application (a desktop entry),
+    // when one was found.
+    std::optional<QString> bundlePath;
+    // The icon the application's description names (a theme name or a path).
+    QString iconName;
+    // The icon the application gave its window, when it gave one.
+    QImage windowIcon;
+};
+
+struct ShareableWindow {
+    uint32_t windowID = 0;
+    QRectF frame;
+    std::optional<QString> title;
+    // 0 for ordinary application windows.
+    int windowLayer = 0;
+    std::optional<ShareableApplication> owningApplication;
+    bool isOnScreen = false;
+};
+
+struct ShareableContent {
+    std::vector<ShareableDisplay> displays;
+    // Front to back.
+    std::vector<ShareableWindow> windows;
+    std::vector<ShareableApplication> applications;
+};
+
+// What a still image or a stream shows.
+struct ContentFilter {
+    enum class Kind {
+        // A display, less the excluded windows.
+        Display,
+        // A display, showing only the windows of the included applications.
+        Applications,
+        // One window, wherever it is.
+        Window,
+    };
+    Kind kind = Kind::Display;
+    ShareableDisplay display;
+    std::vector<ShareableWindow> excludedWindows;
+    std::vector<ShareableApplication> includedApplications;
+    std::vector<ShareableWindow> exceptingWindows;
+    ShareableWindow window;
+
+    static ContentFilter ofDisplay(const ShareableDisplay& display, std::vector<ShareableWindow> excluding);
+    static ContentFilter ofApplications(const ShareableDisplay& display, std::vector<ShareableApplication> including,
+                                        std::vector<ShareableWindow> exceptingWindows);
+    static ContentFilter ofWindow(const ShareableWindow& window);
+
+    // The captured area in points: the display's or the window's size at
+    // origin 0.
+    QRectF contentRect() const;
+};
+
+// How a still image or a stream is produced. The output image is exactly
+// width × height pixels.
+struct StreamConfiguration {
+    int width = 1920;
+    int height = 1080;
+    // Seconds between frames at most.
+    double minimumFrameInterval = 1.0 / 60.0;
+    // Still images and thumbnails leave the pointer out unless asked.
+    bool showsCursor = false;
+    bool capturesAudio = false;
+    bool excludesCurrentProcessAudio = false;
+};
+
+enum class StreamOutputType {
+    Screen,
+    Audio,
+};
+
+// One delivery of a stream. A screen sample may carry no image (a status-only
+// sample); outputs of other types add their own payload beside `image`.
+struct SampleBuffer {
+    StreamOutputType type = StreamOutputType::Screen;
+    QImage image;
+    // Seconds on the stream's monotonic clock.
+    double presentationTime = 0;
+};
+
+// Receives the samples of one type, on the queue it was added with.
+class StreamOutput {
+public:
+    virtual ~StreamOutput() = default;
+    virtual void didOutputSampleBuffer(const SampleBuffer& sample, StreamOutputType type) = 0;
+};
+
+// Told when a stream stops by itself; called on a thread of the stream.
+class StreamDelegate {
+public:
+    virtual ~StreamDelegate() = default;
+    virtual void didStopWithError(const QString& description) = 0;
+};
+
+// A running capture of one filter. Created stopped; the outputs must be added
+// before starting. The queues an output was added with must outlive the
+// stream's stop.
+class Stream {
+public:
+    virtual ~Stream() = default;
+
+    // Returns the reason when the output cannot be added.
+    virtual std::optional<QString> addStreamOutput(std::shared_ptr<StreamOutput> output, StreamOutputType type,
+                                                   SerialQueue* queue) = 0;
+    // Returns the reason when the capture could not start.
+    virtual QCoro::Task<std::optional<QString>> startCapture() = 0;
+    // After it returns no output is called any more (work already handed to
+    // their queues still runs there).
+    virtual QCoro::Task<std::optional<QString>> stopCapture() = 0;
+};
+
+// The desktop's screen-capture service. Every operation may be awaited from
+// the main thread: the work happens elsewhere, and a service that cannot be
+// reached answers with nothing instead of blocking.
+class ScreenCapture {
+public:
+    virtual ~ScreenCapture() = default;
+
+    // Displays, all windows (also those not on screen) and their
+    // applications; nothing when the desktop cannot be listed.
+    virtual QCoro::Task<std::optional<ShareableContent>> shareableContent() = 0;
+    // One still image; nothing when it cannot be taken.
+    virtual QCoro::Task<std::optional<QImage>> captureImage(ContentFilter filter, StreamConfiguration configuration) = 0;
+    virtual std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+                                               std::shared_ptr<StreamDelegate> delegate) = 0;
+
+    // The service the program uses, chosen for this session on first use.
+    static std::shared_ptr<ScreenCapture> shared();
+    // Replaces the shared service (tests); nullptr chooses again.
+    static void setShared(std::shared_ptr<ScreenCapture> capture);
+    // The service for this session: the one decision about the backend.
+    static std::shared_ptr<ScreenCapture> forSession();
+};

@@ -1,0 +1,299 @@
+#include "capture/capture_choices.h"
+
+#include "tests/support/fake_screen_capture.h"
+#include "tests/support/manual_clock.h"
+#include "tests/support/qt_wait.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <qcoro/qcorotask.h>
+
+namespace {
+
+class CaptureChoicesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake = std::make_shared<FakeScreenCapture>();
+        ScreenCapture::setShared(fake);
+    }
+    void TearDown() override
+    {
+        ScreenCapture::setShared(nullptr);
+        Clock::setShared(nullptr);
+    }
+
+    QStringList windowTitles(const CaptureChoices& choices)
+    {
+        QStringList titles;
+        for (const auto& item : choices.windows)
+            titles << item.title;
+        return titles;
+    }
+
+    std::shared_ptr<FakeScreenCapture> fake;
+    const qint64 ownPid = QCoreApplication::applicationPid();
+};
+
+QImage filled(int width, int height, QColor colour)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+} // namespace
+
+TEST_F(CaptureChoicesTest, DisplaysAreNamedByCountAndPositionWithTheirSizeInPoints)
+{
+    ShareableContent one;
+    one.displays = {fakeDisplay(71, 1512, 982)};
+    const auto single = CaptureChoices::choices(one, {});
+    ASSERT_EQ(single.displays.size(), 1u);
+    EXPECT_EQ(single.displays[0].id, "display-71");
+    EXPECT_EQ(single.displays[0].title, "Весь экран");
+    EXPECT_EQ(single.displays[0].subtitle, "1512×982");
+    EXPECT_EQ(single.displays[0].target, CaptureTarget::display(71));
+    EXPECT_FALSE(single.displays[0].preview);
+    EXPECT_FALSE(single.displays[0].icon);
+
+    ShareableContent two;
+    two.displays = {fakeDisplay(300, 1920, 1080), fakeDisplay(12, 1440, 900, 1920)};
+    const auto both = CaptureChoices::choices(two, {});
+    ASSERT_EQ(both.displays.size(), 2u);
+    EXPECT_EQ(both.displays[0].title, "Экран 1");
+    EXPECT_EQ(both.displays[0].target, CaptureTarget::display(300));
+    EXPECT_EQ(both.displays[1].title, "Экран 2");
+    EXPECT_EQ(both.displays[1].subtitle, "1440×900");
+}
+
+TEST_F(CaptureChoicesTest, OnlyOrdinaryTitledLargeEnoughWindowsOfOtherApplicationsAreOffered)
+{
+    const auto editor = fakeApplication("Editor", 500);
+    const auto own = fakeApplication("Korvala", ownPid);
+    const auto sameBundle = fakeApplication("Korvala", 501, "app.korvala.Korvala");
+    ShareableContent content;
+    content.windows = {
+        fakeWindow(1, QString("Отчёт"), editor),
+        fakeWindow(2, QString("Узкое"), editor, QRectF(0, 0, 199, 600)),
+        fakeWindow(3, QString("Низкое"), editor, QRectF(0, 0, 600, 199.5)),
+        fakeWindow(4, std::nullopt, editor),
+        fakeWindow(5, QString(""), editor),
+        fakeWindow(6, QString("Своё"), own),
+        fakeWindow(7, QString("Панель"), editor, QRectF(0, 0, 800, 600), 3),
+        fakeWindow(8, QString("VCL Impl frame"), editor),
+        fakeWindow(9, QString("Без владельца"), std::nullopt),
+        fakeWindow(10, QString("Квадрат"), editor, QRectF(0, 0, 200, 200)),
+        fakeWindow(11, QString("Другой экземпляр"), sameBundle),
+        fakeWindow(12, QString("Окно VCL Impl"), editor),
+    };
+    const auto choices = CaptureChoices::choices(content, {ownPid, QStringLiteral("app.korvala.Korvala")});
+    EXPECT_EQ(windowTitles(choices), (QStringList{"Квадрат", "Окно VCL Impl", "Отчёт"}));
+    const auto& item = choices.windows[2];
+    EXPECT_EQ(item.id, "window-1");
+    EXPECT_EQ(item.target, CaptureTarget::window(1));
+    EXPECT_EQ(item.subtitle, "Editor");
+
+    // Without a bundle identifier of its own only the process is compared.
+    const auto anonymous = CaptureChoices::choices(content, {ownPid, std::nullopt});
+    EXPECT_TRUE(windowTitles(anonymous).contains("Другой экземпляр"));
+}
+
+TEST_F(CaptureChoicesTest, WindowsAreSortedByApplicationThenTitleIgnoringCaseAndKeepTiesInOrder)
+{
+    const auto gamma = fakeApplication("Gamma", 10);
+    const auto beta = fakeApplication("beta", 11);
+    const auto alpha = fakeApplication("Альфа", 12);
+    ShareableContent content;
+    content.windows = {
+        fakeWindow(1, QString("b"), gamma),  fakeWindow(2, QString("z"), beta),  fakeWindow(3, QString("A"), gamma),
+        fakeWindow(4, QString("same"), beta), fakeWindow(5, QString("Same"), beta), fakeWindow(6, QString("я"), alpha),
+    };
+    const auto choices = CaptureChoices::choices(content, {});
+    std::vector<QString> ids;
+    for (const auto& item : choices.windows)
+        ids.push_back(item.id);
+    // "same" and "Same" are equal ignoring case: they keep the listed order.
+    EXPECT_EQ(ids, (std::vector<QString>{"window-4", "window-5", "window-2", "window-3", "window-1", "window-6"}));
+}
+
+TEST_F(CaptureChoicesTest, TheSubtitleIsTheLongerOfTheNameAndTheEntryId)
+{
+    auto application = fakeApplication("Firefox", 1, "firefox-esr.desktop");
+    EXPECT_EQ(CaptureChoices::windowSubtitle(application), "Firefox") << "no entry found: the name as it is";
+    application.bundlePath = "/usr/share/applications/firefox-esr.desktop";
+    EXPECT_EQ(CaptureChoices::windowSubtitle(application), "firefox-esr");
+    application.applicationName = "Веб-браузер Firefox";
+    EXPECT_EQ(CaptureChoices::windowSubtitle(application), "Веб-браузер Firefox");
+}
+
+TEST_F(CaptureChoicesTest, NothingListableGivesTwoEmptyListsAndIconsComeFromTheWindow)
+{
+    fake->content.reset();
+    auto none = QCoro::waitFor(CaptureChoices::current());
+    EXPECT_TRUE(none.displays.empty());
+    EXPECT_TRUE(none.windows.empty());
+
+    auto editor = fakeApplication("Editor", 500);
+    editor.windowIcon = filled(32, 32, Qt::green);
+    ShareableContent content;
+    content.displays = {fakeDisplay(1, 1920, 1080)};
+    content.windows = {fakeWindow(1, QString("Отчёт"), editor), fakeWindow(2, QString("Plain"), fakeApplication("Plain", 7))};
+    fake->content = content;
+    auto listed = QCoro::waitFor(CaptureChoices::current());
+    ASSERT_EQ(listed.windows.size(), 2u);
+    ASSERT_TRUE(listed.windows[0].icon);
+    EXPECT_EQ(listed.windows[0].icon->pixelColor(16, 16), QColor(Qt::green));
+    EXPECT_FALSE(listed.windows[1].icon);
+    EXPECT_EQ(listed.displays.size(), 1u);
+}
+
+TEST_F(CaptureChoicesTest, OutputSizesFollowTheAspectAndStayEven)
+{
+    const QSizeF display(1512, 982);
+    EXPECT_EQ(CaptureChoices::outputSize(display, std::nullopt), QSize(3024, 1964));
+    EXPECT_EQ(CaptureChoices::outputSize(display, 480), QSize(480, 310)) << "311.7 → 311 → 310";
+    EXPECT_EQ(CaptureChoices::outputSize(QSizeF(640.7, 480), std::nullopt), QSize(1280, 958));
+    EXPECT_EQ(CaptureChoices::outputSize(QSizeF(800, 0.8), 480), QSize(480, 2));
+    EXPECT_EQ(CaptureChoices::outputSize(QSizeF(3, 3), 3), QSize(3, 2));
+    EXPECT_FALSE(CaptureChoices::outputSize(display, 0));
+    EXPECT_FALSE(CaptureChoices::outputSize(display, -480));
+    EXPECT_FALSE(CaptureChoices::outputSize(QSizeF(0, 982), std::nullopt));
+    EXPECT_FALSE(CaptureChoices::outputSize(QSizeF(0.5, 982), std::nullopt)) << "no whole point of width";
+    EXPECT_FALSE(CaptureChoices::outputSize(QSizeF(10, std::numeric_limits<double>::infinity()), 480));
+}
+
+TEST_F(CaptureChoicesTest, ADisplayIsCapturedAtTwiceItsWidthWithoutTheProgramsOwnWindows)
+{
+    const auto own = fakeApplication("Korvala", ownPid);
+    ShareableContent content;
+    content.displays = {fakeDisplay(5, 1440, 900), fakeDisplay(9, 1512, 982, 1440)};
+    content.windows = {fakeWindow(40, QString("Своё"), own), fakeWindow(41, QString("Чужое"), fakeApplication("X", 3))};
+    fake->content = content;
+    fake->still = [](const FakeScreenCapture::StillRequest& r) {
+        return std::optional<QImage>(filled(r.configuration.width, r.configuration.height, Qt::red));
+    };
+
+    const auto image = QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(9)));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), QSize(3024, 1964));
+    ASSERT_EQ(fake->stillRequests.size(), 1u);
+    const auto& filter = fake->stillRequests[0].filter;
+    EXPECT_EQ(filter.kind, ContentFilter::Kind::Display);
+    EXPECT_EQ(filter.display.displayID, 9u);
+    ASSERT_EQ(filter.excludedWindows.size(), 1u);
+    EXPECT_EQ(filter.excludedWindows[0].windowID, 40u);
+
+    const auto thumbnail = QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(9), 480));
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(thumbnail->size(), QSize(480, 310));
+    EXPECT_EQ(fake->streamsStarted, 0) << "the still image served";
+}
+
+TEST_F(CaptureChoicesTest, WindowsAndApplicationsAreCapturedThroughTheirOwnFilters)
+{
+    const auto editor = fakeApplication("Editor", 500, "org.example.Editor.desktop");
+    ShareableContent content;
+    content.displays = {fakeDisplay(5, 1600, 1000), fakeDisplay(9, 1512, 982, 1600)};
+    content.windows = {fakeWindow(41, QString("Отчёт"), editor, QRectF(100, 50, 640.7, 480))};
+    content.applications = {editor};
+    fake->content = content;
+    fake->still = [](const FakeScreenCapture::StillRequest& r) {
+        return std::optional<QImage>(filled(r.configuration.width, r.configuration.height, Qt::red));
+    };
+
+    const auto window = QCoro::waitFor(CaptureChoices::capture(CaptureTarget::window(41)));
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->size(), QSize(1280, 958)) << "base width 640, height 480/640.7 × 1280 = 958.9";
+    EXPECT_EQ(fake->stillRequests.back().filter.kind, ContentFilter::Kind::Window);
+    EXPECT_EQ(fake->stillRequests.back().filter.window.windowID, 41u);
+
+    const auto application = QCoro::waitFor(CaptureChoices::capture(CaptureTarget::application("org.example.Editor.desktop"), 800));
+    ASSERT_TRUE(application);
+    EXPECT_EQ(application->size(), QSize(800, 500)) << "the first display's shape";
+    const auto& filter = fake->stillRequests.back().filter;
+    EXPECT_EQ(filter.kind, ContentFilter::Kind::Applications);
+    EXPECT_EQ(filter.display.displayID, 5u);
+    ASSERT_EQ(filter.includedApplications.size(), 1u);
+    EXPECT_EQ(filter.includedApplications[0].processID, 500);
+}
+
+TEST_F(CaptureChoicesTest, TargetsThatAreGoneOrHaveNoPictureGiveNothing)
+{
+    ShareableContent content;
+    content.displays = {fakeDisplay(5, 1600, 1000)};
+    content.windows = {fakeWindow(41, QString("Пустое"), fakeApplication("A", 1), QRectF(0, 0, 0, 300))};
+    fake->content = content;
+    fake->still = [](const FakeScreenCapture::StillRequest&) { return std::optional<QImage>(filled(4, 4, Qt::red)); };
+
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::audioOnly())));
+    EXPECT_EQ(fake->listings, 0);
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::window(77))));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::window(41))));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(6))));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::application("gone.desktop"))));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(5), 0)));
+    EXPECT_TRUE(fake->stillRequests.empty());
+
+    fake->content.reset();
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(5))));
+}
+
+TEST_F(CaptureChoicesTest, AFailedStillFallsBackToTheFirstFrameOfAShortStream)
+{
+    ShareableContent content;
+    content.displays = {fakeDisplay(5, 1600, 1000)};
+    fake->content = content;
+    fake->streamFrames = {filled(480, 300, Qt::blue), filled(480, 300, Qt::yellow)};
+
+    const auto image = QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(5), 480));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->pixelColor(0, 0), QColor(Qt::blue)) << "the first frame is kept";
+    EXPECT_EQ(fake->stillRequests.size(), 1u);
+    EXPECT_EQ(fake->streamsStarted, 1);
+    EXPECT_EQ(fake->streamsStopped, 1);
+
+    fake->streamStarts = false;
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(5), 480)));
+    EXPECT_EQ(fake->streamsStopped, 1) << "a stream that did not start is not stopped";
+}
+
+TEST_F(CaptureChoicesTest, AStreamWithoutFramesIsGivenUpAfterTwentyShortWaits)
+{
+    auto clock = std::make_shared<ManualClock>();
+    Clock::setShared(clock);
+    ShareableContent content;
+    content.displays = {fakeDisplay(5, 1600, 1000)};
+    fake->content = content;
+
+    auto task = CaptureChoices::frameFromStream(ContentFilter::ofDisplay(content.displays[0], {}), StreamConfiguration{});
+    int waits = 0;
+    while (!task.isReady() && waits < 100) {
+        ASSERT_EQ(clock->pending(), 1u);
+        clock->advance(0.02);
+        ++waits;
+    }
+    EXPECT_EQ(waits, 20);
+    EXPECT_NEAR(clock->uptime(), 0.4, 1e-9);
+    EXPECT_FALSE(QCoro::waitFor(std::move(task)));
+    EXPECT_EQ(fake->streamsStopped, 1);
+}
+
+TEST(FrameGrabber, KeepsOnlyTheFirstScreenFrameThatHasAPicture)
+{
+    FrameGrabber grabber;
+    QImage red(2, 2, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QImage green = red.copy();
+    green.fill(Qt::green);
+
+    grabber.didOutputSampleBuffer(SampleBuffer{StreamOutputType::Audio, red, 0}, StreamOutputType::Audio);
+    grabber.didOutputSampleBuffer(SampleBuffer{StreamOutputType::Screen, QImage(), 0}, StreamOutputType::Screen);
+    EXPECT_FALSE(grabber.stored());
+    grabber.didOutputSampleBuffer(SampleBuffer{StreamOutputType::Screen, green, 0}, StreamOutputType::Screen);
+    grabber.didOutputSampleBuffer(SampleBuffer{StreamOutputType::Screen, red, 1}, StreamOutputType::Screen);
+    ASSERT_TRUE(grabber.stored());
+    EXPECT_EQ(grabber.stored()->pixelColor(0, 0), QColor(Qt::green));
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/screen_capture.h"
+
+#include <QImage>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+// A screen-capture service whose content, still images and stream frames a
+// test sets, and which records what it was asked for.
+class FakeScreenCapture final : public ScreenCapture {
+public:
+    struct StillRequest {
+        ContentFilter filter;
+        StreamConfiguration configuration;
+    };
+
+    // Nothing: the content cannot be listed.
+    std::optional<ShareableContent> content;
+    // What a still image request answers; nothing by default.
+    std::function<std::optional<QImage>(const StillRequest&)> still;
+    // Frames a started stream hands to its screen outputs at once.
+    std::vector<QImage> streamFrames;
+    bool streamStarts = true;
+
+    int listings = 0;
+    std::vector<StillRequest> stillRequests;
+    int streamsStarted = 0;
+    int streamsStopped = 0;
+
+    QCoro::Task<std::optional<ShareableContent>> shareableContent() override;
+    QCoro::Task<std::optional<QImage>> captureImage(ContentFilter filter, StreamConfiguration configuration) override;
+    std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+                                       std::shared_ptr<StreamDelegate> delegate) override;
+};
+
+// Builders for content in tests.
+ShareableDisplay fakeDisplay(uint32_t id, int width, int height, double x = 0);
+ShareableApplication fakeApplication(const QString& name, qint64 pid, const QString& bundleID = {});
+ShareableWindow fakeWindow(uint32_t id, const std::optional<QString>& title,
+                           const std::optional<ShareableApplication>& owner, QRectF frame = QRectF(0, 0, 800, 600),
+                           int layer = 0);
