@@ -60,9 +60,10 @@ public:
     // Signs in with the demo account and returns its token.
     QString demoToken();
 
-private:
+    // Any request to the stand-in, such as a site page; throws unless it answers 2xx.
     QByteArray call(const QByteArray& method, const QString& path, const QByteArray& body = {});
 
+private:
     QProcess process_;
     QUrl baseURL_;
 };
