@@ -186,15 +186,24 @@ QCoro::Task<std::optional<Api::Limits>> Api::speechLimit() const
 QCoro::Task<Api::Recording> Api::upload(QString file) const
 {
     const Api self = *this;
+    const QByteArray boundary = newBoundary();
+    // The track is read straight into the body, built before the request so
+    // that a failed read sends nothing; a meeting's track is held once.
     QFile track(file);
     if (!track.open(QIODevice::ReadOnly))
         throw ReadError(file, track.errorString());
-    const QByteArray boundary = newBoundary();
-    // Built before the request so that a short read sends nothing.
-    QByteArray body = multipartBody(boundary, QFileInfo(file).fileName(), "audio/mp4", track.readAll());
-    if (track.error() != QFileDevice::NoError)
-        throw ReadError(file, track.errorString());
+    const QByteArray head = multipartHead(boundary, QFileInfo(file).fileName(), "audio/mp4");
+    const QByteArray tail = multipartTail(boundary);
+    const qint64 size = track.size();
+    QByteArray body;
+    body.reserve(head.size() + size + tail.size());
+    body.append(head);
+    body.resize(head.size() + size);
+    if (track.read(body.data() + head.size(), size) != size || !track.atEnd())
+        throw ReadError(file, track.error() != QFileDevice::NoError ? track.errorString()
+                                                                     : u"файл изменился во время чтения"_s);
     track.close();
+    body.append(tail);
     const QByteArray answer = co_await self.perform(self.multipartRequest(u"rasshifrovka"_s, boundary), std::move(body));
     co_return decodeOrReject<Envelope<Recording>>(answer).data;
 }
@@ -228,16 +237,21 @@ QByteArray Api::newBoundary()
     return "Boundary-" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces).toUpper();
 }
 
+QByteArray Api::multipartHead(const QByteArray& boundary, const QString& fileName, const QByteArray& contentType)
+{
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + fileName.toUtf8() +
+           "\"\r\nContent-Type: " + contentType + "\r\n\r\n";
+}
+
+QByteArray Api::multipartTail(const QByteArray& boundary)
+{
+    return "\r\n--" + boundary + "--\r\n";
+}
+
 QByteArray Api::multipartBody(const QByteArray& boundary, const QString& fileName, const QByteArray& contentType,
                               const QByteArray& content)
 {
-    const QByteArray head = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
-                            fileName.toUtf8() + "\"\r\nContent-Type: " + contentType + "\r\n\r\n";
-    const QByteArray tail = "\r\n--" + boundary + "--\r\n";
-    QByteArray body;
-    body.reserve(head.size() + content.size() + tail.size());
-    body.append(head).append(content).append(tail);
-    return body;
+    return multipartHead(boundary, fileName, contentType) + content + multipartTail(boundary);
 }
 
 QNetworkRequest Api::multipartRequest(const QString& path, const QByteArray& boundary) const

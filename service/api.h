@@ -158,12 +158,16 @@ public:
     QCoro::Task<SharedShot> shareShot(QByteArray png) const;
     QCoro::Task<VersionCheck> checkVersion() const;
 
-    // The form bodies, exposed for the tests and the benchmark.
+    // The one-part form bodies: "Boundary-" and an upper-case UUID, then the
+    // part named "file" between its head and tail.
     static QByteArray newBoundary();
     static QByteArray multipartBody(const QByteArray& boundary, const QString& fileName,
                                     const QByteArray& contentType, const QByteArray& content);
 
 private:
+    static QByteArray multipartHead(const QByteArray& boundary, const QString& fileName, const QByteArray& contentType);
+    static QByteArray multipartTail(const QByteArray& boundary);
+
     QNetworkRequest multipartRequest(const QString& path, const QByteArray& boundary) const;
 
     QUrl baseURL_;

@@ -2,6 +2,7 @@
 
 #include "site_pages.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -171,6 +172,8 @@ void DevService::handle(const httplib::Request& request, httplib::Response& resp
         if (const std::optional<Answer> answer = scripted(request)) {
             std::this_thread::sleep_for(answer->delay);
             response.status = answer->status;
+            if (!answer->location.empty())
+                response.set_header("Location", answer->location);
             response.set_content(answer->body, answer->contentType.c_str());
             return;
         }
@@ -182,7 +185,7 @@ void DevService::handle(const httplib::Request& request, httplib::Response& resp
 }
 
 // POST /_devservice/script {"method", "path", "responses": [{"status", "body",
-// "content_type", "delay_ms"}]}: the answers replace the endpoint's own, one
+// "content_type", "delay_ms", "location"}]}: the answers replace the endpoint's own, one
 // per request, the last one repeating. DELETE /_devservice/script forgets them.
 // GET /_devservice/requests lists what was received; DELETE forgets it.
 bool DevService::control(const httplib::Request& request, httplib::Response& response, const std::string& body)
@@ -197,6 +200,7 @@ bool DevService::control(const httplib::Request& request, httplib::Response& res
             answer.status = object.value("status").toInt(200);
             answer.body = object.value("body").toString().toStdString();
             answer.contentType = object.value("content_type").toString("application/json").toStdString();
+            answer.location = object.value("location").toString().toStdString();
             answer.delay = std::chrono::milliseconds(object.value("delay_ms").toInteger(0));
             answers.push_back(std::move(answer));
         }
@@ -299,7 +303,7 @@ std::optional<std::string> DevService::account(const httplib::Request& request, 
     const std::string header = request.get_header_value("Authorization");
     const std::string prefix = "Bearer ";
     const std::lock_guard lock(mutex_);
-    if (header.rfind(prefix, 0) == 0 && tokens_.count(header.substr(prefix.size())))
+    if (header == prefix + demoToken())
         return options_.email;
     refuse(response, 401, "Войдите заново");
     return std::nullopt;
@@ -313,12 +317,15 @@ void DevService::login(httplib::Response& response, const std::string& body)
     if (form.value("email").toString().toStdString() != options_.email ||
         form.value("password").toString().toStdString() != options_.password)
         return refuse(response, 401, "Неверная почта или пароль");
-    const std::string token = randomHex(24);
-    {
-        const std::lock_guard lock(mutex_);
-        tokens_.insert(token);
-    }
-    answerJson(response, 200, QJsonObject{{"token", QString::fromStdString(token)}});
+    answerJson(response, 200, QJsonObject{{"token", QString::fromStdString(demoToken())}});
+}
+
+// The same account always gets the same token, so a Korvala profile that
+// signed in once stays signed in across restarts of the stand-in.
+std::string DevService::demoToken() const
+{
+    const QByteArray account = QByteArray::fromStdString(options_.email + '\n' + options_.password);
+    return QCryptographicHash::hash(account, QCryptographicHash::Sha256).toHex().left(40).toStdString();
 }
 
 long long DevService::usedHours() const

@@ -10,7 +10,6 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -44,6 +43,7 @@ private:
         int status = 200;
         std::string body;
         std::string contentType = "application/json";
+        std::string location;
         std::chrono::milliseconds delay{0};
     };
     struct Job {
@@ -80,6 +80,7 @@ private:
     void versionCheck(httplib::Response& response);
 
     QByteArray jobJson(Job& job, bool poll) const;
+    std::string demoToken() const;
     long long usedHours() const;
     std::string origin() const;
 
@@ -89,7 +90,6 @@ private:
 
     // Handlers run on the server's worker threads.
     std::mutex mutex_;
-    std::set<std::string> tokens_;
     std::vector<Job> jobs_;
     std::vector<Shot> shots_;
     long long usedSeconds_ = 0;

@@ -26,7 +26,10 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--scripted") {
+        if (arg == "--help" || arg == "-h") {
+            usage();
+            return 0;
+        } else if (arg == "--scripted") {
             options.scripted = true;
         } else if (arg == "--port" && hasValue) {
             port = std::atoi(argv[++i]);

@@ -1,0 +1,56 @@
+// Records decoded per second for each service answer, next to parsing the
+// same bytes with QJsonDocument alone: the price of the strict checks.
+#include "service/api.h"
+
+#include <QJsonDocument>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+const QByteArray recording =
+    R"({"data":{"id":4242,"status":"ready","transcript":"[00:00] Добрый день, начинаем встречу. [00:05] Сначала итоги прошлой недели.",)"
+    R"("failure":null,"duration_sec":3600,"minutes":{"summary":"Обсудили выпуск","decisions":["Выпуск в пятницу","Тесты до среды"],)"
+    R"("tasks":[{"what":"Собрать сборку","who":"Анна","when":"среда"},{"what":"Проверить звук","who":"Олег","when":"четверг"}],)"
+    R"("questions":["Кто дежурит?"]}}})";
+const QByteArray polling = R"({"data":{"id":4242,"status":"processing"}})";
+const QByteArray limits =
+    R"({"limits":{"speech":{"used":3,"limit":10,"left":7},"screenshots":{"used":12,"limit":1000,"left":988}},"plan":"team"})";
+const QByteArray sharedShot =
+    R"({"data":{"link":"https://korvala.app/s/4f2a9c","image":"https://korvala.app/s/4f2a9c.png","days":"7 дней"}})";
+const QByteArray versionCheck =
+    R"({"status":"optional","update_url":"https://korvala.app/download","title":"Вышла новая версия",)"
+    R"("message":"Быстрее отправляются записи","remind_after_days":3})";
+const QByteArray signIn = R"({"token":"6f1c0a4d9e8b7a6f5e4d3c2b1a0f9e8d7c6b5a4f","user":{"name":"Анна"}})";
+
+template <typename R>
+void decode(benchmark::State& state, const QByteArray& bytes)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(decodeAnswer<R>(bytes));
+    state.SetItemsProcessed(state.iterations());
+}
+
+void parseOnly(benchmark::State& state, const QByteArray& bytes)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(QJsonDocument::fromJson(bytes));
+    state.SetItemsProcessed(state.iterations());
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(decode<Api::Envelope<Api::Recording>>, recording_ready, recording);
+BENCHMARK_CAPTURE(parseOnly, recording_ready, recording);
+BENCHMARK_CAPTURE(decode<Api::Envelope<Api::Recording>>, recording_processing, polling);
+BENCHMARK_CAPTURE(parseOnly, recording_processing, polling);
+BENCHMARK_CAPTURE(decode<Api::LimitAnswer>, limits, limits);
+BENCHMARK_CAPTURE(parseOnly, limits, limits);
+BENCHMARK_CAPTURE(decode<Api::Envelope<Api::SharedShot>>, shared_shot, sharedShot);
+BENCHMARK_CAPTURE(parseOnly, shared_shot, sharedShot);
+BENCHMARK_CAPTURE(decode<Api::VersionCheck>, version_check, versionCheck);
+BENCHMARK_CAPTURE(parseOnly, version_check, versionCheck);
+BENCHMARK_CAPTURE(decode<Api::SignInAnswer>, sign_in, signIn);
+BENCHMARK_CAPTURE(parseOnly, sign_in, signIn);
+
+BENCHMARK_MAIN();
