@@ -27,15 +27,22 @@ JsonFields JsonFields::parse(const QByteArray& bytes)
     return JsonFields(document.object());
 }
 
+QJsonValue JsonFields::member(QLatin1StringView key) const
+{
+    for (const auto& [converted, original] : renamed_) {
+        if (converted == key)
+            return object_.value(original);
+    }
+    return object_.value(key);
+}
+
 JsonFields JsonFields::camelCased() const
 {
-    QJsonObject converted;
+    JsonFields converted(object_);
     for (auto it = object_.begin(); it != object_.end(); ++it) {
         const QString key = it.key();
-        if (!key.contains(u'_')) {
-            converted.insert(key, it.value());
+        if (!key.contains(u'_'))
             continue;
-        }
         QString name;
         name.reserve(key.size());
         bool upper = false;
@@ -47,7 +54,7 @@ JsonFields JsonFields::camelCased() const
             name.append(upper ? c.toUpper() : c);
             upper = false;
         }
-        converted.insert(name, it.value());
+        converted.renamed_.emplace_back(std::move(name), key);
     }
-    return JsonFields(converted);
+    return converted;
 }

@@ -8,6 +8,7 @@
 #include <QtGlobal>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // The one strict decoding layer of the service's answers. A record lists its
@@ -28,7 +29,7 @@ public:
     template <typename T>
     T required(QLatin1StringView key) const
     {
-        const QJsonValue value = object_.value(key);
+        const QJsonValue value = member(key);
         if (value.isUndefined() || value.isNull())
             throw Mismatch{};
         return decode<T>(value);
@@ -37,7 +38,7 @@ public:
     template <typename T>
     std::optional<T> optional(QLatin1StringView key) const
     {
-        const QJsonValue value = object_.value(key);
+        const QJsonValue value = member(key);
         if (value.isUndefined() || value.isNull())
             return std::nullopt;
         return decode<T>(value);
@@ -72,7 +73,12 @@ public:
     JsonFields camelCased() const;
 
 private:
+    QJsonValue member(QLatin1StringView key) const;
+
     QJsonObject object_;
+    // After camelCased(): the converted name and the member's own name, for
+    // the members whose names change. Cheaper than building a new object.
+    std::vector<std::pair<QString, QString>> renamed_;
 };
 
 // A record type R is decodable when it has `static R decode(const JsonFields&)`.
