@@ -33,7 +33,6 @@ cat "$output"
 # (the token from an earlier sign-in stays valid: the stand-in's demo token is fixed).
 settings=$profile/korvala/korvala.conf
 touch "$settings"
-chmod 600 "$settings"
 if grep -q '^baseURL=' "$settings"; then
   sed -i "s|^baseURL=.*|baseURL=$url|" "$settings"
 elif grep -q '^\[General\]' "$settings"; then
@@ -42,5 +41,6 @@ else
   printf '[General]\nbaseURL=%s\n' "$url" | cat - "$settings" >"$settings.new"
   mv "$settings.new" "$settings"
 fi
+chmod 600 "$settings"
 
 XDG_CONFIG_HOME=$profile "$build/korvala" "$@"
