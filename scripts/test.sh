@@ -16,6 +16,17 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/support/lsan.supp:p
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 (cd "$build" && ctest --output-on-failure -j "$(nproc)" "$@")
 
+# A short fuzz run of the service answer decoders (libFuzzer with ASan and
+# UBSan). Only the decoders are compiled, in a build of their own with clang.
+fuzz_build=${KORVALA_FUZZ_BUILD:-$build-fuzz}
+cmake -S "$root" -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DKORVALA_FUZZ=ON -DKORVALA_BENCH=OFF >/dev/null
+cmake --build "$fuzz_build" -j "$(nproc)" --target fuzz_api_decoding
+fuzz_corpus=$(mktemp -d)
+trap 'rm -rf "$fuzz_corpus"' EXIT
+"$fuzz_build/tests/service/fuzz_api_decoding" -max_total_time="${KORVALA_FUZZ_SECONDS:-60}" -max_len=4096 \
+  -print_final_stats=1 "$fuzz_corpus" "$root/tests/service/fuzz/corpus"
+
 # The code that crosses threads again under ThreadSanitizer: the unit tests,
 # which drive the queues, writers and capture callbacks with fakes.
 if [[ ${KORVALA_SKIP_TSAN:-0} != 1 ]]; then

@@ -1,0 +1,365 @@
+#include "service/api.h"
+
+#include "tests/support/dev_service.h"
+#include "tests/support/task_outcome.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using Kind = Api::Failure::Kind;
+
+namespace {
+
+template <typename T>
+TaskOutcome<T, Api::Failure> run(QCoro::Task<T> task)
+{
+    return runTask<Api::Failure>(std::move(task));
+}
+
+class ApiTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(service.started()); }
+
+    Api api(std::optional<QString> token = std::nullopt) const { return Api(service.baseURL(), std::move(token)); }
+
+    DevServiceProcess::Request onlyRequest()
+    {
+        const auto requests = service.requests();
+        EXPECT_EQ(requests.size(), 1u);
+        return requests.empty() ? DevServiceProcess::Request{} : requests.front();
+    }
+
+    DevServiceProcess service;
+};
+
+// ---- where requests go -------------------------------------------------------
+
+TEST_F(ApiTest, PathsGoUnderApiV1OfTheBaseUrlKeepingItsPath)
+{
+    service.script("GET", "/api/v1/rasshifrovka/42", 200, R"({"data":{"id":42,"status":"ready"}})");
+    service.script("GET", "/x/api/v1/rasshifrovka/42", 200, R"({"data":{"id":42,"status":"ready"}})");
+    service.script("GET", "/x/api/v1/versions/check", 200, R"({"status":"ok"})");
+
+    EXPECT_EQ(run(api().recording(42)).value->id, 42);
+    QUrl withPath = service.baseURL();
+    withPath.setPath("/x");
+    EXPECT_EQ(run(Api(withPath, std::nullopt).recording(42)).value->id, 42);
+    withPath.setPath("/x/");
+    EXPECT_EQ(run(Api(withPath, std::nullopt).checkVersion()).value->status, "ok");
+
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].path, "/api/v1/rasshifrovka/42");
+    EXPECT_EQ(requests[1].path, "/x/api/v1/rasshifrovka/42");
+    EXPECT_EQ(requests[2].path, "/x/api/v1/versions/check");
+    EXPECT_EQ(requests[2].method, "GET");
+}
+
+TEST_F(ApiTest, EachCallUsesItsMethodAndPath)
+{
+    QTemporaryDir dir;
+    QFile track(dir.filePath("a.m4a"));
+    ASSERT_TRUE(track.open(QIODevice::WriteOnly));
+    track.write("abc");
+    track.close();
+
+    const QByteArray job = R"({"data":{"id":1,"status":"processing"}})";
+    service.script("POST", "/api/v1/login", 200, R"({"token":"t"})");
+    service.script("GET", "/api/v1/subscription", 200, R"({})");
+    service.script("POST", "/api/v1/rasshifrovka", 200, job);
+    service.script("POST", "/api/v1/snimki", 200, R"({"data":{"link":"l","image":"i","days":"d"}})");
+    const Api client = api("t");
+    EXPECT_TRUE(run(client.signIn("a@b", "p")).value);
+    EXPECT_TRUE(run(client.speechLimit()).value);
+    EXPECT_TRUE(run(client.upload(track.fileName())).value);
+    EXPECT_TRUE(run(client.shareShot("png")).value);
+
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    const std::vector<std::pair<QByteArray, QString>> expected{{"POST", "/api/v1/login"},
+                                                               {"GET", "/api/v1/subscription"},
+                                                               {"POST", "/api/v1/rasshifrovka"},
+                                                               {"POST", "/api/v1/snimki"}};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(requests[i].method, expected[i].first);
+        EXPECT_EQ(requests[i].path, expected[i].second);
+    }
+}
+
+// ---- headers -----------------------------------------------------------------
+
+TEST_F(ApiTest, CommonHeadersAndTheBearerToken)
+{
+    const QString savedVersion = QCoreApplication::applicationVersion();
+    service.script("GET", "/api/v1/versions/check", 200, R"({"status":"ok"})");
+
+    QCoreApplication::setApplicationVersion("");
+    run(api().checkVersion());
+    QCoreApplication::setApplicationVersion("2.3.4");
+    run(api("secret").checkVersion());
+    run(api("").checkVersion());
+    QCoreApplication::setApplicationVersion(savedVersion);
+
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.header("Accept"), "application/json");
+        EXPECT_EQ(request.header("X-App-Platform"), "macos");
+        EXPECT_EQ(request.header("X-Device-Model"), QSysInfo::prettyProductName().toUtf8());
+    }
+    EXPECT_EQ(requests[0].header("X-App-Version"), "0");
+    EXPECT_FALSE(requests[0].header("Authorization"));
+    EXPECT_EQ(requests[1].header("X-App-Version"), "2.3.4");
+    EXPECT_EQ(requests[1].header("Authorization"), "Bearer secret");
+    // The server trims the blank after "Bearer" as HTTP allows; the header
+    // itself is sent, which tells an empty token from none.
+    EXPECT_TRUE(requests[2].header("Authorization"));
+}
+
+TEST(ApiRequest, HeadersInTheirOrderAndAnEmptyTokenKeepsTheBlank)
+{
+    const QNetworkRequest request = Api(QUrl("https://example.org"), QString()).authorizedRequest("a/b", "PUT");
+    EXPECT_EQ(request.rawHeaderList(),
+              (QList<QByteArray>{"Accept", "X-App-Version", "X-App-Platform", "X-Device-Model", "Authorization"}));
+    EXPECT_EQ(request.rawHeader("Authorization"), "Bearer ");
+    EXPECT_EQ(request.url().toString(), "https://example.org/api/v1/a/b");
+    EXPECT_EQ(request.attribute(QNetworkRequest::CustomVerbAttribute).toByteArray(), "PUT");
+    EXPECT_FALSE(Api(QUrl("https://example.org"), std::nullopt).authorizedRequest("a", "GET").hasRawHeader("Authorization"));
+}
+
+// ---- status mapping ----------------------------------------------------------
+
+struct StatusCase {
+    int status;
+    QByteArray body;
+    std::optional<Kind> kind; // none: success
+    QString description;
+};
+
+TEST_F(ApiTest, StatusesMapToBodiesOrFailures)
+{
+    const std::vector<StatusCase> cases{
+        {200, "", std::nullopt, ""},
+        {204, "", std::nullopt, ""},
+        {299, "whatever", std::nullopt, ""},
+        {401, R"({"message":"Токен отозван"})", Kind::badCredentials, "Не подошли почта или пароль."},
+        {401, "", Kind::badCredentials, "Не подошли почта или пароль."},
+        {429, R"({"message":"Лимит на месяц исчерпан"})", Kind::planLimit, "Лимит на месяц исчерпан"},
+        {429, "<html>Too many</html>", Kind::planLimit, "Закончился месячный лимит расшифровки."},
+        {429, R"({"message":null})", Kind::planLimit, "Закончился месячный лимит расшифровки."},
+        {403, R"({"message":"Доступ закрыт"})", Kind::rejected, "Доступ закрыт"},
+        {403, R"({"message":""})", Kind::rejected, ""},
+        {403, R"({"message":null})", Kind::rejected, "Сервер отказал (403)."},
+        {404, R"({"message":""})", Kind::rejected, ""},
+        {404, R"({"error":"no"})", Kind::rejected, "Сервер отказал (404)."},
+        {500, R"({"message":null})", Kind::rejected, "Сервер отказал (500)."},
+        {500, R"({"message":7})", Kind::rejected, "Сервер отказал (500)."},
+        {500, R"(["message"])", Kind::rejected, "Сервер отказал (500)."},
+        {500, "", Kind::rejected, "Сервер отказал (500)."},
+        {502, "Bad Gateway", Kind::rejected, "Сервер отказал (502)."},
+    };
+    for (const StatusCase& c : cases) {
+        SCOPED_TRACE(c.status);
+        SCOPED_TRACE(c.body.toStdString());
+        service.script("GET", "/api/v1/probe", c.status, c.body);
+        const Api client = api();
+        const auto outcome = run(client.perform(client.authorizedRequest("probe", "GET")));
+        if (!c.kind) {
+            ASSERT_TRUE(outcome.value);
+            EXPECT_EQ(*outcome.value, c.body);
+            continue;
+        }
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->kind(), *c.kind);
+        EXPECT_EQ(outcome.error->description(), c.description);
+    }
+}
+
+TEST_F(ApiTest, RedirectsAreFollowed)
+{
+    QUrl target = service.baseURL();
+    target.setPath("/api/v1/moved");
+    service.script("GET", "/api/v1/probe", {DevServiceProcess::Answer{.status = 302, .location = target.toEncoded()}});
+    service.script("GET", "/api/v1/moved", 200, "here");
+    const Api client = api();
+    EXPECT_EQ(run(client.perform(client.authorizedRequest("probe", "GET"))).value, "here");
+}
+
+TEST_F(ApiTest, TransportFailuresAreNetworkFailures)
+{
+    // A port that was free a moment ago refuses the connection.
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    QUrl closed = service.baseURL();
+    closed.setPort(probe.serverPort());
+    probe.close();
+    const auto refused = run(Api(closed, std::nullopt).checkVersion());
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->kind(), Kind::network);
+    EXPECT_EQ(refused.error->description(), "Нет связи с сервером: сервер не принимает соединения");
+
+    service.script("GET", "/api/v1/versions/check", {DevServiceProcess::Answer{.status = 200, .body = R"({"status":"ok"})", .delay = 1s}});
+    Api slow = api();
+    slow.transferTimeout = 200ms;
+    const auto late = run(slow.checkVersion());
+    ASSERT_TRUE(late.error);
+    EXPECT_EQ(late.error->kind(), Kind::network);
+    EXPECT_EQ(late.error->description(), "Нет связи с сервером: сервер не ответил вовремя");
+}
+
+// ---- what each call makes of an answer ---------------------------------------
+
+TEST_F(ApiTest, UndecodableAnswersBecomeEachCallsOwnOutcome)
+{
+    for (const QByteArray& bad : {QByteArray(), QByteArray("not json"), QByteArray("[]"), QByteArray(R"({"x":1})")}) {
+        SCOPED_TRACE(bad.toStdString());
+        for (const char* path : {"/api/v1/rasshifrovka/1", "/api/v1/versions/check", "/api/v1/subscription"})
+            service.script("GET", path, 200, bad);
+        service.script("POST", "/api/v1/snimki", 200, bad);
+        service.script("POST", "/api/v1/login", 200, bad);
+
+        const Api client = api("t");
+        for (const auto& failure : {run(client.recording(1)).error, run(client.shareShot("p")).error}) {
+            ASSERT_TRUE(failure);
+            EXPECT_EQ(failure->kind(), Kind::rejected);
+            EXPECT_EQ(failure->description(), "сервер ответил неожиданным образом");
+        }
+        const auto version = run(client.checkVersion());
+        ASSERT_TRUE(version.error);
+        EXPECT_EQ(version.error->description(), "сервер ответил неожиданным образом");
+        const auto signIn = run(client.signIn("a", "b"));
+        ASSERT_TRUE(signIn.error);
+        EXPECT_EQ(signIn.error->kind(), Kind::badCredentials);
+        const auto limit = run(client.speechLimit());
+        ASSERT_TRUE(limit.value);
+        EXPECT_FALSE(*limit.value);
+    }
+}
+
+TEST_F(ApiTest, SpeechLimitPicksTheSpeechEntry)
+{
+    const auto limitFor = [&](const QByteArray& body) {
+        service.script("GET", "/api/v1/subscription", 200, body);
+        return run(api("t").speechLimit());
+    };
+    const auto seven = limitFor(R"({"limits":{"speech":{"used":3,"limit":10,"left":7}}})");
+    ASSERT_TRUE(seven.value && *seven.value);
+    EXPECT_EQ((*seven.value)->used, 3);
+    EXPECT_EQ((*seven.value)->limit, 10);
+    EXPECT_EQ((*seven.value)->left, 7);
+    for (const QByteArray& none : {QByteArray("{}"), QByteArray(R"({"limits":null})"),
+                                   QByteArray(R"({"limits":{"video":{"used":1,"limit":2,"left":1}}})"),
+                                   QByteArray(R"({"limits":{"speech":{"used":1,"limit":2,"left":1},"video":{"used":1,"limit":2}}})")}) {
+        SCOPED_TRACE(none.toStdString());
+        const auto outcome = limitFor(none);
+        ASSERT_TRUE(outcome.value);
+        EXPECT_FALSE(*outcome.value);
+    }
+    service.script("GET", "/api/v1/subscription", 401, R"({"message":"x"})");
+    EXPECT_EQ(run(api("t").speechLimit()).error->kind(), Kind::badCredentials);
+}
+
+TEST_F(ApiTest, SignInSendsTheFormAndReturnsTheToken)
+{
+    service.script("POST", "/api/v1/login", 200, R"({"token":"","user":{"name":"x"}})");
+    const auto outcome = run(api().signIn("me@example.org", " pass word "));
+    ASSERT_TRUE(outcome.value);
+    EXPECT_EQ(*outcome.value, "");
+
+    const auto request = onlyRequest();
+    EXPECT_EQ(request.header("Content-Type"), "application/json");
+    const QJsonObject form = QJsonDocument::fromJson(request.body).object();
+    EXPECT_EQ(form, (QJsonObject{{"email", "me@example.org"}, {"password", " pass word "}, {"device", "mac"}}));
+}
+
+// ---- the two forms, byte for byte as the server got them --------------------
+
+QByteArray boundaryOf(const DevServiceProcess::Request& request)
+{
+    const QByteArray type = request.header("Content-Type").value_or("");
+    const QByteArray prefix = "multipart/form-data; boundary=";
+    EXPECT_TRUE(type.startsWith(prefix)) << type.toStdString();
+    const QByteArray boundary = type.mid(prefix.size());
+    EXPECT_TRUE(QRegularExpression("^Boundary-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")
+                    .match(QString::fromLatin1(boundary))
+                    .hasMatch())
+        << boundary.toStdString();
+    return boundary;
+}
+
+TEST_F(ApiTest, UploadSendsTheTrackAsOneFormPart)
+{
+    QTemporaryDir dir;
+    QFile track(dir.filePath("a.m4a"));
+    ASSERT_TRUE(track.open(QIODevice::WriteOnly));
+    track.write(QByteArray("\x01\x02\x03", 3));
+    track.close();
+    service.script("POST", "/api/v1/rasshifrovka", 201, R"({"data":{"id":9,"status":"processing"},"meta":{}})");
+
+    const auto outcome = run(api("t").upload(track.fileName()));
+    ASSERT_TRUE(outcome.value);
+    EXPECT_EQ(outcome.value->id, 9);
+    EXPECT_EQ(outcome.value->status, "processing");
+
+    const auto request = onlyRequest();
+    const QByteArray boundary = boundaryOf(request);
+    EXPECT_EQ(request.body, "--" + boundary + "\r\n" +
+                                "Content-Disposition: form-data; name=\"file\"; filename=\"a.m4a\"\r\n"
+                                "Content-Type: audio/mp4\r\n\r\n" +
+                                QByteArray("\x01\x02\x03", 3) + "\r\n--" + boundary + "--\r\n");
+}
+
+TEST_F(ApiTest, EachFormHasItsOwnBoundary)
+{
+    service.script("POST", "/api/v1/snimki", 200, R"({"data":{"link":"l","image":"i","days":"d"}})");
+    run(api("t").shareShot("a"));
+    run(api("t").shareShot("b"));
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE(boundaryOf(requests[0]), boundaryOf(requests[1]));
+}
+
+TEST_F(ApiTest, ShareShotSendsThePngAsShotPng)
+{
+    const QByteArray png("\x89PNG\r\n\x1a\n\0\0data", 14);
+    service.script("POST", "/api/v1/snimki", 200,
+                   R"({"data":{"link":"https://s/1","image":"https://s/1.png","days":"7 дней"}})");
+
+    const auto outcome = run(api("t").shareShot(png));
+    ASSERT_TRUE(outcome.value);
+    EXPECT_EQ(outcome.value->link, "https://s/1");
+    EXPECT_EQ(outcome.value->image, "https://s/1.png");
+    EXPECT_EQ(outcome.value->days, "7 дней");
+
+    const auto request = onlyRequest();
+    const QByteArray boundary = boundaryOf(request);
+    EXPECT_EQ(request.body, "--" + boundary + "\r\n" +
+                                "Content-Disposition: form-data; name=\"file\"; filename=\"shot.png\"\r\n"
+                                "Content-Type: image/png\r\n\r\n" +
+                                png + "\r\n--" + boundary + "--\r\n");
+}
+
+TEST_F(ApiTest, AnUnreadableTrackSendsNothing)
+{
+    const auto outcome = run(api("t").upload("/nonexistent/folder/a.m4a"));
+    EXPECT_FALSE(outcome.value);
+    EXPECT_FALSE(outcome.error);
+    ASSERT_TRUE(outcome.other);
+    try {
+        std::rethrow_exception(outcome.other);
+    } catch (const Api::ReadError& error) {
+        EXPECT_TRUE(error.description().startsWith("Не удалось прочитать запись a.m4a: "));
+    }
+    EXPECT_TRUE(service.requests().empty());
+}
+
+} // namespace

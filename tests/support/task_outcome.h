@@ -1,0 +1,35 @@
+#pragma once
+
+#include <qcoro/qcorotask.h>
+
+#include <exception>
+#include <optional>
+
+// Runs a task to its end in a nested event loop and keeps what it threw.
+// QCoro::waitFor alone never returns when the task throws.
+template <typename T, typename Error>
+struct TaskOutcome {
+    std::optional<T> value;
+    std::optional<Error> error;
+    std::exception_ptr other;
+};
+
+template <typename Error, typename T>
+QCoro::Task<TaskOutcome<T, Error>> captureOutcome(QCoro::Task<T> task)
+{
+    TaskOutcome<T, Error> outcome;
+    try {
+        outcome.value = co_await std::move(task);
+    } catch (const Error& error) {
+        outcome.error = error;
+    } catch (...) {
+        outcome.other = std::current_exception();
+    }
+    co_return outcome;
+}
+
+template <typename Error, typename T>
+TaskOutcome<T, Error> runTask(QCoro::Task<T> task)
+{
+    return QCoro::waitFor(captureOutcome<Error>(std::move(task)));
+}
