@@ -2,6 +2,7 @@
 #include "platform/video_file.h"
 
 #include <QDir>
+#include <algorithm>
 #include <QFileInfo>
 
 extern "C" {
@@ -51,6 +52,7 @@ public:
         if (av_frame_get_buffer(frame_, 0) < 0)
             throw MediaError("не хватило памяти под кадр");
         packet_ = av_packet_alloc();
+        held_ = av_packet_alloc();
         stream_ = output_.addStream(encoder_);
         output_.start();
     }
@@ -63,6 +65,7 @@ public:
         }
         sws_freeContext(scaler_);
         av_packet_free(&packet_);
+        av_packet_free(&held_);
         av_frame_free(&frame_);
         avcodec_free_context(&encoder_);
     }
@@ -109,11 +112,23 @@ private:
         if (result < 0)
             throw MediaError("кодировщик H.264 не принял кадр: " + ffmpegError(result));
         while ((result = avcodec_receive_packet(encoder_, packet_)) >= 0) {
-            output_.write(packet_, encoder_, stream_);
-            av_packet_unref(packet_);
+            // A picture lasts until the next one; the last keeps the length of
+            // the one before, so that players show it at all.
+            if (held_->data) {
+                held_->duration = std::max<int64_t>(packet_->pts - held_->pts, 1);
+                lastDuration_ = held_->duration;
+                output_.write(held_, encoder_, stream_);
+                av_packet_unref(held_);
+            }
+            av_packet_move_ref(held_, packet_);
         }
         if (result != AVERROR(EAGAIN) && result != AVERROR_EOF)
             throw MediaError("кодировщик H.264 сбился: " + ffmpegError(result));
+        if (!frame && held_->data) {
+            held_->duration = lastDuration_;
+            output_.write(held_, encoder_, stream_);
+            av_packet_unref(held_);
+        }
     }
 
     FragmentedMp4 output_;
@@ -122,6 +137,8 @@ private:
     AVStream* stream_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
+    AVPacket* held_ = nullptr;
+    int64_t lastDuration_ = 100;
     SwsContext* scaler_ = nullptr;
     int64_t lastPts_ = -1;
     bool finished_ = false;

@@ -249,24 +249,52 @@ void remuxToPlainMp4(const QString& from, const QString& to, int64_t leadIn, int
     // The fragments keep no edit list: the encoder's priming comes back as a
     // negative start (which the muxer turns into an edit list), and the last
     // packet is cut to the samples that were really given.
+    // The demuxer may not know how long the samples of the fragments last;
+    // without that the edit list ends early and players skip the last
+    // pictures. A sample lasts until the next one of its stream; the last
+    // keeps the length of the one before.
+    std::vector<AVPacket*> held(input->nb_streams, nullptr);
+    std::vector<int64_t> lastDuration(input->nb_streams, 0);
+    auto writeHeld = [&](unsigned index) {
+        AVPacket* previous = held[index];
+        held[index] = nullptr;
+        if (previous->duration <= 0)
+            previous->duration = lastDuration[index];
+        lastDuration[index] = previous->duration;
+        av_packet_rescale_ts(previous, input->streams[index]->time_base, output->streams[index]->time_base);
+        previous->pos = -1;
+        const int written = av_interleaved_write_frame(output, previous);
+        av_packet_free(&previous);
+        return written;
+    };
     AVPacket* packet = av_packet_alloc();
-    while ((result = av_read_frame(input, packet)) >= 0) {
+    while (result >= 0 && (result = av_read_frame(input, packet)) >= 0) {
+        const unsigned index = unsigned(packet->stream_index);
         if (leadIn > 0 || length >= 0) {
             packet->pts -= leadIn;
             packet->dts -= leadIn;
-            if (length >= 0 && packet->pts + packet->duration > length)
+            if (length >= 0 && packet->duration > 0 && packet->pts + packet->duration > length)
                 packet->duration = std::max<int64_t>(length - packet->pts, 0);
         }
-        av_packet_rescale_ts(packet, input->streams[packet->stream_index]->time_base,
-                             output->streams[packet->stream_index]->time_base);
-        packet->pos = -1;
-        result = av_interleaved_write_frame(output, packet);
+        if (held[index]) {
+            if (held[index]->duration <= 0 && packet->pts > held[index]->pts)
+                held[index]->duration = packet->pts - held[index]->pts;
+            result = writeHeld(index);
+        }
+        held[index] = av_packet_clone(packet);
         av_packet_unref(packet);
-        if (result < 0)
-            break;
     }
+    if (result == AVERROR_EOF) {
+        result = 0;
+        for (unsigned index = 0; index < held.size() && result >= 0; ++index) {
+            if (held[index])
+                result = writeHeld(index);
+        }
+    }
+    for (AVPacket*& left : held)
+        av_packet_free(&left);
     av_packet_free(&packet);
-    if (result < 0 && result != AVERROR_EOF)
+    if (result < 0)
         fail("не переписался кусок файла", result);
     if ((result = av_write_trailer(output)) < 0)
         fail("не записался конец файла", result);
