@@ -49,7 +49,9 @@ void TrackWriter::append(const PcmBuffer& buffer)
     if (!copy)
         return;
     auto shared = std::make_shared<PcmBuffer>(std::move(*copy));
-    queue_->async([weak = std::weak_ptr<State>(state_), shared] {
+    ++*pending_;
+    queue_->async([weak = std::weak_ptr<State>(state_), shared, pending = pending_] {
+        --*pending;
         auto state = weak.lock();
         if (!state)
             return;

@@ -8,6 +8,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <atomic>
 #include <memory>
 
 // Writes one audio track of a recording: mono, 44.1 kHz AAC in an ".m4a".
@@ -35,6 +36,10 @@ public:
     // appended later are converted and dropped.
     QCoro::Task<QString> finish();
 
+    // Buffers appended and not yet written; lets a producer that is not a
+    // live capture (a batch import, a benchmark) keep the queue short.
+    size_t pendingBuffers() const { return pending_->load(); }
+
     // The format every buffer is brought to before it is written.
     static AudioFormat monoFormat();
 
@@ -43,6 +48,7 @@ private:
 
     QString path_;
     std::shared_ptr<State> state_;
+    std::shared_ptr<std::atomic<size_t>> pending_ = std::make_shared<std::atomic<size_t>>(0);
     // Last, so that it is stopped (and its pending work has run) before the
     // rest goes.
     std::unique_ptr<SerialQueue> queue_;

@@ -11,29 +11,31 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
-QCoro::Task<void> settle(Microphone* microphone, bool* done, std::exception_ptr* error)
-{
-    try {
-        co_await microphone->requestMicrophone();
-    } catch (...) {
-        *error = std::current_exception();
-    }
-    *done = true;
-}
-
-// Runs requestMicrophone() to its end, rethrowing what it threw. (A task
-// that never suspends is not something QCoro::waitFor can wait for.)
+// Runs requestMicrophone() to its end and rethrows the failure it ended
+// with. (A task that never suspends is not something QCoro::waitFor can wait
+// for, and a co_await that throws leaks the task's frame with QCoro 0.8.)
 void request(Microphone& microphone)
 {
     bool done = false;
-    std::exception_ptr error;
-    auto task = settle(&microphone, &done, &error);
+    std::optional<RecorderFailure> failure;
+    bool otherError = false;
+    auto task = microphone.requestMicrophone().then([&] { done = true; },
+                                                    [&](const std::exception& error) {
+                                                        if (auto* known = dynamic_cast<const RecorderFailure*>(&error))
+                                                            failure = *known;
+                                                        else
+                                                            otherError = true;
+                                                        done = true;
+                                                    });
     waitUntil([&] { return done; });
-    if (error)
-        std::rethrow_exception(error);
+    if (failure)
+        throw *failure;
+    if (otherError)
+        throw std::runtime_error("not a RecorderFailure");
 }
 
 PcmBuffer stereoWithPeaks(float left, float right)
