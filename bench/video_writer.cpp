@@ -3,7 +3,7 @@
 //   bench_video_writer [frames=600]
 #include "recording/video_writer.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -36,7 +36,8 @@ int framesIn(const QString& path)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     const int count = argc > 1 ? std::atoi(argv[1]) : 600;
     // A desktop-like picture with a moving window, 30 distinct frames.
     std::vector<QImage> pictures;
