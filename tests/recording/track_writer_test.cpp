@@ -66,7 +66,7 @@ TEST_F(TrackWriterTest, WritesMonoAacAt44kOfTheLengthAppendedWithTheToneInIt)
     EXPECT_EQ(audio.codec, "aac");
     EXPECT_EQ(audio.channels, 1);
     EXPECT_EQ(audio.sampleRate, 44100);
-    EXPECT_NEAR(audio.duration, 3.0, 0.03);
+    EXPECT_NEAR(audio.duration, 3.0, 0.005);
     EXPECT_NEAR(double(audio.samples.size()) / 44100, 3.0, 0.03);
     EXPECT_NEAR(toneAmplitude(audio.samples, 44100, 1000), 0.5, 0.05);
     EXPECT_LT(toneAmplitude(audio.samples, 44100, 440), 0.01);

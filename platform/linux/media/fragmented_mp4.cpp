@@ -261,6 +261,8 @@ void remuxToPlainMp4(const QString& from, const QString& to, int64_t leadIn, int
         if (previous->duration <= 0)
             previous->duration = lastDuration[index];
         lastDuration[index] = previous->duration;
+        if (length >= 0 && previous->pts + previous->duration > length)
+            previous->duration = std::max<int64_t>(length - previous->pts, 0);
         av_packet_rescale_ts(previous, input->streams[index]->time_base, output->streams[index]->time_base);
         previous->pos = -1;
         const int written = av_interleaved_write_frame(output, previous);
@@ -273,8 +275,6 @@ void remuxToPlainMp4(const QString& from, const QString& to, int64_t leadIn, int
         if (leadIn > 0 || length >= 0) {
             packet->pts -= leadIn;
             packet->dts -= leadIn;
-            if (length >= 0 && packet->duration > 0 && packet->pts + packet->duration > length)
-                packet->duration = std::max<int64_t>(length - packet->pts, 0);
         }
         if (held[index]) {
             if (held[index]->duration <= 0 && packet->pts > held[index]->pts)
