@@ -36,6 +36,19 @@ void appendBuffer(benchmark::State& state)
     }
 }
 
+// The copy alone, to tell it apart from handing the copy to the queue.
+void copyBuffer(benchmark::State& state)
+{
+    std::vector<float> left(frames, 0.25f);
+    std::vector<float> right(frames, -0.25f);
+    const PcmBuffer buffer = PcmBuffer::view({48000, 2, AudioFormat::SampleType::float32}, frames,
+                                             {left.data(), right.data()});
+    for (auto _ : state) {
+        auto copy = buffer.copied();
+        benchmark::DoNotOptimize(copy);
+    }
+}
+
 void memcpyBuffer(benchmark::State& state)
 {
     std::vector<float> source(frames * 2, 0.25f);
@@ -50,5 +63,6 @@ void memcpyBuffer(benchmark::State& state)
 } // namespace
 
 BENCHMARK(appendBuffer)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(copyBuffer)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(memcpyBuffer)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK_MAIN();
