@@ -1,0 +1,39 @@
+#pragma once
+
+#include "recording/pcm_buffer.h"
+
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <memory>
+
+// The microphone: its permission, its format, and a tap that receives its
+// audio while it runs.
+class AudioInput {
+public:
+    enum class Permission { notDetermined, authorized, denied, restricted };
+    using Tap = std::function<void(const PcmBuffer&)>;
+
+    virtual ~AudioInput() = default;
+
+    virtual Permission authorizationStatus() = 0;
+    // Asks the user (when the desktop has such a prompt); true when granted.
+    virtual QCoro::Task<bool> requestAccess() = 0;
+
+    // The format the input delivers; a sample rate of 0 when there is no
+    // input device (or no sound server).
+    virtual AudioFormat inputFormat() = 0;
+    // `tap` gets planar buffers of about `bufferSize` frames in `format` on
+    // the audio thread; a buffer is valid only during the call. One tap at a
+    // time: installing over an existing one throws std::logic_error.
+    virtual void installTap(uint32_t bufferSize, const AudioFormat& format, Tap tap) = 0;
+    // Once it returns, the tap is not running and will not run again.
+    virtual void removeTap() = 0;
+    virtual bool hasTap() const = 0;
+    // Throws MediaError-like std::runtime_error when the input cannot start.
+    virtual void start() = 0;
+    virtual void stop() = 0;
+
+    // The input of this desktop (PulseAudio's default source).
+    static std::unique_ptr<AudioInput> create();
+};

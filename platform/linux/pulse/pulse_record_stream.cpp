@@ -1,0 +1,112 @@
+#include "platform/linux/pulse/pulse_record_stream.h"
+
+#include <stdexcept>
+
+PulseRecordStream::PulseRecordStream(PulseContext& context, std::string sourceName, const AudioFormat& format,
+                                     uint32_t framesPerBuffer, Consumer consumer)
+    : context_(context)
+    , sourceName_(std::move(sourceName))
+    , format_(format)
+    , framesPerBuffer_(framesPerBuffer)
+    , consumer_(std::move(consumer))
+    , planes_(std::max(format.channelCount, 0), std::vector<float>(framesPerBuffer))
+{
+    format_.sampleType = AudioFormat::SampleType::float32;
+}
+
+PulseRecordStream::~PulseRecordStream()
+{
+    stop();
+}
+
+void PulseRecordStream::start()
+{
+    if (!context_.connect())
+        throw std::runtime_error("звуковой сервер недоступен");
+    PulseContext::Lock lock(context_);
+    if (stream_)
+        return;
+    pa_sample_spec spec {PA_SAMPLE_FLOAT32LE, uint32_t(format_.sampleRate), uint8_t(format_.channelCount)};
+    if (!pa_sample_spec_valid(&spec))
+        throw std::runtime_error("формат записи не годится для звукового сервера");
+    stream_ = pa_stream_new(context_.context(), "Korvala", &spec, nullptr);
+    if (!stream_)
+        throw std::runtime_error("звуковой сервер не дал поток записи");
+    pa_stream_set_state_callback(
+        stream_, [](pa_stream*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
+        context_.loop());
+    pa_stream_set_read_callback(
+        stream_, [](pa_stream*, size_t bytes, void* self) { static_cast<PulseRecordStream*>(self)->read(bytes); },
+        this);
+    // Fragments of one buffer's size: the server wakes us about as often as
+    // we hand buffers on.
+    pa_buffer_attr attributes {};
+    attributes.maxlength = uint32_t(-1);
+    attributes.fragsize = uint32_t(framesPerBuffer_ * pa_frame_size(&spec));
+    const char* device = sourceName_.empty() ? nullptr : sourceName_.c_str();
+    if (pa_stream_connect_record(stream_, device, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
+        const std::string reason = pa_strerror(pa_context_errno(context_.context()));
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+        throw std::runtime_error("запись не началась: " + reason);
+    }
+    for (;;) {
+        const pa_stream_state_t state = pa_stream_get_state(stream_);
+        if (state == PA_STREAM_READY)
+            return;
+        if (!PA_STREAM_IS_GOOD(state)) {
+            const std::string reason = pa_strerror(pa_context_errno(context_.context()));
+            pa_stream_set_read_callback(stream_, nullptr, nullptr);
+            pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+            throw std::runtime_error("запись не началась: " + reason);
+        }
+        pa_threaded_mainloop_wait(context_.loop());
+    }
+}
+
+void PulseRecordStream::stop()
+{
+    PulseContext::Lock lock(context_);
+    if (!stream_)
+        return;
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+    pending_.clear();
+}
+
+void PulseRecordStream::read(size_t)
+{
+    const size_t channels = size_t(format_.channelCount);
+    const void* data = nullptr;
+    size_t bytes = 0;
+    while (pa_stream_readable_size(stream_) > 0) {
+        if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0)
+            return;
+        // A hole (data == nullptr) is audio the server lost; nothing is put
+        // in its place.
+        if (data) {
+            const auto* samples = static_cast<const float*>(data);
+            pending_.insert(pending_.end(), samples, samples + bytes / sizeof(float));
+        }
+        pa_stream_drop(stream_);
+    }
+    const size_t chunk = size_t(framesPerBuffer_) * channels;
+    size_t offset = 0;
+    while (channels > 0 && pending_.size() - offset >= chunk) {
+        std::vector<void*> planes(channels);
+        for (size_t channel = 0; channel < channels; ++channel) {
+            float* plane = planes_[channel].data();
+            for (uint32_t frame = 0; frame < framesPerBuffer_; ++frame)
+                plane[frame] = pending_[offset + frame * channels + channel];
+            planes[channel] = plane;
+        }
+        offset += chunk;
+        consumer_(PcmBuffer::view(format_, framesPerBuffer_, std::move(planes)));
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + offset);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/linux/pulse/pulse_context.h"
+#include "recording/pcm_buffer.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Records one source (a microphone, or a sink's monitor for the computer's
+// own sound) as float32 and hands it on in planar buffers of a fixed number
+// of frames. The consumer runs on the context's loop thread with its lock
+// held and gets views valid only during the call.
+class PulseRecordStream {
+public:
+    using Consumer = std::function<void(const PcmBuffer&)>;
+
+    // `format` gives the rate and channel count to record in.
+    PulseRecordStream(PulseContext& context, std::string sourceName, const AudioFormat& format,
+                      uint32_t framesPerBuffer, Consumer consumer);
+    ~PulseRecordStream();
+
+    PulseRecordStream(const PulseRecordStream&) = delete;
+    PulseRecordStream& operator=(const PulseRecordStream&) = delete;
+
+    // Connects the stream and waits until it records. Call without the lock.
+    // Throws std::runtime_error.
+    void start();
+    // Call without the lock. Once it returns the consumer is not called again.
+    void stop();
+
+private:
+    void read(size_t bytes);
+
+    PulseContext& context_;
+    std::string sourceName_;
+    AudioFormat format_;
+    uint32_t framesPerBuffer_;
+    Consumer consumer_;
+    pa_stream* stream_ = nullptr;
+    // Interleaved samples not yet handed on.
+    std::vector<float> pending_;
+    std::vector<std::vector<float>> planes_;
+};

@@ -1,0 +1,31 @@
+#include "recording/recorder_failure.h"
+
+QString RecorderFailure::description() const
+{
+    switch (case_) {
+    case Case::writerFailed:
+        return QStringLiteral("Не удалось записать файл: ") + message_;
+    case Case::microphoneDenied:
+        return QStringLiteral("Нет доступа к микрофону. Откройте «Конфиденциальность и безопасность» → «Микрофон» и включите Korvala.");
+    case Case::screenRecordingDenied:
+        return QStringLiteral("Нет доступа к записи экрана — без него не слышно собеседников. Разрешите его в настройках системы, в разделе «Конфиденциальность».");
+    case Case::noAudioDevice:
+        return QStringLiteral("Не нашлось устройства записи.");
+    }
+    return {};
+}
+
+QString RecorderFailure::debugName() const
+{
+    switch (case_) {
+    case Case::writerFailed:
+        return QStringLiteral("Recorder.Failure.writerFailed");
+    case Case::microphoneDenied:
+        return QStringLiteral("Recorder.Failure.microphoneDenied");
+    case Case::screenRecordingDenied:
+        return QStringLiteral("Recorder.Failure.screenRecordingDenied");
+    case Case::noAudioDevice:
+        return QStringLiteral("Recorder.Failure.noAudioDevice");
+    }
+    return {};
+}

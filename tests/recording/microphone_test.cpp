@@ -1,0 +1,172 @@
+#include "recording/microphone.h"
+#include "recording/recorder_failure.h"
+#include "tests/recording/audio_test_signals.h"
+#include "tests/support/fake_audio_input.h"
+#include "tests/support/media_probe.h"
+#include "tests/support/qt_wait.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace {
+
+// Runs requestMicrophone() to its end and rethrows the failure it ended
+// with. (A task that never suspends is not something QCoro::waitFor can wait
+// for, and a co_await that throws leaks the task's frame with QCoro 0.8.)
+void request(Microphone& microphone)
+{
+    bool done = false;
+    std::optional<RecorderFailure> failure;
+    bool otherError = false;
+    auto task = microphone.requestMicrophone().then([&] { done = true; },
+                                                    [&](const std::exception& error) {
+                                                        if (auto* known = dynamic_cast<const RecorderFailure*>(&error))
+                                                            failure = *known;
+                                                        else
+                                                            otherError = true;
+                                                        done = true;
+                                                    });
+    waitUntil([&] { return done; });
+    if (failure)
+        throw *failure;
+    if (otherError)
+        throw std::runtime_error("not a RecorderFailure");
+}
+
+PcmBuffer stereoWithPeaks(float left, float right)
+{
+    auto buffer = *PcmBuffer::allocate({48000, 2, AudioFormat::SampleType::float32}, 8);
+    buffer.setFrameLength(8);
+    for (int i = 0; i < 8; ++i) {
+        buffer.floatChannelData()[0][i] = left * float(i) / 7;
+        buffer.floatChannelData()[1][i] = right * float(7 - i) / 7;
+    }
+    return buffer;
+}
+
+struct MicrophoneTest : ::testing::Test {
+    MicrophoneTest()
+    {
+        auto owned = std::make_unique<FakeAudioInput>();
+        input = owned.get();
+        microphone = std::make_unique<Microphone>(std::move(owned));
+    }
+
+    FakeAudioInput* input;
+    std::unique_ptr<Microphone> microphone;
+};
+
+} // namespace
+
+TEST(LevelMeter, KeepsTheLoudestSampleOfAnyChannelAndIgnoresNaN)
+{
+    LevelMeter meter;
+    EXPECT_EQ(meter.peak(), 0.0f);
+    meter.measure(stereoWithPeaks(0.0f, 0.0f));
+    EXPECT_EQ(meter.peak(), 0.0f) << "silence";
+    meter.measure(stereoWithPeaks(0.3f, 0.1f));
+    EXPECT_FLOAT_EQ(meter.peak(), 0.3f);
+    meter.measure(stereoWithPeaks(0.1f, 0.0f));
+    EXPECT_FLOAT_EQ(meter.peak(), 0.3f);
+    meter.measure(stereoWithPeaks(0.0f, -0.4f));
+    EXPECT_FLOAT_EQ(meter.peak(), 0.4f);
+
+    auto nan = stereoWithPeaks(0.2f, 0.0f);
+    nan.floatChannelData()[0][3] = std::numeric_limits<float>::quiet_NaN();
+    meter.measure(nan);
+    EXPECT_FLOAT_EQ(meter.peak(), 0.4f);
+
+    int16_t loud[2] = {32767, -32768};
+    meter.measure(PcmBuffer::view({48000, 1, AudioFormat::SampleType::int16}, 2, {loud}));
+    EXPECT_FLOAT_EQ(meter.peak(), 0.4f) << "integer samples are not measured";
+}
+
+TEST_F(MicrophoneTest, PermissionIsAskedOnlyWhenUndecided)
+{
+    input->status = AudioInput::Permission::authorized;
+    EXPECT_NO_THROW(request(*microphone));
+    EXPECT_EQ(input->requests, 0);
+
+    input->status = AudioInput::Permission::notDetermined;
+    EXPECT_NO_THROW(request(*microphone));
+    input->grantOnRequest = false;
+    try {
+        request(*microphone);
+        ADD_FAILURE() << "refused at the prompt";
+    } catch (const RecorderFailure& failure) {
+        EXPECT_EQ(failure, RecorderFailure::microphoneDenied());
+    }
+    EXPECT_EQ(input->requests, 2);
+
+    for (auto status : {AudioInput::Permission::denied, AudioInput::Permission::restricted}) {
+        input->status = status;
+        EXPECT_THROW(request(*microphone), RecorderFailure);
+    }
+    EXPECT_EQ(input->requests, 2);
+}
+
+TEST_F(MicrophoneTest, TheTapFeedsTheMeterThenTheTrackUntilStopped)
+{
+    QTemporaryDir dir;
+    auto writer = std::make_shared<TrackWriter>(dir.filePath("mikrofon.m4a"));
+    microphone->startMicrophone(writer);
+    EXPECT_TRUE(input->running);
+    EXPECT_EQ(input->tapBufferSize, 4096u);
+
+    ToneSource tone(input->format, 440, 0.25);
+    for (int i = 0; i < 12; ++i)
+        input->deliver(tone.next(4096));
+    microphone->stopMicrophone();
+    EXPECT_FALSE(input->hasTap());
+    input->deliver(tone.next(4096));
+
+    EXPECT_NEAR(microphone->level().peak(), 0.25f, 0.001f);
+    const ProbedAudio audio = probeAudio(QCoro::waitFor(writer->finish()));
+    EXPECT_NEAR(audio.duration, 12 * 4096 / 48000.0, 0.03);
+
+    // The next recording taps the same input again; the meter keeps its peak.
+    microphone->startMicrophone(nullptr);
+    input->deliver(ToneSource(input->format, 440, 0.02).next(4096));
+    EXPECT_NEAR(microphone->level().peak(), 0.25f, 0.001f);
+    microphone->stopMicrophone();
+}
+
+TEST_F(MicrophoneTest, NoDeviceOrAFailedStartLeavesNoTap)
+{
+    input->format.sampleRate = 0;
+    try {
+        microphone->startMicrophone(nullptr);
+        ADD_FAILURE() << "no device";
+    } catch (const RecorderFailure& failure) {
+        EXPECT_EQ(failure.description(), "Не нашлось устройства записи.");
+        EXPECT_EQ(failure.debugName(), "Recorder.Failure.noAudioDevice");
+    }
+    EXPECT_FALSE(input->hasTap());
+
+    input->format.sampleRate = 44100;
+    input->failStart = true;
+    EXPECT_THROW(microphone->startMicrophone(nullptr), std::runtime_error);
+    EXPECT_FALSE(input->hasTap());
+    input->failStart = false;
+    EXPECT_NO_THROW(microphone->startMicrophone(nullptr));
+    EXPECT_TRUE(input->hasTap());
+}
+
+TEST(RecorderFailure, EveryCaseHasItsTextAndName)
+{
+    EXPECT_EQ(RecorderFailure::writerFailed("запись не была начата").description(),
+              "Не удалось записать файл: запись не была начата");
+    EXPECT_EQ(RecorderFailure::writerFailed("x").debugName(), "Recorder.Failure.writerFailed");
+    EXPECT_EQ(RecorderFailure::microphoneDenied().description(),
+              "Нет доступа к микрофону. Откройте «Конфиденциальность и безопасность» → «Микрофон» и включите Korvala.");
+    EXPECT_EQ(RecorderFailure::screenRecordingDenied().description(),
+              "Нет доступа к записи экрана — без него не слышно собеседников. Разрешите его в настройках системы, "
+              "в разделе «Конфиденциальность».");
+    EXPECT_EQ(RecorderFailure::screenRecordingDenied().debugName(), "Recorder.Failure.screenRecordingDenied");
+    EXPECT_STREQ(RecorderFailure::noAudioDevice().what(), "Не нашлось устройства записи.");
+}

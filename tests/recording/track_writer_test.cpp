@@ -1,0 +1,205 @@
+#include "recording/recorder_failure.h"
+#include "recording/track_writer.h"
+#include "tests/recording/audio_test_signals.h"
+#include "tests/support/fault_injecting_audio_media.h"
+#include "tests/support/media_probe.h"
+#include "tests/support/stderr_capture.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <qcoro/qcorotask.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const AudioFormat mono44 {44100, 1, AudioFormat::SampleType::float32};
+const AudioFormat stereo48 {48000, 2, AudioFormat::SampleType::float32};
+
+class TrackWriterTest : public ::testing::Test {
+protected:
+    QString file(const char* name) const { return dir.filePath(name); }
+
+    // Feeds `seconds` of `source` in 4096-frame buffers and finishes.
+    QString writeTone(TrackWriter& writer, ToneSource& source, double rate, double seconds)
+    {
+        feed(writer, source, rate, seconds);
+        return QCoro::waitFor(writer.finish());
+    }
+
+    static void feed(TrackWriter& writer, ToneSource& source, double rate, double seconds)
+    {
+        auto left = uint32_t(std::llround(rate * seconds));
+        while (left > 0) {
+            const uint32_t frames = std::min<uint32_t>(left, 4096);
+            writer.append(source.next(frames));
+            left -= frames;
+        }
+    }
+
+    QTemporaryDir dir;
+};
+
+float peakOf(const std::vector<float>& samples)
+{
+    float peak = 0;
+    for (float sample : samples)
+        peak = std::max(peak, std::fabs(sample));
+    return peak;
+}
+
+} // namespace
+
+TEST_F(TrackWriterTest, WritesMonoAacAt44kOfTheLengthAppendedWithTheToneInIt)
+{
+    TrackWriter writer(file("vstrecha-mikrofon.m4a"));
+    ToneSource tone(mono44, 1000, 0.5);
+    const QString path = writeTone(writer, tone, 44100, 3.0);
+    EXPECT_EQ(path, file("vstrecha-mikrofon.m4a"));
+
+    const ProbedAudio audio = probeAudio(path);
+    ASSERT_TRUE(audio.opened);
+    EXPECT_EQ(audio.codec, "aac");
+    EXPECT_EQ(audio.channels, 1);
+    EXPECT_EQ(audio.sampleRate, 44100);
+    EXPECT_NEAR(audio.duration, 3.0, 0.005);
+    EXPECT_NEAR(double(audio.samples.size()) / 44100, 3.0, 0.03);
+    EXPECT_NEAR(toneAmplitude(audio.samples, 44100, 1000), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(audio.samples, 44100, 440), 0.01);
+    // No temporary file is left beside the track.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST_F(TrackWriterTest, AveragesStereoAt48kIntoMonoWithoutLosingLevelOrContinuity)
+{
+    TrackWriter writer(file("sistema.m4a"));
+    ToneSource tone(stereo48, 1000, 1.0);
+    const ProbedAudio audio = probeAudio(writeTone(writer, tone, 48000, 2.0));
+    ASSERT_TRUE(audio.opened);
+    EXPECT_EQ(audio.channels, 1);
+    EXPECT_EQ(audio.sampleRate, 44100);
+    EXPECT_NEAR(audio.duration, 2.0, 0.03);
+    // A full-scale tone on both channels stays full scale: not 0.707 × 2.
+    EXPECT_NEAR(toneAmplitude(audio.samples, 44100, 1000), 1.0, 0.08);
+    EXPECT_LT(peakOf(audio.samples), 1.15f);
+    // A resampler restarted at every buffer would click 11 times a second,
+    // spreading energy far from the tone.
+    EXPECT_LT(toneAmplitude(audio.samples, 44100, 5512), 0.01);
+    EXPECT_LT(toneAmplitude(audio.samples, 44100, 3000), 0.01);
+}
+
+TEST_F(TrackWriterTest, OppositeChannelsCancelAndInt16BuffersAreConverted)
+{
+    {
+        TrackWriter writer(file("cancel.m4a"));
+        ToneSource tone(stereo48, 700, 0.8);
+        for (int i = 0; i < 12; ++i) {
+            PcmBuffer buffer = tone.next(4096);
+            float* const* planes = buffer.floatChannelData();
+            for (uint32_t frame = 0; frame < buffer.frameLength(); ++frame)
+                planes[1][frame] = -planes[0][frame];
+            writer.append(buffer);
+        }
+        const ProbedAudio audio = probeAudio(QCoro::waitFor(writer.finish()));
+        EXPECT_LT(peakOf(audio.samples), 0.01f);
+    }
+    {
+        TrackWriter writer(file("int16.m4a"));
+        ToneSource tone({48000, 1, AudioFormat::SampleType::int16}, 440, 0.5);
+        const ProbedAudio audio = probeAudio(writeTone(writer, tone, 48000, 1.5));
+        EXPECT_NEAR(audio.duration, 1.5, 0.03);
+        EXPECT_NEAR(toneAmplitude(audio.samples, 44100, 440), 0.5, 0.05);
+    }
+}
+
+TEST_F(TrackWriterTest, EmptyTracksAndZeroFrameBuffersGiveClosedReadableFiles)
+{
+    StderrCapture errors;
+    TrackWriter silent(file("silent.m4a"));
+    EXPECT_TRUE(QFileInfo::exists(file("silent.m4a"))) << "the file exists from the start";
+    const ProbedAudio empty = probeAudio(QCoro::waitFor(silent.finish()));
+    EXPECT_TRUE(empty.opened);
+    EXPECT_EQ(empty.codec, "aac");
+    EXPECT_LT(empty.duration, 0.03);
+
+    TrackWriter writer(file("zero.m4a"));
+    float nothing[1] = {};
+    writer.append(PcmBuffer::view(stereo48, 0, {nothing, nothing}));
+    ToneSource tone(mono44, 1000, 0.5);
+    writer.append(tone.next(44100));
+    writer.append(PcmBuffer::view(mono44, 0, {nothing}));
+    const ProbedAudio audio = probeAudio(QCoro::waitFor(writer.finish()));
+    EXPECT_NEAR(audio.duration, 1.0, 0.03);
+    EXPECT_EQ(errors.take(), "");
+}
+
+TEST_F(TrackWriterTest, FinishWaitsForEveryEarlierBufferAndLaterOnesAreDropped)
+{
+    TrackWriter writer(file("order.m4a"));
+    ToneSource tone(stereo48, 1000, 0.5);
+    feed(writer, tone, 48000, 4.0);
+    const QString path = QCoro::waitFor(writer.finish());
+    const ProbedAudio finished = probeAudio(path);
+    EXPECT_NEAR(finished.duration, 4.0, 0.03);
+
+    feed(writer, tone, 48000, 1.0);
+    // A second finish runs after those buffers went through the queue.
+    EXPECT_EQ(QCoro::waitFor(writer.finish()), path);
+    EXPECT_NEAR(probeAudio(path).duration, 4.0, 0.03);
+}
+
+TEST_F(TrackWriterTest, ANewConverterIsTriedAfterAFailureAndWhenTheSourceFormatChanges)
+{
+    auto media = std::make_shared<FaultInjectingAudioMedia>();
+    media->failResamplers = 1;
+    StderrCapture errors;
+    TrackWriter writer(file("retry.m4a"), media);
+    ToneSource tone(stereo48, 1000, 0.5);
+    writer.append(tone.next(48000)); // lost: no converter
+    writer.append(tone.next(48000));
+    writer.append(tone.next(48000));
+    // The input device switched to a 16 kHz mono one.
+    ToneSource other({16000, 1, AudioFormat::SampleType::float32}, 440, 0.5);
+    writer.append(other.next(16000));
+    const ProbedAudio audio = probeAudio(QCoro::waitFor(writer.finish()));
+
+    EXPECT_EQ(errors.take(), "[korvala] не записался кусок дорожки: Не удалось записать файл: "
+                             "не удалось свести звук к моно\n");
+    EXPECT_EQ(media->resamplersMade.load(), 2);
+    EXPECT_NEAR(audio.duration, 3.0, 0.05);
+    const std::vector<float> last(audio.samples.end() - 30000, audio.samples.end() - 4000);
+    EXPECT_NEAR(toneAmplitude(last, 44100, 440), 0.5, 0.05);
+    EXPECT_LT(toneAmplitude(last, 44100, 1000), 0.02);
+}
+
+TEST_F(TrackWriterTest, AFailedWriteLosesOneBufferAndTheTrackGoesOn)
+{
+    auto media = std::make_shared<FaultInjectingAudioMedia>();
+    media->failWrites = 1;
+    StderrCapture errors;
+    TrackWriter writer(file("disk.m4a"), media);
+    ToneSource tone(mono44, 1000, 0.5);
+    for (int i = 0; i < 3; ++i)
+        writer.append(tone.next(44100));
+    const ProbedAudio audio = probeAudio(QCoro::waitFor(writer.finish()));
+    EXPECT_EQ(errors.take(), "[korvala] не записался кусок дорожки: диск переполнен\n");
+    EXPECT_NEAR(audio.duration, 2.0, 0.03);
+
+    media->failOpen = true;
+    EXPECT_THROW(TrackWriter(file("never.m4a"), media), MediaError);
+    EXPECT_THROW(TrackWriter(dir.filePath("missing/folder/track.m4a")), MediaError);
+}
+
+TEST_F(TrackWriterTest, AWriterDroppedWithWorkQueuedLeavesAReadableFile)
+{
+    {
+        TrackWriter writer(file("dropped.m4a"));
+        ToneSource tone(stereo48, 1000, 0.5);
+        feed(writer, tone, 48000, 2.0);
+    }
+    EXPECT_TRUE(probeAudio(file("dropped.m4a")).opened);
+}

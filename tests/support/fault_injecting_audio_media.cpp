@@ -1,0 +1,44 @@
+#include "tests/support/fault_injecting_audio_media.h"
+
+namespace {
+
+class FaultyFile final : public AudioFile {
+public:
+    FaultyFile(std::unique_ptr<AudioFile> inner, FaultInjectingAudioMedia& media)
+        : inner_(std::move(inner))
+        , media_(media)
+    {
+    }
+    void write(const PcmBuffer& mono) override
+    {
+        if (media_.failWrites > 0) {
+            --media_.failWrites;
+            throw MediaError("диск переполнен");
+        }
+        inner_->write(mono);
+    }
+    void close() override { inner_->close(); }
+
+private:
+    std::unique_ptr<AudioFile> inner_;
+    FaultInjectingAudioMedia& media_;
+};
+
+} // namespace
+
+std::unique_ptr<AudioFile> FaultInjectingAudioMedia::createFile(const QString& path, const FileSettings& settings)
+{
+    if (failOpen)
+        throw MediaError("нет прав на запись");
+    return std::make_unique<FaultyFile>(AudioMedia::system()->createFile(path, settings), *this);
+}
+
+std::unique_ptr<AudioResampler> FaultInjectingAudioMedia::makeResampler(const AudioFormat& from, const AudioFormat& to)
+{
+    if (failResamplers > 0) {
+        --failResamplers;
+        return nullptr;
+    }
+    ++resamplersMade;
+    return AudioMedia::system()->makeResampler(from, to);
+}
