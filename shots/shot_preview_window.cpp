@@ -18,6 +18,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
+#include <utility>
+
 namespace Layout = ShotPreviewLayout;
 
 namespace {
@@ -27,10 +29,13 @@ class EditorWindow final : public QWidget {
 public:
     explicit EditorWindow(std::function<void()> onClose) : onClose_(std::move(onClose))
     {
+        setAttribute(Qt::WA_QuitOnClose, false);
         setWindowTitle(QStringLiteral("Korvala"));
         setAttribute(Qt::WA_DeleteOnClose, false);
         setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     }
+
+    void setOnClose(std::function<void()> onClose) { onClose_ = std::move(onClose); }
 
 protected:
     void closeEvent(QCloseEvent* event) override
@@ -93,16 +98,21 @@ void ShotPreviewWindow::show(QImage bitmap, OnChoose onChoose)
     weightWell_ = nullptr;
 
     workspace_.setActivationPolicy(Workspace::ActivationPolicy::regular);
-    QPointer<QWidget> old = window_;
+    // Every window shown so far goes when the newest build comes, also one
+    // whose replacement was itself replaced before it was built.
+    if (window_)
+        retired_.append(window_);
     window_ = nullptr;
     const quint64 generation = ++generation_;
-    Clock::shared().after(buildDelay, this, [this, generation, old, bitmap] {
+    Clock::shared().after(buildDelay, this, [this, generation, bitmap] {
         // A newer shot has taken over; its own build follows.
         if (generation != generation_ || !bitmap_)
             return;
-        if (old) {
-            old->hide();
-            old->deleteLater();
+        for (const QPointer<QWidget>& old : std::exchange(retired_, {})) {
+            if (old) {
+                old->hide();
+                old->deleteLater();
+            }
         }
         build(bitmap);
     });
@@ -111,7 +121,12 @@ void ShotPreviewWindow::show(QImage bitmap, OnChoose onChoose)
 void ShotPreviewWindow::build(const QImage& bitmap)
 {
     const Layout::Sizes sizes = Layout::sizes(bitmap.size(), screenHeight_());
-    auto* window = new EditorWindow([this] { windowClosed(); });
+    auto* window = new EditorWindow(nullptr);
+    window->setOnClose([this, window] {
+        // An older window closed while a newer shot waits is no news.
+        if (window_ == window)
+            windowClosed();
+    });
     window_ = window;
     QWidget* content = buildContent(bitmap, sizes);
     content->setParent(window);

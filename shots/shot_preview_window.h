@@ -88,6 +88,7 @@ private:
     Workspace& workspace_;
     ScreenHeight screenHeight_;
     QPointer<QWidget> window_;
+    QList<QPointer<QWidget>> retired_;
     std::optional<QImage> bitmap_;
     // Tells a pending build whether its shot is still the current one.
     quint64 generation_ = 0;

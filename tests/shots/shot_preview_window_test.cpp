@@ -164,7 +164,8 @@ TEST_F(ShotPreviewWindowTest, BuildsAfterTheDelayWithTheLaidOutParts)
 
     auto* label = window->findChild<QLabel*>("sizeLabel");
     ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->text(), QString::fromUtf8("2880 × 1800"));
+    // Shown 960 wide, not 1440.
+    EXPECT_EQ(label->text(), QString::fromUtf8("2880 × 1800  ·  67%"));
 
     // The canvas at its shown size in a scroll view right of the strip.
     ShotCanvas* canvas = preview.canvas();
@@ -215,6 +216,14 @@ TEST_F(ShotPreviewWindowTest, ANewerShotCancelsTheOlderPendingBuild)
         if (window->isVisible() && window->windowTitle() == "Korvala")
             ++shown;
     EXPECT_EQ(shown, 1) << "the older windows are out";
+
+    // Closing an older window while a newer shot waits leaves the newer one alone.
+    QWidget* second = preview.window();
+    preview.show(pictures::plain(500, 100, Qt::blue), [](QImage, Screenshot::Destination) {});
+    second->close();
+    EXPECT_TRUE(preview.bitmap());
+    clock->advance(ShotPreviewWindow::buildDelay);
+    EXPECT_TRUE(preview.holdsPicture());
 }
 
 TEST_F(ShotPreviewWindowTest, ToolButtonsShowTheSelectedToolAndIgnoreUnknownTags)
@@ -249,7 +258,7 @@ TEST_F(ShotPreviewWindowTest, PopoverChoicesSetTheCanvasAndTheWellsAndOutliveThe
     auto* purple = popover->findChild<StripButton*>("color5");
     ASSERT_NE(purple, nullptr);
     EXPECT_EQ(purple->toolTip(), "Фиолетовый");
-    EXPECT_EQ(purple->geometry(), QRect(74, 40, 34, 34));
+    EXPECT_EQ(purple->geometry(), QRect(40, 40, 34, 34));
     QTest::mouseClick(purple, Qt::LeftButton);
     EXPECT_EQ(preview.canvas()->color(), ShotColor::purple);
     EXPECT_EQ(preview.canvasColor(), ShotColor::purple);
