@@ -27,6 +27,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
 QByteArray run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment = {})
@@ -175,7 +177,8 @@ TEST(ScreenshotEditor, PicturesOfTheEditorInBothPalettesWithPopovers)
     dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
     dark.setColor(QPalette::Base, QColor(30, 30, 30));
     dark.setColor(QPalette::Text, QColor(230, 230, 230));
-    QPalette light = QStyleFactory::create("Fusion")->standardPalette();
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create("Fusion"));
+    const QPalette light = fusion->standardPalette();
 
     for (const auto& [name, palette] : {std::pair{QString("dark"), dark}, std::pair{QString("light"), light}}) {
         QApplication::setPalette(palette);
