@@ -213,23 +213,6 @@ TEST_F(SignInWindowTest, ClosingWhileBusyLetsTheCallbackFinish)
     EXPECT_EQ(window.email().text(), "me@example.test");
 }
 
-TEST_F(SignInWindowTest, ShowingAgainReplacesTheCallbackButNotAPendingOne)
-{
-    open();
-    window.email().setText("me@example.test");
-    window.password().setText("right");
-    window.button().click();
-    int replaced = 0;
-    window.show([&replaced](QString, QString) -> QCoro::Task<std::optional<QString>> {
-        ++replaced;
-        return answerLater(nullptr, std::nullopt);
-    });
-    clock.advance(1);
-    ASSERT_TRUE(waitUntil([&] { return finished == 1; }));
-    EXPECT_EQ(calls.size(), 1u) << "the pending submit ends with the callback it started with";
-    EXPECT_EQ(replaced, 0);
-}
-
 TEST_F(SignInWindowTest, EditingShortcutsWorkInBothFields)
 {
     open();
