@@ -23,5 +23,3 @@ void MenuBarController::stop()
 {
     notYetAvailable("stop");
 }
-
-}
