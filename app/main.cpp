@@ -50,6 +50,7 @@ int main(int argc, char** argv)
     dependencies.defaults = Store::openStandard();
     dependencies.alerts = std::make_unique<MessageBoxAlerts>();
     dependencies.workspace = std::make_unique<DesktopWorkspace>();
+    dependencies.captureLines = &MenuBarController::captureChoiceLines;
     MenuBarController controller(std::move(dependencies));
 
     CommandService service(controller);

@@ -3,6 +3,7 @@
 #include "app/store.h"
 #include "platform/alerts.h"
 #include "platform/workspace.h"
+#include "recording/recorder.h"
 
 #include <QIcon>
 #include <QMenu>
@@ -49,11 +50,12 @@ public:
         std::unique_ptr<QSettings> defaults;
         std::unique_ptr<Alerts> alerts;
         std::unique_ptr<Workspace> workspace;
-        // Whether a recording is running; the recorder answers this.
-        std::function<bool()> isRecording = [] { return false; };
+        // The platform pieces of the one recorder (microphone, screen
+        // capture, media); empty for the desktop's own.
+        Recorder::Dependencies recorder;
         // Whether the screenshot editor holds a picture.
         std::function<bool()> hasShot = [] { return false; };
-        // What the capture picker would offer; empty until the picker exists.
+        // What the capture picker would offer; unset means nothing can be listed.
         std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines;
         // The tray image; when it cannot be read the "●" stands in.
         QString trayImage = QStringLiteral(":/tray.png");
@@ -87,6 +89,10 @@ public:
     Store& store() { return store_; }
     Alerts& alerts() { return *alerts_; }
     Workspace& workspace() { return *workspace_; }
+    Recorder& recorder() { return *recorder_; }
+
+    // The displays and windows of CaptureChoices, as `korvala targets` prints them.
+    static QCoro::Task<std::vector<CaptureLine>> captureChoiceLines();
 
     const std::optional<UpdateOffer>& update() const { return update_; }
     // Sets the pending offer; a closed menu shows it at once.
@@ -142,10 +148,11 @@ private:
     Store store_;
     std::unique_ptr<Alerts> alerts_;
     std::unique_ptr<Workspace> workspace_;
-    std::function<bool()> isRecording_;
     std::function<bool()> hasShot_;
     std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines_;
     QString trayImage_;
+    // Made once at launch over the recordings folder, used for every recording.
+    std::unique_ptr<Recorder> recorder_;
 
     QSystemTrayIcon item_;
     QMenu menu_;
