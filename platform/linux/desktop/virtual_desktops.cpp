@@ -98,7 +98,9 @@ void VirtualDesktops::moveToCurrent(uint32_t window)
     message.window = window;
     message.type = windowDesktop_;
     message.data.data32[0] = *desktop;
-    message.data.data32[1] = 1; // an ordinary application asks
+    // Asked as a pager asks: some window managers (evilwm) move windows
+    // between desktops only for pagers.
+    message.data.data32[1] = 2;
     xcb_send_event(connection_, 0, root_,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&message));
