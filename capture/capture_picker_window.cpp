@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -162,10 +163,23 @@ void TilePreview::paintEvent(QPaintEvent*)
 {
     if (!image_ || image_->isNull())
         return;
+    // Scaled once for the box rather than at every repaint: the hover
+    // border repaints the tile each time the pointer crosses it.
+    const QRectF target = CaptureGrid::fitted(image_->size(), rect(), !isIcon_);
+    const QSize pixels = (target.size() * devicePixelRatioF()).toSize();
+    if (scaled_.size() != pixels) {
+        scaled_ = QPixmap::fromImage(image_->scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        scaled_.setDevicePixelRatio(devicePixelRatioF());
+    }
     QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setOpacity(opacity());
-    painter.drawImage(CaptureGrid::fitted(image_->size(), rect(), !isIcon_), *image_);
+    painter.drawPixmap(target.topLeft(), scaled_);
+}
+
+TileButton::TileButton(QWidget* parent) : QAbstractButton(parent)
+{
+    setFocusPolicy(Qt::NoFocus);
+    setCursor(Qt::PointingHandCursor);
 }
 
 TileView::TileView(CaptureChoices::Item item, std::function<void(CaptureTarget)> onPick, QWidget* parent)
@@ -194,13 +208,9 @@ void TileView::build()
         subtitle_ = label(this, item_.subtitle, flipped(QRect(2, 4, 236, 14), tileHeight), 11, QFont::Normal,
                           secondaryLabelColor(), Qt::AlignLeft);
 
-    auto* button = new QPushButton(this);
-    button->setFlat(true);
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; }"));
+    auto* button = new TileButton(this);
     button->setGeometry(flipped(QRect(0, 0, 240, 194), tileHeight));
-    button->setCursor(Qt::PointingHandCursor);
-    connect(button, &QPushButton::clicked, this, &TileView::tap);
+    connect(button, &QAbstractButton::clicked, this, &TileView::tap);
 }
 
 void TileView::tap()

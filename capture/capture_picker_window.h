@@ -5,7 +5,9 @@
 #include "platform/workspace.h"
 
 #include <QImage>
+#include <QAbstractButton>
 #include <QObject>
+#include <QPixmap>
 #include <QPointer>
 #include <QRect>
 #include <QString>
@@ -82,6 +84,16 @@ protected:
 private:
     std::optional<QImage> image_;
     bool isIcon_;
+    QPixmap scaled_;
+};
+
+// The invisible button over a whole tile: a click anywhere on it picks.
+class TileButton final : public QAbstractButton {
+public:
+    explicit TileButton(QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent*) override {}
 };
 
 // One item of the picker's grid: picture, title and subtitle; a click

@@ -250,7 +250,7 @@ TEST_F(CapturePickerWindowTest, APickDuringALoadHidesThePickerForGood)
     // The earlier grid stays while the new thumbnails are made.
     EXPECT_EQ(picker.view(), CapturePickerWindow::View::grid);
 
-    QTest::mouseClick(picker.tiles().at("window-1")->findChild<QPushButton*>(), Qt::LeftButton);
+    QTest::mouseClick(picker.tiles().at("window-1")->findChild<TileButton*>(), Qt::LeftButton);
     ASSERT_EQ(picked.size(), 1u);
     EXPECT_EQ(picked[0], CaptureTarget::window(1));
     EXPECT_FALSE(picker.window()->isVisible());
