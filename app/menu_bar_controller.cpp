@@ -3,6 +3,7 @@
 #include "app/described_error.h"
 #include "app/log.h"
 #include "platform/clock.h"
+#include "service/sign_in_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -97,7 +98,11 @@ MenuBarController::MenuBarController(Dependencies dependencies)
     , hasShot_(std::move(dependencies.hasShot))
     , captureLines_(std::move(dependencies.captureLines))
     , trayImage_(std::move(dependencies.trayImage))
+    , captureDisplay_(std::move(dependencies.captureDisplay))
+    , signInWindow_(std::make_unique<SignInWindow>())
 {
+    if (!hasShot_)
+        hasShot_ = [this] { return holdsShot(); };
     loadResources();
     connect(&menu_, &QMenu::aboutToShow, this, &MenuBarController::menuWillOpen);
     connect(&menu_, &QMenu::aboutToHide, this, &MenuBarController::menuDidClose);

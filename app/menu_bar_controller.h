@@ -2,9 +2,11 @@
 
 #include "app/store.h"
 #include "platform/alerts.h"
+#include "service/api.h"
 #include "platform/workspace.h"
 
 #include <QIcon>
+#include <QImage>
 #include <QMenu>
 #include <QObject>
 #include <QSettings>
@@ -20,7 +22,11 @@
 #include <optional>
 #include <vector>
 
+class AreaSelector;
 class QAction;
+class ShotPreviewWindow;
+class SignInWindow;
+struct RecorderResult;
 
 // The owner of everything long-lived: the tray icon and its one menu, the
 // settings, the status line at the top of the menu and the one error alert.
@@ -51,8 +57,12 @@ public:
         std::unique_ptr<Workspace> workspace;
         // Whether a recording is running; the recorder answers this.
         std::function<bool()> isRecording = [] { return false; };
-        // Whether the screenshot editor holds a picture.
-        std::function<bool()> hasShot = [] { return false; };
+        // Whether the screenshot editor holds a picture; when not given, the
+        // controller's own editor answers.
+        std::function<bool()> hasShot;
+        // A still image of a display at its full pixel size, or nothing; the
+        // screenshot flow fails with captureFailed without one.
+        std::function<QCoro::Task<std::optional<QImage>>(quint32 displayID)> captureDisplay;
         // What the capture picker would offer; empty until the picker exists.
         std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines;
         // The tray image; when it cannot be read the "●" stands in.
@@ -103,6 +113,10 @@ public:
     static QString titleOfCommand(const QString& command);
     static QStringList commandNames();
 
+    // The one area selector and the one screenshot editor of the run.
+    AreaSelector& areaSelector();
+    ShotPreviewWindow& shotPreview();
+
     bool canListCaptureTargets() const { return static_cast<bool>(captureLines_); }
     QCoro::Task<std::vector<CaptureLine>> captureTargets();
 
@@ -115,9 +129,27 @@ public:
     void revealShot();
     void openSite();
     void openUpdate();
+    // Uploads an annotated shot and puts its link on the clipboard; returns
+    // at once, the upload goes on in a task.
+    void share(const QImage& bitmap);
     // Menu actions of this object.
     void openFolder();
     void quit();
+
+    // The service flows (service/*_flow.cpp). Each builds its Api from the
+    // store right before its calls.
+    SignInWindow& signInWindow() { return *signInWindow_; }
+    // The remaining transcription limit into the status line; never throws.
+    QCoro::Task<void> refreshLimit();
+    // Sends both tracks of a finished recording and waits for each job;
+    // the status line tells how far it got. Throws what the service threw.
+    QCoro::Task<void> upload(RecorderResult result);
+    // Polls the job every four seconds until it is ready or failed.
+    QCoro::Task<Api::Recording> waitUntilReady(qint64 id, Api api);
+    // Asks the service about this version once; never throws.
+    QCoro::Task<void> checkVersion();
+    // The update alert; "Потом" postpones optional offers.
+    void offerUpdate(const Api::VersionCheck& offer);
 
 signals:
     void statusLineChanged(const QString& text);
@@ -137,6 +169,8 @@ private:
     // Says that a command exists in the menu but its work is not here yet.
     void notYetAvailable(const QString& command);
     void openSettings(Workspace::SettingsPane pane);
+    // Whether the screenshot editor holds a picture.
+    bool holdsShot();
 
     std::unique_ptr<QSettings> defaults_;
     Store store_;
@@ -146,11 +180,15 @@ private:
     std::function<bool()> hasShot_;
     std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines_;
     QString trayImage_;
+    std::function<QCoro::Task<std::optional<QImage>>(quint32)> captureDisplay_;
+    AreaSelector* areaSelector_ = nullptr;
+    ShotPreviewWindow* shotPreview_ = nullptr;
 
     QSystemTrayIcon item_;
     QMenu menu_;
     QString statusLine_ = QStringLiteral("Готов к записи");
     std::optional<UpdateOffer> update_;
+    std::unique_ptr<SignInWindow> signInWindow_;
     bool isMenuOpen_ = false;
     double openedAt_ = 0;
 };
