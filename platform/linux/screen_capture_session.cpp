@@ -1,3 +1,4 @@
+#include "platform/linux/desktop_capture.h"
 #include "platform/linux/x11/x11_screen_capture.h"
 #include "platform/screen_capture.h"
 
@@ -25,7 +26,9 @@ std::shared_ptr<ScreenCapture> ScreenCapture::forSession()
 {
     // Under Wayland, Xwayland shows only its own windows and a black root:
     // listing it would offer a picture that is not the user's screen.
+    // The computer's sound does not depend on the picture: both kinds of
+    // session record it.
     if (qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") || qEnvironmentVariableIsEmpty("DISPLAY"))
-        return std::make_shared<UnavailableScreenCapture>();
-    return std::make_shared<X11ScreenCapture>();
+        return std::make_shared<DesktopScreenCapture>(std::make_shared<UnavailableScreenCapture>());
+    return std::make_shared<DesktopScreenCapture>(std::make_shared<X11ScreenCapture>());
 }
