@@ -130,7 +130,7 @@ TEST_F(RecordingEndToEndTest, AudioGoesToTheServiceAndVideoStaysInTheFolder)
     for (const auto& request : service.requests()) {
         if (request.method == "POST" && request.body.contains("name=\"file\""))
             uploads.push_back(request);
-        if (request.method == "GET" && request.path.contains("/jobs/"))
+        if (request.method == "GET" && request.path.startsWith("/api/v1/rasshifrovka/"))
             ++polls;
     }
     ASSERT_EQ(uploads.size(), 2u);
