@@ -64,6 +64,10 @@ void MenuBarController::begin(CaptureTarget target)
 
 QCoro::Task<> MenuBarController::startRecording(CaptureTarget target)
 {
+    // A tile picked from a picker left open while another recording began:
+    // the recorder would ignore it, and the running clock must not restart.
+    if (recorder_->isRecording())
+        co_return;
     QPointer<MenuBarController> self(this);
     try {
         auto starting = recorder_->start(target);

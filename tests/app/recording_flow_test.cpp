@@ -201,6 +201,15 @@ TEST_F(RecordingFlowTest, AVideoRecordingFromThePickerKeepsTheVideoWording)
     clock->advance(3);
     controller->tick();
     EXPECT_EQ(controller->statusLine(), "Идёт видеозапись — 00:03");
+
+    // A second pick while this recording runs changes nothing.
+    const auto startedAt = controller->startedAt();
+    controller->pickCapture();
+    picker.pick(CaptureTarget::display(1));
+    settle();
+    EXPECT_EQ(controller->recorder().target(), CaptureTarget::window(7));
+    EXPECT_EQ(controller->startedAt(), startedAt);
+    EXPECT_EQ(controller->statusLine(), "Идёт видеозапись — 00:03");
     stopAndWaitForSending();
 }
 
