@@ -268,6 +268,7 @@ TEST_F(MenuBarControllerTest, CommandsRunOnlyWhatTheMenuOffersAndAfterTheCallerI
 
     // The command sees the state of now, not of the last time the menu was built.
     controller->store().defaults().setValue("token", "secret");
+    controller->store().defaults().setValue("baseURL", "http://127.0.0.1:9/");
     setRecording(true);
     EXPECT_EQ(controller->trigger("stop"), MenuBarController::CommandOutcome::started);
     EXPECT_EQ(controller->trigger("sign-in"), MenuBarController::CommandOutcome::notOffered);
@@ -282,6 +283,11 @@ TEST_F(MenuBarControllerTest, CommandsRunOnlyWhatTheMenuOffersAndAfterTheCallerI
     EXPECT_EQ(controller->trigger("open-folder"), MenuBarController::CommandOutcome::started);
     EXPECT_TRUE(waitUntil([&] { return !workspace->openedFolders.isEmpty(); }));
     EXPECT_EQ(workspace->openedFolders, QStringList{controller->store().recordingsDirectory()});
+
+    // The stop ran for real: its silent tracks are finished and skipped
+    // before the controller goes.
+    EXPECT_TRUE(waitUntil([&] { return controller->statusLine().startsWith("Готово"); }));
+    waitUntil([] { return false; }, 200);
 }
 
 TEST_F(MenuBarControllerTest, AClickOnAnItemSurvivesTheRebuildOfTheClosingMenu)

@@ -68,6 +68,10 @@ protected:
 
     void TearDown() override
     {
+        // Sleepers of the recorder and of the upload end rather than stay
+        // suspended on the manual clock.
+        clock->advance(3600);
+        waitUntil([] { return false; }, 100);
         controller.reset();
         ScreenCapture::setShared(nullptr);
         Clock::setShared(nullptr);

@@ -73,6 +73,9 @@ protected:
     }
 
     void settle() { QCoreApplication::processEvents(); }
+    // Loads still waiting on the clock finish (and are discarded or fill)
+    // rather than being left suspended.
+    void TearDown() override { clock.advance(3600); }
 
     ManualClock clock;
     FakeWorkspace workspace;
