@@ -94,6 +94,9 @@ protected:
         dependencies.recorder.capture = std::make_shared<FakeScreenCapture>();
         dependencies.hasShot = [this] { return shot; };
         const bool wasRecording = controller && controller->recorder().isRecording();
+        // Finished rather than dropped mid-recording, so nothing is left running.
+        if (wasRecording)
+            setRecording(false);
         controller.reset();
         controller = std::make_unique<MenuBarController>(std::move(dependencies));
         if (wasRecording)
