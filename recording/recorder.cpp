@@ -105,20 +105,21 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
 
 QCoro::Task<void> Recorder::startSystemAudio()
 {
-    auto listing = capture_->shareableContent();
-    std::optional<ShareableContent> content = co_await listing;
+    // Here the computer's sound does not come through the screen: an audio
+    // recording reads no picture, so it does not list the screen at all. A
+    // session whose screen cannot be listed (Wayland) still gives the sound,
+    // and the time a listing takes would only delay the system track.
     const bool audioOnly = target_.kind() == CaptureTarget::Kind::AudioOnly;
-    ShareableDisplay fallback;
-    if (content && !content->displays.empty()) {
-        fallback = content->displays.front();
-    } else if (!audioOnly) {
-        throw Failure::screenRecordingDenied();
-    } else {
-        // Here the computer's sound does not come through the screen: a
-        // session whose screen cannot be listed (Wayland) still gives it, and
-        // an audio recording needs nothing else.
-        content = content.value_or(ShareableContent {});
+    std::optional<ShareableContent> content = ShareableContent {};
+    if (!audioOnly) {
+        auto listing = capture_->shareableContent();
+        content = co_await listing;
     }
+    ShareableDisplay fallback;
+    if (content && !content->displays.empty())
+        fallback = content->displays.front();
+    else if (!audioOnly)
+        throw Failure::screenRecordingDenied();
     const ContentFilter contentFilter = filter(target_, *content, fallback);
 
     StreamConfiguration configuration;

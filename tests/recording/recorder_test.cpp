@@ -130,7 +130,7 @@ TEST_F(RecorderTest, AudioRecordingStartsSourcesInOrderAndStopsThemBeforeTheFile
     ASSERT_EQ(stream.outputs.size(), 1u) << "no frame output for an audio recording";
     EXPECT_EQ(stream.outputs.front().first, StreamOutputType::Audio);
     EXPECT_EQ(stream.filter.kind, ContentFilter::Kind::Display);
-    EXPECT_EQ(stream.filter.display.displayID, 1u);
+    EXPECT_EQ(capture->listings, 0) << "an audio recording does not list the screen";
 
     for (int i = 0; i < 20; ++i) {
         mic->deliver(micTone.next(4800));
@@ -141,7 +141,7 @@ TEST_F(RecorderTest, AudioRecordingStartsSourcesInOrderAndStopsThemBeforeTheFile
     start(CaptureTarget::display(2));
     EXPECT_EQ(recorder->target(), CaptureTarget::audioOnly());
     EXPECT_EQ(capture->streams.size(), 1u);
-    EXPECT_EQ(capture->listings, 1);
+    EXPECT_EQ(capture->listings, 0);
 
     clock->advance(2);
     const Recorder::Result result = stop();
