@@ -50,6 +50,10 @@ protected:
     {
         journal = std::make_shared<SilentJournal>();
         previousJournal = Log::setJournal(journal);
+        // A recording's watchdog sleeps on the shared clock; a manual one lets
+        // it run out before the test ends instead of outliving it.
+        clock = std::make_shared<ManualClock>();
+        Clock::setShared(clock);
         // The recordings folder follows the documents folder: keep it here.
         previousConfigHome = qgetenv("XDG_CONFIG_HOME");
         QFile dirs(folder.filePath("user-dirs.dirs"));
@@ -61,6 +65,8 @@ protected:
     void TearDown() override
     {
         controller.reset();
+        clock->advance(60);
+        Clock::setShared(nullptr);
         qputenv("XDG_CONFIG_HOME", previousConfigHome);
         Log::setJournal(previousJournal);
     }
@@ -110,6 +116,7 @@ protected:
     QTemporaryDir folder;
     std::shared_ptr<SilentJournal> journal;
     std::shared_ptr<Journal> previousJournal;
+    std::shared_ptr<ManualClock> clock;
     FakeAlerts* alerts = nullptr;
     FakeWorkspace* workspace = nullptr;
     QByteArray previousConfigHome;
@@ -194,8 +201,6 @@ TEST_F(MenuBarControllerTest, ShowRebuildsAClosedMenuButOnlyRetitlesAnOpenOne)
 
 TEST_F(MenuBarControllerTest, AMenuWhoseCloseWasNeverReportedIsRebuiltAgainInTheEnd)
 {
-    auto clock = std::make_shared<ManualClock>();
-    Clock::setShared(clock);
     make();
     // A host that shows the menu itself reports the open but, here, never the close.
     emit controller->menu().aboutToShow();
@@ -210,7 +215,6 @@ TEST_F(MenuBarControllerTest, AMenuWhoseCloseWasNeverReportedIsRebuiltAgainInThe
     EXPECT_FALSE(controller->isMenuOpen());
     EXPECT_EQ(titles(), QStringList({"Осталось 120 минут", "---", "Начать аудиозапись", "Начать видеозапись…", "---",
                                      "Сделать снимок…"}) + tail);
-    Clock::setShared(nullptr);
 }
 
 TEST_F(MenuBarControllerTest, ReportShowsOneAlertAndOffersSettingsOnlyForDeniedAccess)
