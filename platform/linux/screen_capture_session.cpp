@@ -1,31 +1,23 @@
+#include "platform/linux/screen_capture_session.h"
+
+#include "app/store.h"
+#include "platform/linux/portal/portal_screen_capture.h"
 #include "platform/linux/x11/x11_screen_capture.h"
 #include "platform/screen_capture.h"
 
-namespace {
-
-// A session whose screen cannot be read (a Wayland session without X11
-// access): nothing is listed and nothing is captured.
-class UnavailableScreenCapture final : public ScreenCapture {
-public:
-    QCoro::Task<std::optional<ShareableContent>> shareableContent() override { co_return std::nullopt; }
-    QCoro::Task<std::optional<QImage>> captureImage(ContentFilter, StreamConfiguration) override
-    {
-        co_return std::nullopt;
-    }
-    std::unique_ptr<Stream> makeStream(const ContentFilter&, const StreamConfiguration&,
-                                       std::shared_ptr<StreamDelegate>) override
-    {
-        return nullptr;
-    }
-};
-
-} // namespace
+bool sessionUsesDesktopPortal(const QProcessEnvironment& environment)
+{
+    return environment.value(QStringLiteral("XDG_SESSION_TYPE")) == QLatin1String("wayland")
+           || !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty()
+           || environment.value(QStringLiteral("DISPLAY")).isEmpty();
+}
 
 std::shared_ptr<ScreenCapture> ScreenCapture::forSession()
 {
-    // Under Wayland, Xwayland shows only its own windows and a black root:
-    // listing it would offer a picture that is not the user's screen.
-    if (qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") || qEnvironmentVariableIsEmpty("DISPLAY"))
-        return std::make_shared<UnavailableScreenCapture>();
+    if (sessionUsesDesktopPortal(QProcessEnvironment::systemEnvironment())) {
+        // The restore token lives beside the other settings, so the desktop
+        // asks for the screen once rather than at every recording.
+        return std::make_shared<PortalScreenCapture>(QDBusConnection::sessionBus(), Store::openStandard());
+    }
     return std::make_shared<X11ScreenCapture>();
 }

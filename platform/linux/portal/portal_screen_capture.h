@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/screen_capture.h"
+
+#include <QDBusConnection>
+#include <QSettings>
+
+#include <functional>
+#include <memory>
+
+// Screen capture on a Wayland desktop, through xdg-desktop-portal: still
+// images from its Screenshot portal, streams from its ScreenCast portal as
+// PipeWire video. A portal cannot list windows: the content is the screens
+// Qt knows, and which screen or window a stream shows is the user's choice in
+// the desktop's own dialog, remembered through the portal's restore token.
+class PortalScreenCapture final : public ScreenCapture {
+public:
+    // The system sound of a stream, which the portal does not carry: made
+    // for each stream that is given an audio output, with the stream's
+    // delegate (whose stop is about the sound alone).
+    using SoundStreams = std::function<std::unique_ptr<Stream>(const StreamConfiguration&,
+                                                               std::shared_ptr<StreamDelegate>)>;
+
+    // `settings` keeps the restore token between runs; `sound` may be empty.
+    PortalScreenCapture(QDBusConnection bus, std::shared_ptr<QSettings> settings, SoundStreams sound = {});
+    ~PortalScreenCapture() override;
+
+    QCoro::Task<std::optional<ShareableContent>> shareableContent() override;
+    QCoro::Task<std::optional<QImage>> captureImage(ContentFilter filter, StreamConfiguration configuration) override;
+    std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+                                       std::shared_ptr<StreamDelegate> delegate) override;
+
+    // The settings key of the restore token.
+    static const char* const restoreTokenKey;
+
+    // The part of a screenshot of all screens that shows `display`, its
+    // frame given in points like the others in `displays`.
+    static QImage displayPart(const QImage& screenshot, const ShareableDisplay& display,
+                              const std::vector<ShareableDisplay>& displays);
+
+private:
+    QDBusConnection bus_;
+    std::shared_ptr<QSettings> settings_;
+    SoundStreams sound_;
+};

@@ -1,0 +1,328 @@
+// A portal backend for the Wayland test desktop, in place of a compositor's:
+// ScreenCast answers with a PipeWire node that a GStreamer test source
+// feeds, Screenshot with a PNG whose every pixel is known, Access (which the
+// frontend needs before it offers Screenshot) always grants. Tests steer it
+// over D-Bus at /org/korvala/FakePortal: the answer of the next requests, the
+// end of every picture stream, and what the frontend passed on.
+
+#include "platform/linux/portal/portal_streams.h"
+
+#include <QCoreApplication>
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDir>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QThread>
+#include <QUrl>
+
+#include <map>
+#include <optional>
+#include <memory>
+
+namespace {
+
+// The known picture of every screenshot: red and green count the pixel's
+// column and row, blue its 256-pixel tile, so any cut-out names its place.
+QImage knownScreen(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = qRgb(x % 256, y % 256, (x / 256 + (y / 256) * 8) % 256);
+    }
+    return image;
+}
+
+// What ScreenCast.Start hands the frontend to keep for the next session.
+struct RestoreData {
+    QString vendor;
+    uint version = 0;
+    QDBusVariant data;
+};
+
+QDBusArgument& operator<<(QDBusArgument& argument, const RestoreData& restore)
+{
+    argument.beginStructure();
+    argument << restore.vendor << restore.version << restore.data;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, RestoreData& restore)
+{
+    argument.beginStructure();
+    argument >> restore.vendor >> restore.version >> restore.data;
+    argument.endStructure();
+    return argument;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(RestoreData)
+
+namespace {
+
+class FakePortal : public QObject {
+    Q_OBJECT
+public:
+    uint answer = 0;
+    QVariantMap requests;
+    int streamWidth = 1920;
+    int streamHeight = 1080;
+    std::map<QString, std::unique_ptr<QProcess>> sources;
+    int sessionsStarted = 0;
+
+    void endSource(const QString& session)
+    {
+        const auto found = sources.find(session);
+        if (found == sources.end())
+            return;
+        found->second->terminate();
+        found->second->waitForFinished(3000);
+        sources.erase(found);
+    }
+
+    // Starts a live test picture as a PipeWire node and returns its id.
+    std::optional<uint> startSource(const QString& session)
+    {
+        const QString nodeName = QStringLiteral("korvala-fake-screen-%1").arg(++sessionsStarted);
+        auto process = std::make_unique<QProcess>();
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->start(QStringLiteral("gst-launch-1.0"),
+                       {QStringLiteral("-q"), QStringLiteral("videotestsrc"), QStringLiteral("is-live=true"),
+                        QStringLiteral("pattern=smpte"), QStringLiteral("!"),
+                        QStringLiteral("video/x-raw,format=BGRx,width=%1,height=%2,framerate=30/1")
+                            .arg(streamWidth)
+                            .arg(streamHeight),
+                        QStringLiteral("!"), QStringLiteral("pipewiresink"), QStringLiteral("mode=provide"),
+                        QStringLiteral("stream-properties=props,node.name=%1,media.class=Video/Source").arg(nodeName)});
+        if (!process->waitForStarted(5000))
+            return std::nullopt;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            QProcess dump;
+            dump.start(QStringLiteral("pw-dump"), {});
+            dump.waitForFinished(5000);
+            const QJsonArray objects = QJsonDocument::fromJson(dump.readAllStandardOutput()).array();
+            for (const QJsonValue& object : objects) {
+                const QJsonObject info = object.toObject().value("info").toObject();
+                if (object.toObject().value("type").toString() == "PipeWire:Interface:Node"
+                    && info.value("props").toObject().value("node.name").toString() == nodeName) {
+                    const uint id = object.toObject().value("id").toInt();
+                    sources[session] = std::move(process);
+                    return id;
+                }
+            }
+            QThread::msleep(100);
+        }
+        process->kill();
+        process->waitForFinished(3000);
+        return std::nullopt;
+    }
+};
+
+class AccessAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.Access")
+public:
+    AccessAdaptor(FakePortal* portal) : QDBusAbstractAdaptor(portal) {}
+
+public slots:
+    uint AccessDialog(const QDBusObjectPath&, const QString&, const QString&, const QString&, const QString&,
+                      const QString&, const QVariantMap&, QVariantMap& results)
+    {
+        results = {};
+        return 0;
+    }
+};
+
+class ScreenshotAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.Screenshot")
+    Q_PROPERTY(uint version READ version)
+public:
+    ScreenshotAdaptor(FakePortal* portal) : QDBusAbstractAdaptor(portal), portal_(portal) {}
+    uint version() const { return 2; }
+
+public slots:
+    uint Screenshot(const QDBusObjectPath&, const QString&, const QString&, const QVariantMap& options,
+                    QVariantMap& results)
+    {
+        portal_->requests.insert(QStringLiteral("screenshot"), options);
+        results = {};
+        if (portal_->answer != 0)
+            return portal_->answer;
+        const QString path = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+                                 .filePath(QStringLiteral("fake-screenshot-%1.png").arg(++shots_));
+        if (!knownScreen(portal_->streamWidth, portal_->streamHeight).save(path, "PNG"))
+            return 2;
+        results.insert(QStringLiteral("uri"), QUrl::fromLocalFile(path).toString());
+        return 0;
+    }
+
+    uint PickColor(const QDBusObjectPath&, const QString&, const QString&, const QVariantMap&, QVariantMap& results)
+    {
+        results = {};
+        return 2;
+    }
+
+private:
+    FakePortal* portal_;
+    int shots_ = 0;
+};
+
+// The backend's side of a ScreenCast session; the frontend closes it when
+// the client does.
+class SessionAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.Session")
+public:
+    SessionAdaptor(QObject* session, FakePortal* portal, QString path)
+        : QDBusAbstractAdaptor(session), portal_(portal), path_(std::move(path))
+    {
+    }
+
+public slots:
+    void Close()
+    {
+        portal_->endSource(path_);
+        QDBusConnection::sessionBus().unregisterObject(path_);
+        parent()->deleteLater();
+    }
+
+signals:
+    void Closed();
+
+private:
+    FakePortal* portal_;
+    QString path_;
+};
+
+class ScreenCastAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.ScreenCast")
+    Q_PROPERTY(uint AvailableSourceTypes READ availableSourceTypes)
+    Q_PROPERTY(uint AvailableCursorModes READ availableCursorModes)
+    Q_PROPERTY(uint version READ version)
+public:
+    ScreenCastAdaptor(FakePortal* portal) : QDBusAbstractAdaptor(portal), portal_(portal) {}
+    // Monitor and window.
+    uint availableSourceTypes() const { return 1 | 2; }
+    // Hidden, embedded and metadata: the frontend refuses any mode not listed.
+    uint availableCursorModes() const { return 1 | 2 | 4; }
+    uint version() const { return 4; }
+
+public slots:
+    uint CreateSession(const QDBusObjectPath&, const QDBusObjectPath& session, const QString&, const QVariantMap&,
+                       QVariantMap& results)
+    {
+        results = {};
+        if (portal_->answer != 0)
+            return portal_->answer;
+        auto* object = new QObject(portal_);
+        new SessionAdaptor(object, portal_, session.path());
+        QDBusConnection::sessionBus().registerObject(session.path(), object);
+        return 0;
+    }
+
+    uint SelectSources(const QDBusObjectPath&, const QDBusObjectPath&, const QString&, const QVariantMap& options,
+                       QVariantMap& results)
+    {
+        portal_->requests.insert(QStringLiteral("select_sources"), options);
+        results = {};
+        return portal_->answer;
+    }
+
+    uint Start(const QDBusObjectPath&, const QDBusObjectPath& session, const QString&, const QString&,
+               const QVariantMap& options, QVariantMap& results)
+    {
+        portal_->requests.insert(QStringLiteral("start"), options);
+        results = {};
+        if (portal_->answer != 0)
+            return portal_->answer;
+        const auto node = portal_->startSource(session.path());
+        if (!node)
+            return 2;
+        PortalStream stream;
+        stream.nodeId = *node;
+        stream.properties.insert(QStringLiteral("source_type"), uint(1));
+        results.insert(QStringLiteral("streams"), QVariant::fromValue(PortalStreams{stream}));
+        results.insert(QStringLiteral("persist_mode"), uint(2));
+        RestoreData restore{QStringLiteral("korvala-fake"), 1, QDBusVariant(QStringLiteral("monitor-1"))};
+        results.insert(QStringLiteral("restore_data"), QVariant::fromValue(restore));
+        return 0;
+    }
+
+private:
+    FakePortal* portal_;
+};
+
+// The tests' handle on the fake.
+class ControlAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.korvala.FakePortal")
+public:
+    ControlAdaptor(QObject* control, FakePortal* portal) : QDBusAbstractAdaptor(control), portal_(portal) {}
+
+public slots:
+    // 0 grants, 1 is the user's refusal, 2 another end.
+    void SetAnswer(uint answer) { portal_->answer = answer; }
+    // What the client's last requests carried, by request: "select_sources",
+    // "start", "screenshot".
+    QVariantMap Requests() { return portal_->requests; }
+    void ForgetRequests() { portal_->requests.clear(); }
+    // As if the user stopped sharing: every picture source goes away.
+    void EndStreams()
+    {
+        std::vector<QString> sessions;
+        for (const auto& [session, source] : portal_->sources)
+            sessions.push_back(session);
+        for (const QString& session : sessions)
+            portal_->endSource(session);
+    }
+    void SetStreamSize(int width, int height)
+    {
+        portal_->streamWidth = width;
+        portal_->streamHeight = height;
+    }
+
+private:
+    FakePortal* portal_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    registerPortalStreamTypes();
+    qDBusRegisterMetaType<RestoreData>();
+
+    FakePortal portal;
+    new AccessAdaptor(&portal);
+    new ScreenshotAdaptor(&portal);
+    new ScreenCastAdaptor(&portal);
+    QObject control;
+    new ControlAdaptor(&control, &portal);
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal)
+        || !bus.registerObject(QStringLiteral("/org/korvala/FakePortal"), &control)
+        || !bus.registerService(QStringLiteral("org.freedesktop.impl.portal.desktop.korvalatest"))) {
+        qCritical("fake portal: cannot take its name on the session bus: %s", qPrintable(bus.lastError().message()));
+        return 1;
+    }
+    // Leaving ends the test sources too: QProcess stops its child.
+    return app.exec();
+}
+
+#include "fake_portal_backend.moc"

@@ -1,0 +1,322 @@
+// Screen capture through xdg-desktop-portal on the private Wayland test
+// desktop: the stock frontend between us and the fake backend, a real
+// PipeWire stream of a known test picture, real encoded files.
+
+#include "platform/linux/portal/portal_screen_capture.h"
+#include "platform/serial_queue.h"
+#include "recording/recorder_failure.h"
+#include "recording/video_writer.h"
+#include "shots/screenshot.h"
+#include "tests/support/media_probe.h"
+#include "tests/support/qt_wait.h"
+#include "tests/support/stderr_capture.h"
+#include "tests/support/task_outcome.h"
+
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <qcoro/qcorotask.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+QDBusInterface fakePortal()
+{
+    return QDBusInterface(QStringLiteral("org.freedesktop.impl.portal.desktop.korvalatest"),
+                          QStringLiteral("/org/korvala/FakePortal"), QStringLiteral("org.korvala.FakePortal"),
+                          QDBusConnection::sessionBus());
+}
+
+// What the frontend passed on to the backend for the named request.
+QVariantMap lastRequest(const QString& name)
+{
+    auto portal = fakePortal();
+    const QDBusReply<QVariantMap> requests = portal.call(QStringLiteral("Requests"));
+    const QVariant request = requests.value().value(name);
+    if (request.canConvert<QDBusArgument>())
+        return qdbus_cast<QVariantMap>(request.value<QDBusArgument>());
+    return request.toMap();
+}
+
+// The fake's screenshot: red and green count the column and row, blue the
+// 256-pixel tile.
+QRgb knownPixel(int x, int y)
+{
+    return qRgb(x % 256, y % 256, (x / 256 + (y / 256) * 8) % 256);
+}
+
+// The colour bars across the top of the test picture, left to right.
+const QRgb topBars[] = {qRgb(191, 191, 191), qRgb(191, 191, 0), qRgb(0, 191, 191), qRgb(0, 191, 0),
+                        qRgb(191, 0, 191),   qRgb(191, 0, 0),   qRgb(0, 0, 191)};
+
+bool near(QRgb a, QRgb b, int tolerance)
+{
+    return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance
+           && std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+// The first picture of a video, decoded by the ffmpeg program.
+QImage firstFrame(const QString& video, const QString& folder)
+{
+    const QString png = QDir(folder).filePath(QStringLiteral("first.png"));
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
+                                            QStringLiteral("-i"), video, QStringLiteral("-frames:v"),
+                                            QStringLiteral("1"), png});
+    ffmpeg.waitForFinished(30000);
+    return QImage(png);
+}
+
+class VideoOutput final : public StreamOutput {
+public:
+    explicit VideoOutput(VideoWriter& writer) : writer_(writer) {}
+    void didOutputSampleBuffer(const SampleBuffer& sample, StreamOutputType type) override
+    {
+        if (type != StreamOutputType::Screen || sample.image.isNull())
+            return;
+        {
+            std::lock_guard lock(mutex_);
+            lastTime_ = sample.presentationTime;
+            size_ = sample.image.size();
+        }
+        ++frames;
+        writer_.append({sample.image, sample.presentationTime});
+    }
+    double lastTime()
+    {
+        std::lock_guard lock(mutex_);
+        return lastTime_;
+    }
+    std::atomic<int> frames{0};
+
+private:
+    VideoWriter& writer_;
+    std::mutex mutex_;
+    double lastTime_ = 0;
+    QSize size_;
+};
+
+// Stands in for the system sound beside the picture: counts what the
+// recording does with it.
+class SoundStream final : public Stream {
+public:
+    std::optional<QString> addStreamOutput(std::shared_ptr<StreamOutput>, StreamOutputType type, SerialQueue*) override
+    {
+        audioOutputs += type == StreamOutputType::Audio;
+        return std::nullopt;
+    }
+    QCoro::Task<std::optional<QString>> startCapture() override
+    {
+        running = true;
+        co_return std::nullopt;
+    }
+    QCoro::Task<std::optional<QString>> stopCapture() override
+    {
+        running = false;
+        co_return std::nullopt;
+    }
+    int audioOutputs = 0;
+    bool running = false;
+};
+
+class CountingDelegate final : public StreamDelegate {
+public:
+    void didStopWithError(const QString&) override { ++stops; }
+    std::atomic<int> stops{0};
+};
+
+class PortalCapture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        auto portal = fakePortal();
+        portal.call(QStringLiteral("SetAnswer"), 0u);
+        portal.call(QStringLiteral("ForgetRequests"));
+        settings = std::make_shared<QSettings>(folder.filePath(QStringLiteral("korvala.conf")), QSettings::IniFormat);
+        capture = std::make_unique<PortalScreenCapture>(QDBusConnection::sessionBus(), settings,
+                                                        [this](const StreamConfiguration&, auto delegate) {
+                                                            auto stream = std::make_unique<SoundStream>();
+                                                            sound = stream.get();
+                                                            soundDelegate = delegate;
+                                                            return stream;
+                                                        });
+    }
+    void TearDown() override { fakePortal().call(QStringLiteral("SetAnswer"), 0u); }
+
+    static StreamConfiguration videoConfiguration()
+    {
+        StreamConfiguration configuration;
+        configuration.width = 960;
+        configuration.height = 540;
+        configuration.minimumFrameInterval = 0.1;
+        configuration.showsCursor = true;
+        configuration.capturesAudio = true;
+        return configuration;
+    }
+
+    QTemporaryDir folder;
+    std::shared_ptr<QSettings> settings;
+    std::unique_ptr<PortalScreenCapture> capture;
+    SoundStream* sound = nullptr;
+    std::shared_ptr<StreamDelegate> soundDelegate;
+};
+
+Screenshot::Capture displayCapture(PortalScreenCapture& capture)
+{
+    return [&capture](quint32) -> QCoro::Task<std::optional<QImage>> {
+        StreamConfiguration configuration;
+        configuration.width = 1920;
+        configuration.height = 1080;
+        return capture.captureImage(ContentFilter::ofDisplay({}, {}), configuration);
+    };
+}
+
+} // namespace
+
+TEST_F(PortalCapture, AScreenshotCropGivesTheKnownPixelsOfTheDrawnAreaAtTheScreenshotsScale)
+{
+    const QImage display = QCoro::waitFor(Screenshot::take(1, displayCapture(*capture)));
+    ASSERT_EQ(display.size(), QSize(1920, 1080));
+    EXPECT_FALSE(lastRequest(QStringLiteral("screenshot")).value(QStringLiteral("interactive")).toBool());
+    // The portal's file is not left behind among the user's files.
+    EXPECT_TRUE(QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+                    .entryList({QStringLiteral("fake-screenshot-*.png")}, QDir::Files)
+                    .isEmpty());
+
+    // Drawn in points on a screen of 960 × 540 points shown at two pixels a point.
+    const SelectedArea area{QRectF(300.25, 200, 150.5, 80), 1, QSizeF(960, 540)};
+    const auto cut = Screenshot::crop(display, area);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->size(), QSize(302, 160));
+    bool same = true;
+    for (int y = 0; y < cut->height() && same; ++y)
+        for (int x = 0; x < cut->width() && same; ++x)
+            same = cut->pixel(x, y) == knownPixel(600 + x, 400 + y);
+    EXPECT_TRUE(same) << "the cut-out is the screen's pixels under the drawn area, unscaled";
+}
+
+TEST_F(PortalCapture, ARefusalInTheDesktopsDialogGivesTheDenialTextsWithoutHanging)
+{
+    fakePortal().call(QStringLiteral("SetAnswer"), 1u);
+
+    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(1, displayCapture(*capture)));
+    ASSERT_TRUE(shot.error) << "a refused screenshot must fail";
+    EXPECT_EQ(shot.error->kind(), Screenshot::Failure::Kind::captureFailed);
+    EXPECT_EQ(shot.error->description(),
+              QString::fromUtf8("Не удалось снять экран. Проверьте доступ к записи экрана в настройках."));
+
+    auto stream = capture->makeStream(ContentFilter::ofDisplay({}, {}), videoConfiguration(), nullptr);
+    const auto failed = QCoro::waitFor(stream->startCapture());
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(*failed, RecorderFailure::screenRecordingDenied().description());
+    EXPECT_FALSE(sound && sound->running) << "no sound recording without the picture it belongs to";
+}
+
+TEST_F(PortalCapture, ADisplayRecordingIsADecodableH264VideoOfTheSharedPictureAndTheDesktopAsksOnce)
+{
+    QTemporaryDir output;
+    const QString path = output.filePath(QStringLiteral("video.mp4"));
+    for (int recording = 0; recording < 2; ++recording) {
+        VideoWriter writer(path, 960, 540);
+        auto frames = std::make_shared<VideoOutput>(writer);
+        SerialQueue screen("test.screen");
+        auto stream = capture->makeStream(ContentFilter::ofDisplay({}, {}), videoConfiguration(), nullptr);
+        ASSERT_FALSE(stream->addStreamOutput(frames, StreamOutputType::Screen, &screen));
+        ASSERT_FALSE(QCoro::waitFor(stream->startCapture()));
+
+        const QVariantMap selection = lastRequest(QStringLiteral("select_sources"));
+        EXPECT_EQ(selection.value(QStringLiteral("types")).toUInt(), 1u) << "a monitor";
+        EXPECT_EQ(selection.value(QStringLiteral("cursor_mode")).toUInt(), 2u) << "the pointer embedded";
+        EXPECT_EQ(selection.value(QStringLiteral("persist_mode")).toUInt(), 2u);
+        if (recording == 1) {
+            // The second recording offers the token the first one was given,
+            // and the frontend recognises it: the backend gets back what it
+            // asked to keep, so a real desktop would not ask again.
+            EXPECT_FALSE(settings->value(PortalScreenCapture::restoreTokenKey).toString().isEmpty());
+            EXPECT_TRUE(selection.contains(QStringLiteral("restore_data")));
+        }
+
+        EXPECT_TRUE(waitUntil([&] { return frames->frames >= 15; }, 20000));
+        QCoro::waitFor(stream->stopCapture());
+        screen.sync([] {});
+        const int delivered = frames->frames;
+        const auto written = QCoro::waitFor(writer.finish());
+        ASSERT_TRUE(written);
+
+        const ProbedVideo video = probeVideo(*written);
+        EXPECT_EQ(video.codec, "h264");
+        EXPECT_EQ(video.width, 960);
+        EXPECT_EQ(video.height, 540);
+        EXPECT_GE(int(video.frameTimes.size()), 10);
+        EXPECT_LE(int(video.frameTimes.size()), delivered);
+        // At most ten frames a second from a source that makes thirty.
+        if (video.frameTimes.size() > 2) {
+            const double span = video.frameTimes.back() - video.frameTimes.front();
+            EXPECT_LE(video.frameTimes.size() - 1, span * 10 + 2);
+        }
+        const QImage first = firstFrame(*written, output.path());
+        ASSERT_EQ(first.size(), QSize(960, 540));
+        for (int bar = 0; bar < 7; ++bar) {
+            const int x = int((bar + 0.5) * 960 / 7);
+            EXPECT_TRUE(near(first.pixel(x, 100), topBars[bar], 24))
+                << "bar " << bar << " is " << std::hex << first.pixel(x, 100);
+        }
+        QFile::remove(path);
+    }
+}
+
+TEST_F(PortalCapture, APictureThatEndsMidRecordingLeavesTheVideoSoFarAndTheSoundRecording)
+{
+    QTemporaryDir output;
+    VideoWriter writer(output.filePath(QStringLiteral("video.mp4")), 960, 540);
+    auto frames = std::make_shared<VideoOutput>(writer);
+    auto delegate = std::make_shared<CountingDelegate>();
+    SerialQueue screen("test.screen");
+    SerialQueue system("test.system");
+    auto stream = capture->makeStream(ContentFilter::ofDisplay({}, {}), videoConfiguration(), delegate);
+    ASSERT_FALSE(stream->addStreamOutput(std::make_shared<VideoOutput>(writer), StreamOutputType::Audio, &system));
+    ASSERT_FALSE(stream->addStreamOutput(frames, StreamOutputType::Screen, &screen));
+    ASSERT_FALSE(QCoro::waitFor(stream->startCapture()));
+    ASSERT_TRUE(sound);
+    EXPECT_EQ(sound->audioOutputs, 1);
+    EXPECT_TRUE(sound->running);
+    EXPECT_EQ(soundDelegate, delegate) << "the stream's stop is the system sound's";
+    ASSERT_TRUE(waitUntil([&] { return frames->frames >= 10; }, 20000));
+
+    StderrCapture errors;
+    fakePortal().call(QStringLiteral("EndStreams"));
+    QByteArray logged;
+    EXPECT_TRUE(waitUntil([&] { return frames->lastTime() > 0; }));
+    // The picture stops coming; give it time to be sure nothing more arrives.
+    int before = -1;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const int now = frames->frames;
+            const bool still = now == before;
+            before = now;
+            QThread::msleep(500);
+            return still;
+        },
+        10000));
+    logged = errors.take();
+    EXPECT_TRUE(logged.contains("картинка экрана прервалась")) << logged.toStdString();
+    EXPECT_TRUE(sound->running) << "the sound goes on";
+    EXPECT_EQ(delegate->stops, 0) << "the sound did not stop";
+
+    QCoro::waitFor(stream->stopCapture());
+    EXPECT_FALSE(sound->running);
+    screen.sync([] {});
+    const auto written = QCoro::waitFor(writer.finish());
+    ASSERT_TRUE(written);
+    const ProbedVideo video = probeVideo(*written);
+    EXPECT_EQ(video.codec, "h264");
+    EXPECT_GE(int(video.frameTimes.size()), 10);
+}
