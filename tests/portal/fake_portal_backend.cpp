@@ -1,11 +1,11 @@
 // A portal backend for the Wayland test desktop, in place of a compositor's:
-// ScreenCast answers with a PipeWire node that a GStreamer test source
-// feeds, Screenshot with a PNG whose every pixel is known, Access (which the
+// ScreenCast answers with a PipeWire node of a known test picture, Screenshot with a PNG whose every pixel is known, Access (which the
 // frontend needs before it offers Screenshot) always grants. Tests steer it
 // over D-Bus at /org/korvala/FakePortal: the answer of the next requests, the
 // end of every picture stream, and what the frontend passed on.
 
 #include "platform/linux/portal/portal_streams.h"
+#include "test_picture_source.h"
 
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
@@ -16,11 +16,6 @@
 #include <QDBusVariant>
 #include <QDir>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QThread>
 #include <QUrl>
 
 #include <map>
@@ -78,55 +73,21 @@ public:
     QVariantMap requests;
     int streamWidth = 1920;
     int streamHeight = 1080;
-    std::map<QString, std::unique_ptr<QProcess>> sources;
+    std::map<QString, std::unique_ptr<TestPictureSource>> sources;
     int sessionsStarted = 0;
 
-    void endSource(const QString& session)
-    {
-        const auto found = sources.find(session);
-        if (found == sources.end())
-            return;
-        found->second->terminate();
-        found->second->waitForFinished(3000);
-        sources.erase(found);
-    }
+    void endSource(const QString& session) { sources.erase(session); }
 
     // Starts a live test picture as a PipeWire node and returns its id.
     std::optional<uint> startSource(const QString& session)
     {
-        const QString nodeName = QStringLiteral("korvala-fake-screen-%1").arg(++sessionsStarted);
-        auto process = std::make_unique<QProcess>();
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->setStandardOutputFile(QProcess::nullDevice());
-        process->start(QStringLiteral("gst-launch-1.0"),
-                       {QStringLiteral("-q"), QStringLiteral("videotestsrc"), QStringLiteral("is-live=true"),
-                        QStringLiteral("pattern=smpte"), QStringLiteral("!"),
-                        QStringLiteral("video/x-raw,format=BGRx,width=%1,height=%2,framerate=30/1")
-                            .arg(streamWidth)
-                            .arg(streamHeight),
-                        QStringLiteral("!"), QStringLiteral("pipewiresink"), QStringLiteral("mode=provide"),
-                        QStringLiteral("stream-properties=props,node.name=%1,media.class=Video/Source").arg(nodeName)});
-        if (!process->waitForStarted(5000))
+        auto source = TestPictureSource::start(QStringLiteral("korvala-fake-screen-%1").arg(++sessionsStarted),
+                                               streamWidth, streamHeight);
+        if (!source)
             return std::nullopt;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            QProcess dump;
-            dump.start(QStringLiteral("pw-dump"), {});
-            dump.waitForFinished(5000);
-            const QJsonArray objects = QJsonDocument::fromJson(dump.readAllStandardOutput()).array();
-            for (const QJsonValue& object : objects) {
-                const QJsonObject info = object.toObject().value("info").toObject();
-                if (object.toObject().value("type").toString() == "PipeWire:Interface:Node"
-                    && info.value("props").toObject().value("node.name").toString() == nodeName) {
-                    const uint id = object.toObject().value("id").toInt();
-                    sources[session] = std::move(process);
-                    return id;
-                }
-            }
-            QThread::msleep(100);
-        }
-        process->kill();
-        process->waitForFinished(3000);
-        return std::nullopt;
+        const uint id = source->nodeId();
+        sources[session] = std::move(source);
+        return id;
     }
 };
 
@@ -321,7 +282,6 @@ int main(int argc, char** argv)
         qCritical("fake portal: cannot take its name on the session bus: %s", qPrintable(bus.lastError().message()));
         return 1;
     }
-    // Leaving ends the test sources too: QProcess stops its child.
     return app.exec();
 }
 
