@@ -3,6 +3,7 @@
 #include "app/log.h"
 #include "app/menu_bar_controller.h"
 #include "app/version.h"
+#include "capture/capture_choices.h"
 #include "platform/linux/desktop/desktop_workspace.h"
 #include "platform/linux/desktop/message_box_alerts.h"
 
@@ -50,6 +51,10 @@ int main(int argc, char** argv)
     dependencies.defaults = Store::openStandard();
     dependencies.alerts = std::make_unique<MessageBoxAlerts>();
     dependencies.workspace = std::make_unique<DesktopWorkspace>();
+    // Screenshots take the whole display at its full size, then crop.
+    dependencies.captureDisplay = [](quint32 displayID) {
+        return CaptureChoices::capture(CaptureTarget::display(displayID));
+    };
     MenuBarController controller(std::move(dependencies));
 
     CommandService service(controller);

@@ -97,7 +97,10 @@ MenuBarController::MenuBarController(Dependencies dependencies)
     , hasShot_(std::move(dependencies.hasShot))
     , captureLines_(std::move(dependencies.captureLines))
     , trayImage_(std::move(dependencies.trayImage))
+    , captureDisplay_(std::move(dependencies.captureDisplay))
 {
+    if (!hasShot_)
+        hasShot_ = [this] { return holdsShot(); };
     loadResources();
     connect(&menu_, &QMenu::aboutToShow, this, &MenuBarController::menuWillOpen);
     connect(&menu_, &QMenu::aboutToHide, this, &MenuBarController::menuDidClose);

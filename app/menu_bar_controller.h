@@ -5,6 +5,7 @@
 #include "platform/workspace.h"
 
 #include <QIcon>
+#include <QImage>
 #include <QMenu>
 #include <QObject>
 #include <QSettings>
@@ -20,7 +21,9 @@
 #include <optional>
 #include <vector>
 
+class AreaSelector;
 class QAction;
+class ShotPreviewWindow;
 
 // The owner of everything long-lived: the tray icon and its one menu, the
 // settings, the status line at the top of the menu and the one error alert.
@@ -51,8 +54,12 @@ public:
         std::unique_ptr<Workspace> workspace;
         // Whether a recording is running; the recorder answers this.
         std::function<bool()> isRecording = [] { return false; };
-        // Whether the screenshot editor holds a picture.
-        std::function<bool()> hasShot = [] { return false; };
+        // Whether the screenshot editor holds a picture; when not given, the
+        // controller's own editor answers.
+        std::function<bool()> hasShot;
+        // A still image of a display at its full pixel size, or nothing; the
+        // screenshot flow fails with captureFailed without one.
+        std::function<QCoro::Task<std::optional<QImage>>(quint32 displayID)> captureDisplay;
         // What the capture picker would offer; empty until the picker exists.
         std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines;
         // The tray image; when it cannot be read the "●" stands in.
@@ -103,6 +110,10 @@ public:
     static QString titleOfCommand(const QString& command);
     static QStringList commandNames();
 
+    // The one area selector and the one screenshot editor of the run.
+    AreaSelector& areaSelector();
+    ShotPreviewWindow& shotPreview();
+
     bool canListCaptureTargets() const { return static_cast<bool>(captureLines_); }
     QCoro::Task<std::vector<CaptureLine>> captureTargets();
 
@@ -115,6 +126,9 @@ public:
     void revealShot();
     void openSite();
     void openUpdate();
+    // Uploads an annotated shot and puts its link on the clipboard; returns
+    // at once, the upload goes on in a task.
+    void share(const QImage& bitmap);
     // Menu actions of this object.
     void openFolder();
     void quit();
@@ -137,6 +151,8 @@ private:
     // Says that a command exists in the menu but its work is not here yet.
     void notYetAvailable(const QString& command);
     void openSettings(Workspace::SettingsPane pane);
+    // Whether the screenshot editor holds a picture.
+    bool holdsShot();
 
     std::unique_ptr<QSettings> defaults_;
     Store store_;
@@ -146,6 +162,9 @@ private:
     std::function<bool()> hasShot_;
     std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines_;
     QString trayImage_;
+    std::function<QCoro::Task<std::optional<QImage>>(quint32)> captureDisplay_;
+    AreaSelector* areaSelector_ = nullptr;
+    ShotPreviewWindow* shotPreview_ = nullptr;
 
     QSystemTrayIcon item_;
     QMenu menu_;

@@ -35,16 +35,6 @@ void MenuBarController::stop()
     notYetAvailable("stop");
 }
 
-void MenuBarController::takeScreenshot()
-{
-    notYetAvailable("screenshot");
-}
-
-void MenuBarController::revealShot()
-{
-    notYetAvailable("reveal-shot");
-}
-
 void MenuBarController::openSite()
 {
     notYetAvailable("open-site");

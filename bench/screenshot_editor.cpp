@@ -1,0 +1,141 @@
+// From mouse-up on the selection overlay to the editor window shown, for a
+// 1920 × 1080 selection on the X server named by DISPLAY (run it inside the
+// test environment), with the two fixed waits (0.12 s before the capture,
+// 0.15 s before the window is built) left out. Prints the median of each
+// step: the overlays leaving, the capture, the crop, the window build.
+//   scripts/testenv/with-env.sh DIR bench_screenshot_editor [runs]
+
+#include "capture/capture_choices.h"
+#include "platform/clock.h"
+#include "platform/screen_numbers.h"
+#include "platform/workspace.h"
+#include "shots/area_selector.h"
+#include "shots/screenshot.h"
+#include "shots/selection_view.h"
+#include "shots/shot_preview_window.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// The fixed waits happen at once; everything else is the system clock's.
+class NoWaitClock final : public Clock {
+public:
+    QDateTime now() const override { return system.now(); }
+    double uptime() const override { return system.uptime(); }
+    QCoro::Task<void> sleep(double) override { co_return; }
+    void after(double, QObject* context, std::function<void()> work) override
+    {
+        QTimer::singleShot(0, context, std::move(work));
+    }
+    SystemClock system;
+};
+
+class QuietWorkspace final : public Workspace {
+public:
+    bool openUrl(const QUrl&) override { return true; }
+    bool openFolder(const QString&) override { return true; }
+    bool revealFile(const QString&) override { return true; }
+    bool openSettings(SettingsPane) override { return true; }
+    void setActivationPolicy(ActivationPolicy policy) override { policy_ = policy; }
+    ActivationPolicy activationPolicy() const override { return policy_; }
+    ActivationPolicy policy_ = ActivationPolicy::accessory;
+};
+
+void sendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &event);
+}
+
+void settle(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 11;
+    Clock::setShared(std::make_shared<NoWaitClock>());
+    QScreen* screen = QGuiApplication::primaryScreen();
+    AreaSelector selector;
+    QuietWorkspace workspace;
+    ShotPreviewWindow preview(workspace);
+
+    std::vector<double> selecting, capturing, cropping, building, total;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer clock;
+        std::optional<SelectedArea> area;
+        bool selected = false;
+        selector.begin([&](std::optional<SelectedArea> result) {
+            area = result;
+            selected = true;
+        });
+        settle(300);
+        SelectionView* view = selector.windows().value(0);
+        if (!view)
+            return 1;
+        sendMouse(view, QEvent::MouseButtonPress, QPointF(0, 0), Qt::LeftButton);
+        sendMouse(view, QEvent::MouseMove, QPointF(960, 540), Qt::LeftButton);
+        sendMouse(view, QEvent::MouseMove, QPointF(1920, 1080), Qt::LeftButton);
+        clock.start();
+        sendMouse(view, QEvent::MouseButtonRelease, QPointF(1920, 1080), Qt::NoButton);
+        while (!selected)
+            QCoreApplication::processEvents();
+        const double t1 = clock.nsecsElapsed() / 1e6;
+        if (!area)
+            return 1;
+
+        const QImage image = QCoro::waitFor(Screenshot::take(area->displayID, [](quint32 id) {
+            return CaptureChoices::capture(CaptureTarget::display(id));
+        }));
+        const double t2 = clock.nsecsElapsed() / 1e6;
+        const std::optional<QImage> cropped = Screenshot::crop(image, *area);
+        const double t3 = clock.nsecsElapsed() / 1e6;
+        if (!cropped)
+            return 1;
+        preview.show(*cropped, [](QImage, Screenshot::Destination) {});
+        while (!(preview.window() && preview.window()->windowHandle() && preview.window()->windowHandle()->isExposed()))
+            QCoreApplication::processEvents();
+        const double t4 = clock.nsecsElapsed() / 1e6;
+
+        selecting.push_back(t1);
+        capturing.push_back(t2 - t1);
+        cropping.push_back(t3 - t2);
+        building.push_back(t4 - t3);
+        total.push_back(t4);
+        preview.finish(Screenshot::Destination::clipboard);
+        settle(200);
+    }
+    std::printf("screen %dx%d points, picture %dx%d pixels, %d runs (medians, ms)\n", screen->size().width(),
+                screen->size().height(), 2 * screen->size().width(), 2 * screen->size().height(), runs);
+    std::printf("  mouse-up to overlays gone  %7.1f\n", median(selecting));
+    std::printf("  capture (full size)        %7.1f\n", median(capturing));
+    std::printf("  crop                       %7.1f\n", median(cropping));
+    std::printf("  editor build until shown   %7.1f\n", median(building));
+    std::printf("  total, fixed waits left out %6.1f\n", median(total));
+    return 0;
+}

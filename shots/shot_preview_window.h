@@ -1,0 +1,107 @@
+#pragma once
+
+#include "shots/screenshot.h"
+#include "shots/shot_canvas.h"
+#include "shots/shot_color.h"
+#include "shots/shot_preview_layout.h"
+#include "shots/shot_preview_parts.h"
+#include "shots/shot_weight.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Workspace;
+
+// The editor that appears after every capture: the shot on the annotation
+// canvas, the tool strip with the colour and weight wells, the "Снимок
+// экрана" pill in a header strip, and the bar with the size and the three
+// deliveries. The controller keeps one for the whole run; each shot gets a
+// new window. Main thread only.
+class ShotPreviewWindow final : public QObject {
+    Q_OBJECT
+public:
+    using OnChoose = std::function<void(QImage, Screenshot::Destination)>;
+    // The usable height of the main screen in points, none without a screen.
+    using ScreenHeight = std::function<std::optional<double>()>;
+
+    // The window is built 0.15 s after show(), so that the selection
+    // overlays and the capture have left the screen.
+    static constexpr double buildDelay = 0.15;
+
+    explicit ShotPreviewWindow(Workspace& workspace, ScreenHeight screenHeight = {}, QObject* parent = nullptr);
+    ~ShotPreviewWindow() override;
+
+    // Shows the editor for `bitmap`; `onChoose` later gets the annotated
+    // picture and the delivery, at most once. Replaces a shot shown or pending.
+    void show(QImage bitmap, OnChoose onChoose);
+    void setOnRetake(std::function<void()> onRetake) { onRetake_ = std::move(onRetake); }
+
+    QWidget* window() const { return window_; }
+    const std::optional<QImage>& bitmap() const { return bitmap_; }
+    // Whether a shot is held: a window and its picture, as "Открыть снимок" needs.
+    bool holdsPicture() const { return window_ && bitmap_; }
+    // Brings the held shot's window to the front.
+    void reveal();
+
+    ShotCanvas* canvas() const { return canvas_; }
+    const QList<StripButton*>& toolButtons() const { return toolButtons_; }
+    StripButton* colorWell() const { return colorWell_; }
+    StripButton* weightWell() const { return weightWell_; }
+    StripButton* undoButton() const { return undoButton_; }
+    ShotButton* retakeButton() const { return retakeButton_; }
+    // The popover shown last, while it is open.
+    QWidget* popover() const { return popover_; }
+    ShotColor canvasColor() const { return canvasColor_; }
+    ShotWeight canvasWeight() const { return canvasWeight_; }
+
+    // What buttons and keys do.
+    void finish(Screenshot::Destination destination);
+    void pickTool(int tag);
+    void openColors();
+    void openWeights();
+    void chooseColor(int tag);
+    void chooseWeight(int tag);
+    void undoMark();
+    void shootAgain();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build(const QImage& bitmap);
+    QWidget* buildContent(const QImage& bitmap, const ShotPreviewLayout::Sizes& sizes);
+    QWidget* buildStrip(QWidget* parent, double shown);
+    void showPopover(QWidget* content, StripButton* well);
+    void refreshWells();
+    void windowClosed();
+    // Removes the key handling, hands the desktop back its tray-only look.
+    void stopWatching();
+    bool handleKey(QObject* watched, QKeyEvent* event);
+
+    Workspace& workspace_;
+    ScreenHeight screenHeight_;
+    QPointer<QWidget> window_;
+    QList<QPointer<QWidget>> retired_;
+    std::optional<QImage> bitmap_;
+    // Tells a pending build whether its shot is still the current one.
+    quint64 generation_ = 0;
+    OnChoose onChoose_;
+    std::function<void()> onRetake_;
+    QPointer<ShotCanvas> canvas_;
+    QList<StripButton*> toolButtons_;
+    QPointer<StripButton> colorWell_;
+    QPointer<StripButton> weightWell_;
+    QPointer<StripButton> undoButton_;
+    QPointer<ShotButton> retakeButton_;
+    QPointer<QWidget> popover_;
+    ShotColor canvasColor_ = ShotColor::red;
+    ShotWeight canvasWeight_ = ShotWeight::normal;
+    bool watchingKeys_ = false;
+};

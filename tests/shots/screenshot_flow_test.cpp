@@ -1,0 +1,291 @@
+#include "app/menu_bar_controller.h"
+#include "app/toast.h"
+#include "shots/area_selector.h"
+#include "shots/selection_view.h"
+#include "shots/shot_canvas.h"
+#include "shots/shot_preview_parts.h"
+#include "shots/shot_preview_window.h"
+
+#include "tests/shots/pictures.h"
+#include "tests/support/dev_service.h"
+#include "tests/support/fake_alerts.h"
+#include "tests/support/fake_workspace.h"
+#include "tests/support/manual_clock.h"
+#include "tests/support/qt_wait.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The text of the notice on screen now, if any.
+QString noticeText()
+{
+    QWidget* panel = Toast::panel();
+    if (!panel || !panel->isVisible())
+        return {};
+    const auto* label = panel->findChild<QLabel*>();
+    return label ? label->text() : QString();
+}
+
+class ScreenshotFlowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Clock::setShared(clock);
+        // Documents, and so the recordings folder, inside the test's folder.
+        previousConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
+        QDir().mkpath(home.filePath("config"));
+        QFile dirs(home.filePath("config/user-dirs.dirs"));
+        dirs.open(QIODevice::WriteOnly);
+        dirs.write("XDG_DOCUMENTS_DIR=\"" + home.filePath("Documents").toUtf8() + "\"\n");
+        dirs.close();
+        QGuiApplication::clipboard()->setText("было до снимка");
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        Clock::setShared(nullptr);
+        qputenv("XDG_CONFIG_HOME", previousConfig);
+    }
+
+    MenuBarController& make(std::optional<QString> token = std::nullopt, std::optional<QUrl> base = std::nullopt)
+    {
+        MenuBarController::Dependencies dependencies;
+        dependencies.defaults = Store::openAt(home.filePath("korvala.conf"));
+        if (token)
+            dependencies.defaults->setValue("token", *token);
+        if (base)
+            dependencies.defaults->setValue("baseURL", base->toString());
+        auto fakeAlerts = std::make_unique<FakeAlerts>();
+        auto fakeWorkspace = std::make_unique<FakeWorkspace>();
+        alerts = fakeAlerts.get();
+        workspace = fakeWorkspace.get();
+        dependencies.alerts = std::move(fakeAlerts);
+        dependencies.workspace = std::move(fakeWorkspace);
+        // The display at twice its size in points, as the capture gives it.
+        dependencies.captureDisplay = [this](quint32) -> QCoro::Task<std::optional<QImage>> {
+            ++captures;
+            if (captureFails)
+                co_return std::nullopt;
+            co_return pictures::gradient(3840, 2160);
+        };
+        controller = std::make_unique<MenuBarController>(std::move(dependencies));
+        controller->rebuildMenu();
+        return *controller;
+    }
+
+    // Drags out an area on the first screen, in its points.
+    void select(QRect area)
+    {
+        const auto windows = controller->areaSelector().windows();
+        ASSERT_FALSE(windows.isEmpty());
+        SelectionView* view = windows.first();
+        QTest::mousePress(view, Qt::LeftButton, {}, area.topLeft());
+        QTest::mouseMove(view, area.center());
+        QTest::mouseMove(view, area.bottomRight());
+        QTest::mouseRelease(view, Qt::LeftButton, {}, area.bottomRight());
+    }
+
+    // From the menu command to the editor on screen.
+    ShotPreviewWindow& openEditor(QRect area = QRect(100, 100, 101, 51))
+    {
+        controller->takeScreenshot();
+        select(area);
+        clock->advance(0.12);
+        clock->advance(ShotPreviewWindow::buildDelay);
+        return controller->shotPreview();
+    }
+
+    QString recordings() { return controller->store().recordingsDirectory(); }
+
+    QTemporaryDir home;
+    QByteArray previousConfig;
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    std::unique_ptr<MenuBarController> controller;
+    FakeAlerts* alerts = nullptr;
+    FakeWorkspace* workspace = nullptr;
+    int captures = 0;
+    bool captureFails = false;
+};
+
+} // namespace
+
+TEST_F(ScreenshotFlowTest, ACancelledSelectionChangesNothing)
+{
+    make("token");
+    const QString status = controller->statusLine();
+    controller->takeScreenshot();
+    const auto windows = controller->areaSelector().windows();
+    ASSERT_FALSE(windows.isEmpty());
+    QTest::keyClick(windows.first(), Qt::Key_Escape);
+    clock->advance(1);
+    EXPECT_TRUE(controller->areaSelector().windows().isEmpty());
+    EXPECT_EQ(captures, 0);
+    EXPECT_EQ(controller->statusLine(), status);
+    EXPECT_FALSE(controller->shotPreview().holdsPicture());
+    EXPECT_TRUE(alerts->shown.empty());
+    EXPECT_FALSE(controller->menuLines().contains("Открыть снимок"));
+}
+
+TEST_F(ScreenshotFlowTest, TheSelectedAreaReachesTheEditorAtTwiceItsSize)
+{
+    make("token");
+    ShotPreviewWindow& preview = openEditor(QRect(100, 100, 101, 51));
+    ASSERT_TRUE(preview.holdsPicture());
+    EXPECT_EQ(captures, 1);
+    // A 100 × 50-point drag (the release pixel included) is 200 × 100 pixels,
+    // starting at pixel (200, 200) of the display.
+    ASSERT_NE(preview.canvas(), nullptr);
+    const QImage& shot = preview.canvas()->bitmap();
+    EXPECT_EQ(shot.size(), QSize(200, 100));
+    EXPECT_EQ(shot.pixel(0, 0), pictures::gradient(3840, 2160).pixel(200, 200));
+    EXPECT_TRUE(controller->menuLines().contains("Открыть снимок"));
+
+    // Hidden behind other windows, "Открыть снимок" brings it back.
+    preview.window()->hide();
+    EXPECT_EQ(controller->trigger("reveal-shot"), MenuBarController::CommandOutcome::started);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(preview.window()->isVisible());
+    EXPECT_EQ(workspace->activationPolicy(), Workspace::ActivationPolicy::regular);
+}
+
+TEST_F(ScreenshotFlowTest, ClipboardDeliveryLeavesTheRecordingsFolderAlone)
+{
+    make("token");
+    ShotPreviewWindow& preview = openEditor();
+    preview.finish(Screenshot::Destination::clipboard);
+    EXPECT_EQ(controller->statusLine(), "Снимок в буфере — вставляйте");
+    const QImage copied = QGuiApplication::clipboard()->image();
+    EXPECT_EQ(copied.size(), QSize(200, 100));
+    EXPECT_FALSE(QFileInfo::exists(recordings()));
+    EXPECT_TRUE(workspace->revealedFiles.isEmpty());
+    EXPECT_FALSE(controller->menuLines().contains("Открыть снимок"));
+}
+
+TEST_F(ScreenshotFlowTest, FileDeliveryCreatesTheFolderAndRevealsTheFile)
+{
+    make("token");
+    ASSERT_FALSE(QFileInfo::exists(recordings()));
+    ShotPreviewWindow& preview = openEditor();
+    preview.finish(Screenshot::Destination::file);
+    ASSERT_EQ(workspace->revealedFiles.size(), 1);
+    const QString path = workspace->revealedFiles.first();
+    EXPECT_EQ(QFileInfo(path).absolutePath(), recordings());
+    EXPECT_EQ(QImage(path).size(), QSize(200, 100));
+    EXPECT_EQ(controller->statusLine(), "Снимок сохранён: " + QFileInfo(path).fileName());
+    EXPECT_TRUE(QFileInfo(path).fileName().startsWith("skrinshot-"));
+}
+
+TEST_F(ScreenshotFlowTest, FailuresAreReported)
+{
+    // The capture gives nothing twice.
+    make("token");
+    captureFails = true;
+    controller->takeScreenshot();
+    select(QRect(100, 100, 101, 51));
+    clock->advance(0.12);
+    clock->advance(0.15);
+    EXPECT_EQ(captures, 2);
+    ASSERT_EQ(alerts->shown.size(), 1u);
+    EXPECT_EQ(controller->statusLine(), "Не удалось снять экран. Проверьте доступ к записи экрана в настройках.");
+    EXPECT_FALSE(controller->shotPreview().holdsPicture());
+
+    // The folder cannot be made: a file stands where it should be.
+    captureFails = false;
+    QDir().mkpath(home.filePath("Documents"));
+    QFile blocker(recordings());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    openEditor().finish(Screenshot::Destination::file);
+    ASSERT_EQ(alerts->shown.size(), 2u);
+    EXPECT_TRUE(controller->statusLine().startsWith("Снимок сделан, но не сохранился: "));
+    EXPECT_TRUE(workspace->revealedFiles.isEmpty());
+}
+
+TEST_F(ScreenshotFlowTest, ThePillStartsANewSelection)
+{
+    make("token");
+    ShotPreviewWindow& preview = openEditor();
+    QTest::mouseClick(preview.retakeButton(), Qt::LeftButton);
+    EXPECT_FALSE(preview.holdsPicture());
+    EXPECT_FALSE(controller->areaSelector().windows().isEmpty());
+    select(QRect(300, 300, 51, 51));
+    clock->advance(0.12);
+    clock->advance(0.15);
+    ASSERT_TRUE(preview.holdsPicture());
+    EXPECT_EQ(preview.canvas()->bitmap().size(), QSize(100, 100));
+}
+
+TEST_F(ScreenshotFlowTest, SharingWithoutSigningInSendsNothing)
+{
+    make(std::nullopt);
+    controller->share(pictures::plain(20, 10, Qt::red));
+    ASSERT_EQ(alerts->shown.size(), 1u);
+    const QString refusal = "Чтобы делиться ссылкой, войдите в аккаунт — пункт «Войти…» в меню.";
+    EXPECT_EQ(alerts->shown[0].informativeText, refusal);
+    EXPECT_EQ(controller->statusLine(), refusal);
+    EXPECT_NE(noticeText(), "Отправляем снимок…");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "было до снимка");
+}
+
+TEST_F(ScreenshotFlowTest, SharingPutsTheLinkOnTheClipboardAndOpensOnlyWebAddresses)
+{
+    Clock::setShared(nullptr); // real network, real waits
+    DevServiceProcess service;
+    ASSERT_TRUE(service.started());
+    make("secret", service.baseURL());
+
+    service.script("POST", "/api/v1/snimki", 200,
+                   R"({"data":{"link":"https://korvala.example/s/abc","image":"https://korvala.example/i/abc.png","days":"7 дней"}})");
+    controller->share(pictures::plain(20, 10, Qt::red));
+    EXPECT_EQ(noticeText(), "Отправляем снимок…");
+    ASSERT_TRUE(waitUntil([&] { return controller->statusLine() == "Ссылка на снимок в буфере — вставляйте"; }, 10000));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "https://korvala.example/s/abc");
+    EXPECT_EQ(noticeText(), "Ссылка скопирована · действует 7 дней");
+    ASSERT_EQ(workspace->openedUrls.size(), 1u);
+    EXPECT_EQ(workspace->openedUrls[0], QUrl("https://korvala.example/s/abc"));
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].header("Authorization").value_or(""), "Bearer secret");
+    EXPECT_TRUE(requests[0].body.contains("filename=\"shot.png\"\r\nContent-Type: image/png\r\n\r\n\x89PNG"));
+
+    // A link that is no web address is copied but never opened.
+    for (const char* odd : {"file:///etc/passwd", "javascript:alert(1)", "не ссылка"}) {
+        controller->show("—");
+        service.script("POST", "/api/v1/snimki", 200,
+                       QByteArray(R"({"data":{"link":")") + odd + R"(","image":"i","days":"3 дня"}})");
+        controller->share(pictures::plain(20, 10, Qt::red));
+        ASSERT_TRUE(waitUntil([&] { return controller->statusLine() == "Ссылка на снимок в буфере — вставляйте"; }, 10000));
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8(odd));
+        EXPECT_EQ(noticeText(), "Ссылка скопирована · действует 3 дня");
+    }
+    EXPECT_EQ(workspace->openedUrls.size(), 1u);
+    EXPECT_TRUE(alerts->shown.empty());
+}
+
+TEST_F(ScreenshotFlowTest, AnUndecodableAnswerIsReportedAndLeavesTheClipboard)
+{
+    Clock::setShared(nullptr);
+    DevServiceProcess service;
+    ASSERT_TRUE(service.started());
+    make("secret", service.baseURL());
+    // "days" as a number does not decode.
+    service.script("POST", "/api/v1/snimki", 200, R"({"data":{"link":"https://x.example/s","image":"i","days":7}})");
+    controller->share(pictures::plain(20, 10, Qt::red));
+    ASSERT_TRUE(waitUntil([&] { return !alerts->shown.empty(); }, 10000));
+    EXPECT_EQ(alerts->shown[0].informativeText, "сервер ответил неожиданным образом");
+    EXPECT_EQ(noticeText(), "Не удалось поделиться");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "было до снимка");
+    EXPECT_TRUE(workspace->openedUrls.empty());
+}
