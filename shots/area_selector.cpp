@@ -58,8 +58,14 @@ void AreaSelector::begin(OnSelect onSelect)
                                        std::move(backdrop));
         windows_.append(view);
     }
+    // A Wayland compositor places windows itself and ignores their
+    // geometry: only a full-screen window on its screen covers that screen.
+    const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     for (const auto& view : windows_) {
-        view->show();
+        if (wayland)
+            view->showFullScreen();
+        else
+            view->show();
         view->raise();
         view->activateWindow();
     }

@@ -222,7 +222,9 @@ bool PipeWireVideoStream::Lease::read(const std::function<void(const Frame&)>& u
 void PipeWireVideoStream::Lease::giveBack()
 {
     std::lock_guard lock(shared_->readMutex);
-    if (!shared_->closed && buffer_) {
+    if (!buffer_)
+        return;
+    if (!shared_->closed) {
         pw_thread_loop_lock(shared_->loop);
         pw_stream_queue_buffer(shared_->stream, static_cast<pw_buffer*>(buffer_));
         pw_thread_loop_unlock(shared_->loop);
