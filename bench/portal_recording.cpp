@@ -60,7 +60,12 @@ int main(int argc, char** argv)
     else
         capture = std::make_shared<PortalScreenCapture>(QDBusConnection::sessionBus(), nullptr);
 
-    ShareableDisplay display{1, 1920, 1080, QRectF(0, 0, 1920, 1080)};
+    const auto content = QCoro::waitFor(capture->shareableContent());
+    if (!content || content->displays.empty()) {
+        std::fprintf(stderr, "no display to record\n");
+        return 1;
+    }
+    const ShareableDisplay display = content->displays.front();
     StreamConfiguration configuration;
     configuration.width = 960;
     configuration.height = 540;
