@@ -1,5 +1,10 @@
 #include "platform/linux/portal/portal_screen_capture.h"
 #include "platform/linux/screen_capture_session.h"
+#include "recording/recorder_failure.h"
+#include "shots/screenshot.h"
+#include "tests/support/task_outcome.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -43,4 +48,23 @@ TEST(PortalScreenCapture, ADisplaysPartOfAScreenshotOfAllScreensIsCutAtTheScreen
     const QImage first = PortalScreenCapture::displayPart(shot, displays[0], displays);
     EXPECT_EQ(first.size(), QSize(3840, 2160));
     EXPECT_EQ(first.pixel(3839, 0), qRgb(0, 0, 0));
+}
+
+TEST(PortalScreenCapture, WithoutAPortalToReachTheDenialTextsComeAtOnce)
+{
+    QTemporaryDir folder;
+    const QDBusConnection nowhere = QDBusConnection::connectToBus(
+        "unix:path=" + folder.filePath(QStringLiteral("no-bus")), QStringLiteral("korvala-no-bus"));
+    ASSERT_FALSE(nowhere.isConnected());
+    PortalScreenCapture capture(nowhere, nullptr);
+
+    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(1, [&](quint32) {
+        return capture.captureImage(ContentFilter::ofDisplay({}, {}), StreamConfiguration());
+    }));
+    ASSERT_TRUE(shot.error);
+    EXPECT_EQ(shot.error->kind(), Screenshot::Failure::Kind::captureFailed);
+
+    auto stream = capture.makeStream(ContentFilter::ofDisplay({}, {}), StreamConfiguration(), nullptr);
+    EXPECT_EQ(QCoro::waitFor(stream->startCapture()), RecorderFailure::screenRecordingDenied().description());
+    QDBusConnection::disconnectFromBus(QStringLiteral("korvala-no-bus"));
 }
