@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 struct PipeWireVideoStream::Shared {
     pw_thread_loop* loop = nullptr;
@@ -31,11 +32,15 @@ struct PipeWireVideoStream::Shared {
     OnEnd onEnd;
     bool ended = false;
 
-    // Guards `closed` and every read of lent pixels, so that the stream is
-    // not torn down under a reader.
+    // Guards `closed` (and with it the loop's existence) for leases that
+    // give their buffer back; taken before the loop's lock, never after it.
     std::mutex readMutex;
     bool closed = false;
-    std::atomic<bool> lent{false};
+    // The buffer a lease holds. PipeWire may take it back (the producer went
+    // away): then this is cleared first, and its memory is released only
+    // once no lease is reading it.
+    std::atomic<pw_buffer*> lentBuffer{nullptr};
+    std::atomic<bool> reading{false};
 
     void end(const QString& reason)
     {
@@ -107,7 +112,7 @@ void onStreamProcess(void* data)
 
     const spa_data& plane = newest->buffer->datas[0];
     const bool usable = shared->formatKnown && plane.data && plane.chunk && plane.chunk->size > 0
-                        && !(plane.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && !shared->lent.load() && shared->onFrame;
+                        && !(plane.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && !shared->lentBuffer.load() && shared->onFrame;
     const uint32_t format = shared->format.format;
     if (!usable
         || (format != SPA_VIDEO_FORMAT_BGRx && format != SPA_VIDEO_FORMAT_BGRA && format != SPA_VIDEO_FORMAT_RGBx
@@ -126,8 +131,19 @@ void onStreamProcess(void* data)
     frame.pixels = static_cast<const uint8_t*>(plane.data) + plane.chunk->offset;
     frame.rgbOrder = format == SPA_VIDEO_FORMAT_RGBx || format == SPA_VIDEO_FORMAT_RGBA;
     frame.arrival = steadySeconds();
-    shared->lent = true;
+    shared->lentBuffer = newest;
     shared->onFrame(std::make_shared<PipeWireVideoStream::Lease>(shared->self.lock(), newest, frame));
+}
+
+// The producer's buffers go away with it: a lease may not read one after.
+void onStreamRemoveBuffer(void* data, pw_buffer* buffer)
+{
+    auto* shared = static_cast<Shared*>(data);
+    pw_buffer* expected = buffer;
+    if (!shared->lentBuffer.compare_exchange_strong(expected, nullptr))
+        return;
+    while (shared->reading.load())
+        std::this_thread::yield();
 }
 
 const pw_stream_events streamEvents = [] {
@@ -136,6 +152,7 @@ const pw_stream_events streamEvents = [] {
     events.state_changed = onStreamStateChanged;
     events.param_changed = onStreamParamChanged;
     events.process = onStreamProcess;
+    events.remove_buffer = onStreamRemoveBuffer;
     return events;
 }();
 
@@ -207,30 +224,30 @@ PipeWireVideoStream::Lease::~Lease()
 
 bool PipeWireVideoStream::Lease::read(const std::function<void(const Frame&)>& use)
 {
-    std::lock_guard lock(shared_->readMutex);
-    if (shared_->closed || !buffer_)
+    if (!buffer_)
         return false;
-    use(frame_);
-    pw_thread_loop_lock(shared_->loop);
-    pw_stream_queue_buffer(shared_->stream, static_cast<pw_buffer*>(buffer_));
-    pw_thread_loop_unlock(shared_->loop);
-    buffer_ = nullptr;
-    shared_->lent = false;
-    return true;
+    shared_->reading = true;
+    const bool valid = shared_->lentBuffer.load() == buffer_;
+    if (valid)
+        use(frame_);
+    shared_->reading = false;
+    giveBack();
+    return valid;
 }
 
 void PipeWireVideoStream::Lease::giveBack()
 {
-    std::lock_guard lock(shared_->readMutex);
     if (!buffer_)
         return;
+    std::lock_guard lock(shared_->readMutex);
     if (!shared_->closed) {
         pw_thread_loop_lock(shared_->loop);
-        pw_stream_queue_buffer(shared_->stream, static_cast<pw_buffer*>(buffer_));
+        pw_buffer* expected = static_cast<pw_buffer*>(buffer_);
+        if (shared_->lentBuffer.compare_exchange_strong(expected, nullptr))
+            pw_stream_queue_buffer(shared_->stream, static_cast<pw_buffer*>(buffer_));
         pw_thread_loop_unlock(shared_->loop);
     }
     buffer_ = nullptr;
-    shared_->lent = false;
 }
 
 PipeWireVideoStream::PipeWireVideoStream(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
@@ -312,6 +329,10 @@ PipeWireVideoStream::~PipeWireVideoStream()
         std::lock_guard lock(shared_->readMutex);
         shared_->closed = true;
     }
+    // A lease being read finishes before the memory goes.
+    shared_->lentBuffer = nullptr;
+    while (shared_->reading.load())
+        std::this_thread::yield();
     pw_thread_loop_lock(shared_->loop);
     shared_->ended = true;
     shared_->onFrame = nullptr;

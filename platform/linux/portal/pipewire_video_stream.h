@@ -36,8 +36,8 @@ public:
         Lease& operator=(const Lease&) = delete;
 
         double arrival() const { return frame_.arrival; }
-        // Calls `use` with the frame's pixels, unless the stream is gone;
-        // returns whether it did.
+        // Calls `use` with the frame's pixels, unless the stream or the frame
+        // is gone; returns whether it did.
         bool read(const std::function<void(const Frame&)>& use);
 
     private:
