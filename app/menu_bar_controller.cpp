@@ -3,6 +3,7 @@
 #include "app/described_error.h"
 #include "app/log.h"
 #include "platform/clock.h"
+#include "service/sign_in_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -98,6 +99,7 @@ MenuBarController::MenuBarController(Dependencies dependencies)
     , captureLines_(std::move(dependencies.captureLines))
     , trayImage_(std::move(dependencies.trayImage))
     , captureDisplay_(std::move(dependencies.captureDisplay))
+    , signInWindow_(std::make_unique<SignInWindow>())
 {
     if (!hasShot_)
         hasShot_ = [this] { return holdsShot(); };

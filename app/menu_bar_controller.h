@@ -2,6 +2,7 @@
 
 #include "app/store.h"
 #include "platform/alerts.h"
+#include "service/api.h"
 #include "platform/workspace.h"
 
 #include <QIcon>
@@ -24,6 +25,8 @@
 class AreaSelector;
 class QAction;
 class ShotPreviewWindow;
+class SignInWindow;
+struct RecorderResult;
 
 // The owner of everything long-lived: the tray icon and its one menu, the
 // settings, the status line at the top of the menu and the one error alert.
@@ -133,6 +136,21 @@ public:
     void openFolder();
     void quit();
 
+    // The service flows (service/*_flow.cpp). Each builds its Api from the
+    // store right before its calls.
+    SignInWindow& signInWindow() { return *signInWindow_; }
+    // The remaining transcription limit into the status line; never throws.
+    QCoro::Task<void> refreshLimit();
+    // Sends both tracks of a finished recording and waits for each job;
+    // the status line tells how far it got. Throws what the service threw.
+    QCoro::Task<void> upload(RecorderResult result);
+    // Polls the job every four seconds until it is ready or failed.
+    QCoro::Task<Api::Recording> waitUntilReady(qint64 id, Api api);
+    // Asks the service about this version once; never throws.
+    QCoro::Task<void> checkVersion();
+    // The update alert; "Потом" postpones optional offers.
+    void offerUpdate(const Api::VersionCheck& offer);
+
 signals:
     void statusLineChanged(const QString& text);
 
@@ -170,6 +188,7 @@ private:
     QMenu menu_;
     QString statusLine_ = QStringLiteral("Готов к записи");
     std::optional<UpdateOffer> update_;
+    std::unique_ptr<SignInWindow> signInWindow_;
     bool isMenuOpen_ = false;
     double openedAt_ = 0;
 };

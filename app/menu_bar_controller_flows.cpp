@@ -4,20 +4,9 @@
 
 #include "app/menu_bar_controller.h"
 
-void MenuBarController::startLaunchTasks()
-{
-    // The limit refresh and the version check start here, as two tasks
-    // neither of which waits for the other, once the service client exists.
-}
-
 void MenuBarController::notYetAvailable(const QString& command)
 {
     show("«" + titleOfCommand(command) + "» пока не работает в этой версии");
-}
-
-void MenuBarController::signIn()
-{
-    notYetAvailable("sign-in");
 }
 
 void MenuBarController::start()
@@ -33,14 +22,4 @@ void MenuBarController::pickCapture()
 void MenuBarController::stop()
 {
     notYetAvailable("stop");
-}
-
-void MenuBarController::openSite()
-{
-    notYetAvailable("open-site");
-}
-
-void MenuBarController::openUpdate()
-{
-    notYetAvailable("update");
 }

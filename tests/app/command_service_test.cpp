@@ -1,6 +1,7 @@
 #include "app/command_service.h"
 
 #include "app/menu_bar_controller.h"
+#include "service/sign_in_window.h"
 #include "tests/support/fake_alerts.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/qt_wait.h"
@@ -96,7 +97,10 @@ TEST_F(CommandServiceTest, RunRefusesWhatTheMenuDoesNotOffer)
 
     const QDBusMessage accepted = call("Run", {QString("sign-in")});
     EXPECT_EQ(accepted.type(), QDBusMessage::ReplyMessage);
-    EXPECT_TRUE(waitUntil([&] { return withTargets->statusLine().contains("Войти"); }));
+    EXPECT_TRUE(waitUntil([&] {
+        const QWidget* window = withTargets->signInWindow().window();
+        return window && window->isVisible();
+    }));
 }
 
 class CommandServiceWithoutPickerTest : public CommandServiceTest {

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -28,6 +29,10 @@ protected:
         environment.insert("HOME", home.path());
         environment.insert("XDG_CONFIG_HOME", home.filePath(".config"));
         environment.insert("XDG_CURRENT_DESKTOP", "XFCE");
+        // The launch asks the service about the limit and the version; a
+        // closed local port keeps those questions off the internet.
+        QSettings settings(home.filePath(".config/korvala/korvala.conf"), QSettings::IniFormat);
+        settings.setValue("baseURL", "http://127.0.0.1:9");
 
         tray.setProgram("trayer");
         tray.setArguments({"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28",
@@ -94,9 +99,9 @@ TEST_F(KorvalaProgramTest, StartsOnceAnswersCommandsAndQuitsOnRequest)
     EXPECT_TRUE(second.out.contains("уже запущена")) << second.out.toStdString();
     EXPECT_EQ(app.state(), QProcess::Running) << "the first instance is left alone";
 
-    EXPECT_EQ(korvala({"status"}).out, "Готов к записи\n");
+    EXPECT_EQ(korvala({"status"}).out, "Нужен вход\n") << "the launch found no sign-in";
     EXPECT_EQ(korvala({"menu"}).out,
-              "Готов к записи\n---\nВойти…\n---\nМои расшифровки…\nПапка с записями…\n---\nВыйти\n");
+              "Нужен вход\n---\nВойти…\n---\nМои расшифровки…\nПапка с записями…\n---\nВыйти\n");
 
     const Outcome stop = korvala({"stop"});
     EXPECT_EQ(stop.exitCode, 2);
@@ -115,7 +120,7 @@ TEST_F(KorvalaProgramTest, StartsOnceAnswersCommandsAndQuitsOnRequest)
         << "the menu did not open";
     const QString picture = QDir(qEnvironmentVariable("KORVALA_TESTENV", QDir::tempPath())).filePath("tray-menu.png");
     QProcess::execute("import", {"-window", "root", picture});
-    EXPECT_EQ(korvala({"status"}).out, "Готов к записи\n") << "an open menu does not hold the commands";
+    EXPECT_EQ(korvala({"status"}).out, "Нужен вход\n") << "an open menu does not hold the commands";
     QProcess::execute("xdotool", {"key", "Escape"});
 
     const Outcome quit = korvala({"quit"});

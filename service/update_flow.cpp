@@ -1,0 +1,87 @@
+// The version check at launch and the update offer it may lead to.
+
+#include "app/log.h"
+#include "app/menu_bar_controller.h"
+#include "platform/clock.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 defaultSnoozeDays = 3;
+// Far beyond any sensible snooze; a longer one is taken as a date the
+// calendar cannot give, and the offer is not postponed at all.
+constexpr qint64 longestSnoozeDays = 1'000'000;
+
+// The update address comes from the service; only a web address may reach
+// the desktop, never a local file or another program's scheme.
+std::optional<QUrl> webAddress(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
+} // namespace
+
+QCoro::Task<void> MenuBarController::checkVersion()
+{
+    const QPointer<MenuBarController> self(this);
+    const Api api = Api::from(store_);
+    Api::VersionCheck check;
+    try {
+        auto call = api.checkVersion();
+        check = co_await std::move(call);
+    } catch (const std::exception&) {
+        // Whatever went wrong, the program runs as if this version were current.
+        co_return;
+    }
+    if (!self || check.status == u"ok")
+        co_return;
+
+    setUpdate(UpdateOffer{check.title, check.updateUrl});
+    if (check.status == u"required") {
+        offerUpdate(check);
+        co_return;
+    }
+    const std::optional<QDateTime> remindAfter = store_.updateRemindAfter();
+    if (!remindAfter || *remindAfter <= Clock::shared().now())
+        offerUpdate(check);
+}
+
+void MenuBarController::offerUpdate(const Api::VersionCheck& offer)
+{
+    Alerts::Alert alert{offer.title.value_or(QStringLiteral("Есть обновление")), offer.message.value_or(QString()),
+                        {QStringLiteral("Скачать")}};
+    if (offer.status != u"required")
+        alert.buttons.append(QStringLiteral("Потом"));
+    if (alerts_->run(alert) == Alerts::firstButton) {
+        openUpdate();
+        return;
+    }
+
+    const qint64 days = offer.remindAfterDays ? std::max<qint64>(1, *offer.remindAfterDays) : defaultSnoozeDays;
+    const QDateTime until = days <= longestSnoozeDays ? Clock::shared().now().addDays(days) : QDateTime();
+    QSettings& defaults = store_.defaults();
+    if (until.isValid())
+        defaults.setValue(QStringLiteral("updateRemindAfter"), until);
+    else
+        defaults.remove(QStringLiteral("updateRemindAfter"));
+    defaults.sync();
+}
+
+void MenuBarController::openUpdate()
+{
+    if (!update_ || !update_->updateUrl)
+        return;
+    const std::optional<QUrl> address = webAddress(*update_->updateUrl);
+    if (!address) {
+        Log::warn(QStringLiteral("адрес обновления не веб-адрес, не открываем: ") + *update_->updateUrl);
+        return;
+    }
+    workspace_->openUrl(*address);
+}

@@ -1,0 +1,95 @@
+// After a recording: each track goes to the service as a job of its own,
+// and the job is polled until its transcript is ready or failed.
+
+#include "app/log.h"
+#include "app/menu_bar_controller.h"
+#include "platform/clock.h"
+#include "recording/recorder_result.h"
+
+#include <QFileInfo>
+#include <QPointer>
+
+namespace {
+
+// A track no larger than this holds nothing worth transcribing: an audio
+// file without sound is about this big.
+constexpr qint64 emptyTrackBytes = 2048;
+constexpr double pollInterval = 4.0;
+constexpr int pollLimit = 150;
+
+struct Track {
+    QString label;
+    QString file;
+};
+
+// The size of a regular file, or none when it cannot be told.
+std::optional<qint64> trackSize(const QString& file)
+{
+    const QFileInfo info(file);
+    if (file.isEmpty() || !info.isFile())
+        return std::nullopt;
+    return info.size();
+}
+
+} // namespace
+
+QCoro::Task<void> MenuBarController::upload(RecorderResult result)
+{
+    const QPointer<MenuBarController> self(this);
+    // One Api for the whole run, so both tracks go with the same token.
+    const Api api = Api::from(store_);
+    const Track tracks[] = {{QStringLiteral("микрофон"), result.microphone},
+                            {QStringLiteral("собеседники"), result.system}};
+    for (const Track& track : tracks) {
+        const std::optional<qint64> size = trackSize(track.file);
+        if (!size || *size <= emptyTrackBytes) {
+            Log::info(QStringLiteral("дорожка «") + track.label + QStringLiteral("» пуста — не отправляем"));
+            continue;
+        }
+
+        auto sending = api.upload(track.file);
+        const Api::Recording job = co_await std::move(sending);
+        if (!self)
+            co_return;
+        show(QStringLiteral("Расшифровываем ") + track.label + QStringLiteral("…"));
+
+        auto waiting = waitUntilReady(job.id, api);
+        const Api::Recording done = co_await std::move(waiting);
+        if (!self)
+            co_return;
+        if (done.status == u"failed") {
+            // Not an error: the service tried and says why it could not.
+            show(done.failure.value_or(QStringLiteral("Не удалось расшифровать")));
+            co_return;
+        }
+    }
+
+    show(result.video ? QStringLiteral("Готово — текст на сайте, ролик в папке с записями")
+                      : QStringLiteral("Готово — смотрите на сайте"));
+    auto limit = refreshLimit();
+    co_await std::move(limit);
+}
+
+QCoro::Task<Api::Recording> MenuBarController::waitUntilReady(qint64 id, Api api)
+{
+    for (int attempt = 0;; ++attempt) {
+        auto pause = Clock::shared().sleep(pollInterval);
+        co_await std::move(pause);
+        auto poll = api.recording(id);
+        Api::Recording job = co_await std::move(poll);
+        if (job.isFinal())
+            co_return job;
+        if (attempt == pollLimit - 1)
+            throw Api::Failure::network(QStringLiteral("расшифровка идёт дольше обычного — проверьте на сайте"));
+    }
+}
+
+void MenuBarController::openSite()
+{
+    QUrl site = store_.baseURL();
+    QString path = site.path();
+    if (!path.endsWith(u'/'))
+        path += u'/';
+    site.setPath(path + QStringLiteral("rasshifrovka"));
+    workspace_->openUrl(site);
+}

@@ -1,0 +1,238 @@
+#include "service/sign_in_window.h"
+
+#include "service/busy_spinner.h"
+#include "tests/support/manual_clock.h"
+#include "tests/support/qt_wait.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Call {
+    QString email;
+    QString password;
+};
+
+// A window whose callback records each call and answers `reply` after
+// `clock` has moved on by a second.
+class SignInWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QObject::connect(&window, &SignInWindow::submitFinished, [this] { ++finished; });
+    }
+
+    void open()
+    {
+        window.show([this](QString email, QString password) {
+            calls.push_back({email, password});
+            return answerLater(&clock, reply);
+        });
+    }
+
+    static QCoro::Task<std::optional<QString>> answerLater(ManualClock* clock, std::optional<QString> reply)
+    {
+        co_await clock->sleep(1);
+        co_return reply;
+    }
+
+    // Fills the fields, submits with Return in the password field and lets the callback answer.
+    void signIn(const QString& email, const QString& password)
+    {
+        window.email().setText(email);
+        window.password().setText(password);
+        const int before = finished;
+        QTest::keyClick(&window.password(), Qt::Key_Return);
+        clock.advance(1);
+        EXPECT_TRUE(waitUntil([&] { return finished > before; }));
+    }
+
+    ManualClock clock;
+    SignInWindow window;
+    std::vector<Call> calls;
+    std::optional<QString> reply;
+    int finished = 0;
+};
+
+TEST_F(SignInWindowTest, BuiltOnceWithItsControlsInOrder)
+{
+    EXPECT_EQ(window.window(), nullptr) << "no window before the first show";
+    open();
+    QWidget* built = window.window();
+    ASSERT_NE(built, nullptr);
+    EXPECT_TRUE(built->isVisible());
+    EXPECT_EQ(built->windowTitle(), "Вход");
+    EXPECT_EQ(built->size(), QSize(360, 400));
+    EXPECT_EQ(built->minimumSize(), built->maximumSize()) << "not resizable";
+    EXPECT_FALSE(built->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(built->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(built->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+
+    EXPECT_EQ(window.email().placeholderText(), "Почта");
+    EXPECT_EQ(window.password().placeholderText(), "Пароль");
+    EXPECT_EQ(window.password().echoMode(), QLineEdit::Password);
+    EXPECT_EQ(window.email().width(), 300);
+    EXPECT_EQ(window.button().text(), "Войти");
+    EXPECT_FALSE(window.error().isVisible());
+    EXPECT_FALSE(window.spinner().isVisible());
+    EXPECT_TRUE(window.email().hasFocus() || built->focusWidget() == &window.email());
+
+    // Top to bottom: logo, the two labels, the fields, the button.
+    QList<QLabel*> labels = built->findChildren<QLabel*>();
+    QLabel* logo = nullptr;
+    QStringList texts;
+    for (QLabel* label : labels) {
+        if (!label->pixmap().isNull())
+            logo = label;
+        else if (label->isVisible())
+            texts.append(label->text());
+    }
+    ASSERT_NE(logo, nullptr);
+    EXPECT_EQ(logo->size(), QSize(72, 72));
+    EXPECT_TRUE(texts.contains("Вход в Корвала"));
+    EXPECT_TRUE(texts.contains("Почта и пароль — те же, что на сайте"));
+    const QImage picture = logo->pixmap().toImage();
+    EXPECT_EQ(qAlpha(picture.pixel(0, 0)), 0) << "rounded corners";
+    EXPECT_EQ(qAlpha(picture.pixel(picture.width() / 2, picture.height() / 2)), 255) << "the logo itself";
+    int previous = logo->geometry().bottom();
+    for (QWidget* next : {static_cast<QWidget*>(&window.email()), static_cast<QWidget*>(&window.password()),
+                          static_cast<QWidget*>(&window.button())}) {
+        EXPECT_GT(next->geometry().top(), previous);
+        previous = next->geometry().bottom();
+    }
+    EXPECT_EQ(window.password().geometry().top() - window.email().geometry().bottom() - 1, 12) << "stack spacing";
+
+    built->close();
+    open();
+    EXPECT_EQ(window.window(), built) << "a later show reuses the window";
+    EXPECT_TRUE(built->isVisible());
+}
+
+TEST_F(SignInWindowTest, EmptyFieldsAskForBothWithoutCallingBack)
+{
+    open();
+    for (const auto& [email, password] : std::vector<std::pair<QString, QString>>{
+             {"", "secret"}, {" \t  ", "secret"}, {"me@example.test", ""}}) {
+        window.email().setText(email);
+        window.password().setText(password);
+        window.button().click();
+        EXPECT_TRUE(window.error().isVisible());
+        EXPECT_EQ(window.error().text(), "Заполните почту и пароль.");
+        EXPECT_TRUE(window.button().isEnabled()) << "not busy";
+    }
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(SignInWindowTest, OnlyBlanksAndTabsAroundTheEmailAreTrimmed)
+{
+    EXPECT_EQ(SignInWindow::trimmedEmail(" \t me@example.test \t"), "me@example.test");
+    EXPECT_EQ(SignInWindow::trimmedEmail(QString::fromUtf8("\u00a0me@example.test\u2003")), "me@example.test");
+    EXPECT_EQ(SignInWindow::trimmedEmail("me@example.test\n"), "me@example.test\n") << "line breaks stay";
+    EXPECT_EQ(SignInWindow::trimmedEmail("me @example.test"), "me @example.test");
+
+    open();
+    reply = std::nullopt;
+    signIn("  me@example.test\t", "  pass word  ");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].email, "me@example.test");
+    EXPECT_EQ(calls[0].password, "  pass word  ") << "the password is sent as typed";
+}
+
+TEST_F(SignInWindowTest, BusyWhileTheCallbackRunsThenShowsItsAnswer)
+{
+    open();
+    window.button().click();
+    ASSERT_TRUE(window.error().isVisible()) << "an earlier error";
+
+    reply = "Не подошли почта или пароль.";
+    window.email().setText("me@example.test");
+    window.password().setText("wrong");
+    QTest::keyClick(&window.email(), Qt::Key_Return);
+    EXPECT_EQ(window.button().text(), "Входим…");
+    EXPECT_FALSE(window.button().isEnabled());
+    EXPECT_FALSE(window.email().isEnabled());
+    EXPECT_FALSE(window.password().isEnabled());
+    EXPECT_TRUE(window.spinner().isAnimating());
+    EXPECT_TRUE(window.spinner().isVisible());
+    EXPECT_FALSE(window.error().isVisible()) << "the earlier error goes while busy";
+
+    QTest::keyClick(window.window(), Qt::Key_Return);
+    window.button().click();
+    EXPECT_EQ(calls.size(), 1u) << "no second submit while busy";
+
+    clock.advance(1);
+    ASSERT_TRUE(waitUntil([&] { return finished == 1; }));
+    EXPECT_EQ(window.button().text(), "Войти");
+    EXPECT_TRUE(window.button().isEnabled());
+    EXPECT_TRUE(window.email().isEnabled());
+    EXPECT_FALSE(window.spinner().isVisible());
+    EXPECT_TRUE(window.error().isVisible());
+    EXPECT_EQ(window.error().text(), "Не подошли почта или пароль.");
+    EXPECT_TRUE(window.window()->isVisible()) << "the window stays open";
+    EXPECT_EQ(window.email().text(), "me@example.test");
+    EXPECT_EQ(window.password().text(), "wrong");
+
+    // A long answer wraps, and at most three lines of it are shown.
+    reply = QString("Сервер отказал, потому что ").repeated(12);
+    signIn("me@example.test", "wrong");
+    const int lines = window.error().height() / window.error().fontMetrics().lineSpacing();
+    EXPECT_GE(lines, 2);
+    EXPECT_LE(lines, 3);
+    EXPECT_LE(window.error().geometry().bottom(), window.button().geometry().top());
+}
+
+TEST_F(SignInWindowTest, SuccessClearsThePasswordAndCloses)
+{
+    open();
+    signIn("me@example.test", "right");
+    EXPECT_FALSE(window.window()->isVisible());
+    EXPECT_TRUE(window.password().text().isEmpty());
+    EXPECT_EQ(window.email().text(), "me@example.test");
+}
+
+TEST_F(SignInWindowTest, ClosingWhileBusyLetsTheCallbackFinish)
+{
+    open();
+    window.email().setText("me@example.test");
+    window.password().setText("right");
+    window.button().click();
+    window.window()->close();
+    clock.advance(1);
+    ASSERT_TRUE(waitUntil([&] { return finished == 1; }));
+    EXPECT_EQ(calls.size(), 1u);
+    EXPECT_FALSE(window.window()->isVisible());
+    EXPECT_TRUE(window.password().text().isEmpty());
+    EXPECT_TRUE(window.button().isEnabled()) << "ready for the next time";
+
+    open();
+    EXPECT_TRUE(window.window()->isVisible());
+    EXPECT_EQ(window.email().text(), "me@example.test");
+}
+
+TEST_F(SignInWindowTest, EditingShortcutsWorkInBothFields)
+{
+    open();
+    QGuiApplication::clipboard()->setText("pasted@example.test");
+    window.email().setFocus();
+    QTest::keyClick(&window.email(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(window.email().text(), "pasted@example.test");
+    QTest::keyClick(&window.email(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&window.email(), Qt::Key_X, Qt::ControlModifier);
+    EXPECT_TRUE(window.email().text().isEmpty());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "pasted@example.test");
+    QTest::keyClick(&window.email(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(window.email().text(), "pasted@example.test");
+
+    QGuiApplication::clipboard()->setText("long pass phrase");
+    QTest::keyClick(&window.password(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(window.password().text(), "long pass phrase");
+    QTest::keyClick(&window.password(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&window.password(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "long pass phrase") << "a password is never copied out";
+}
+
+} // namespace

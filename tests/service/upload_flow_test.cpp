@@ -1,0 +1,212 @@
+#include "recording/recorder_result.h"
+#include "tests/service/flow_fixture.h"
+
+#include <QFile>
+
+namespace {
+
+const QString uploads = "/api/v1/rasshifrovka";
+const QString limitAnswer = R"({"limits":{"speech":{"used":2,"limit":10,"left":8}}})";
+
+QByteArray job(qint64 id, const char* status, const char* extra = "")
+{
+    return QStringLiteral(R"({"data":{"id":%1,"status":"%2"%3}})").arg(id).arg(status, extra).toUtf8();
+}
+
+class UploadFlowTest : public ServiceFlowTest {
+protected:
+    void SetUp() override
+    {
+        ServiceFlowTest::SetUp();
+        make("secret");
+        QObject::connect(controller.get(), &MenuBarController::statusLineChanged,
+                         [this](const QString& text) { statusLines.append(text); });
+        service.script("GET", "/api/v1/subscription", 200, limitAnswer.toUtf8());
+    }
+
+    // A track file of `size` bytes whose content tells it apart from others.
+    QString track(const QString& name, qint64 size)
+    {
+        const QString path = folder.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        QByteArray content(size, '\0');
+        for (qint64 i = 0; i < size; ++i)
+            content[i] = char((i * 7 + name.size()) & 0xff);
+        file.write(content);
+        return path;
+    }
+
+    RecorderResult result(qint64 microphoneBytes, qint64 systemBytes, bool video = false)
+    {
+        return {track("vstrecha-mikrofon.m4a", microphoneBytes), track("vstrecha-sistema.m4a", systemBytes),
+                video ? std::optional<QString>(folder.filePath("vstrecha-ekran.mp4")) : std::nullopt, 12.5};
+    }
+
+    // The file inside a multipart body sent by the flow.
+    static QByteArray sentFile(const DevServiceProcess::Request& request, QString* name)
+    {
+        const QByteArray type = request.header("Content-Type").value_or(QByteArray());
+        const QByteArray boundary = type.mid(type.indexOf("boundary=") + 9);
+        const QByteArray head = "--" + boundary + "\r\n";
+        const qsizetype nameAt = request.body.indexOf("filename=\"") + 10;
+        *name = QString::fromUtf8(request.body.mid(nameAt, request.body.indexOf('"', nameAt) - nameAt));
+        const qsizetype start = request.body.indexOf("\r\n\r\n") + 4;
+        const QByteArray tail = "\r\n--" + boundary + "--\r\n";
+        EXPECT_TRUE(request.body.startsWith(head));
+        EXPECT_TRUE(request.body.endsWith(tail));
+        return request.body.mid(start, request.body.size() - start - tail.size());
+    }
+
+    QStringList statusLines;
+};
+
+TEST_F(UploadFlowTest, BothTracksGoInOrderEachPolledEveryFourSeconds)
+{
+    service.script("POST", uploads, {{.body = job(11, "queued")}, {.body = job(12, "queued")}});
+    service.script("GET", uploads + "/11", {{.body = job(11, "processing")}, {.body = job(11, "ready")}});
+    service.script("GET", uploads + "/12", {{.body = job(12, "ready", R"(,"transcript":"Привет")")}});
+    const RecorderResult recording = result(4000, 9000);
+
+    const auto outcome = drive(controller->upload(recording));
+    ASSERT_TRUE(outcome.value);
+    EXPECT_EQ(statusLines, QStringList({"Расшифровываем микрофон…", "Расшифровываем собеседники…",
+                                        "Готово — смотрите на сайте", "Осталось 8 ч из 10"}));
+    EXPECT_EQ(clock->uptime(), 12.0) << "two polls of the first job and one of the second, four seconds apart";
+
+    const auto requests = service.requests();
+    QStringList route;
+    for (const auto& request : requests)
+        route.append(request.method + " " + request.path);
+    EXPECT_EQ(route, QStringList({"POST /api/v1/rasshifrovka", "GET /api/v1/rasshifrovka/11",
+                                  "GET /api/v1/rasshifrovka/11", "POST /api/v1/rasshifrovka",
+                                  "GET /api/v1/rasshifrovka/12", "GET /api/v1/subscription"}));
+    QString name;
+    QFile microphone(recording.microphone);
+    ASSERT_TRUE(microphone.open(QIODevice::ReadOnly));
+    EXPECT_EQ(sentFile(requests[0], &name), microphone.readAll());
+    EXPECT_EQ(name, "vstrecha-mikrofon.m4a");
+    QFile system(recording.system);
+    ASSERT_TRUE(system.open(QIODevice::ReadOnly));
+    EXPECT_EQ(sentFile(requests[3], &name), system.readAll());
+    EXPECT_EQ(name, "vstrecha-sistema.m4a");
+    for (const auto& request : requests)
+        EXPECT_EQ(request.header("Authorization"), "Bearer secret") << request.path.toStdString();
+}
+
+TEST_F(UploadFlowTest, TracksOfAtMost2048BytesAreSkippedWithAnInformationLine)
+{
+    service.script("POST", uploads, 200, job(21, "queued"));
+    service.script("GET", uploads + "/21", 200, job(21, "ready"));
+
+    drive(controller->upload(result(2048, 2049)));
+    EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u) << "only the 2049-byte track is sent";
+    QString name;
+    sentFile(requestsTo("rasshifrovka").front(), &name);
+    EXPECT_EQ(name, "vstrecha-sistema.m4a");
+    EXPECT_EQ(statusLines.first(), "Расшифровываем собеседники…");
+    EXPECT_EQ(journal->messages(infoPriority), QStringList{"дорожка «микрофон» пуста — не отправляем"});
+    EXPECT_TRUE(journal->messages(errorPriority).isEmpty()) << "a skipped track is no warning";
+}
+
+TEST_F(UploadFlowTest, NothingToSendStillEndsWithTheCompletionAndTheLimit)
+{
+    drive(controller->upload(result(0, 100)));
+    EXPECT_EQ(statusLines, QStringList({"Готово — смотрите на сайте", "Осталось 8 ч из 10"}));
+    EXPECT_EQ(journal->messages(infoPriority), QStringList({"дорожка «микрофон» пуста — не отправляем",
+                                                            "дорожка «собеседники» пуста — не отправляем"}));
+
+    statusLines.clear();
+    RecorderResult missing{folder.filePath("nope-1.m4a"), QString(), folder.filePath("vstrecha-ekran.mp4"), 3};
+    drive(controller->upload(missing));
+    EXPECT_EQ(statusLines, QStringList({"Готово — текст на сайте, ролик в папке с записями", "Осталось 8 ч из 10"}));
+    EXPECT_TRUE(requestsTo("rasshifrovka").empty());
+    EXPECT_EQ(clock->uptime(), 0.0) << "nothing was polled";
+}
+
+TEST_F(UploadFlowTest, AFailedJobEndsTheRunWithItsReason)
+{
+    service.script("POST", uploads, 200, job(31, "queued"));
+    service.script("GET", uploads + "/31", 200, job(31, "failed", R"(,"failure":"В записи нет речи")"));
+    const auto outcome = drive(controller->upload(result(5000, 5000)));
+    EXPECT_TRUE(outcome.value) << "a failed job is not an error";
+    EXPECT_EQ(statusLines, QStringList({"Расшифровываем микрофон…", "В записи нет речи"}));
+    EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u) << "the second track is not sent";
+    EXPECT_TRUE(requestsTo("subscription").empty()) << "nor is the limit read";
+
+    statusLines.clear();
+    service.script("GET", uploads + "/31", 200, job(31, "failed"));
+    drive(controller->upload(result(5000, 5000)));
+    EXPECT_EQ(statusLines.last(), "Не удалось расшифровать");
+}
+
+TEST_F(UploadFlowTest, PollingGivesUpAfter150Polls)
+{
+    service.script("POST", uploads, 200, job(41, "queued"));
+    // "Ready" is not "ready": letter case matters, so the job never ends.
+    service.script("GET", uploads + "/41", {{.body = job(41, "processing")}, {.body = job(41, "Ready")}});
+    const auto outcome = drive(controller->upload(result(5000, 5000)));
+    ASSERT_TRUE(outcome.failure);
+    EXPECT_EQ(outcome.failure->kind(), Api::Failure::Kind::network);
+    EXPECT_EQ(outcome.failure->description(),
+              "Нет связи с сервером: расшифровка идёт дольше обычного — проверьте на сайте");
+    EXPECT_EQ(requestsTo("rasshifrovka/41").size(), 150u);
+    EXPECT_EQ(clock->uptime(), 600.0);
+    EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u) << "the second track is not tried";
+    EXPECT_EQ(statusLines, QStringList{"Расшифровываем микрофон…"}) << "the recording flow reports the failure";
+}
+
+TEST_F(UploadFlowTest, AnyLetterCaseButReadyKeepsPolling)
+{
+    service.script("POST", uploads, 200, job(51, "queued"));
+    service.script("GET", uploads + "/51",
+                   {{.body = job(51, "Ready")}, {.body = job(51, "READY")}, {.body = job(51, "Failed")},
+                    {.body = job(51, "ready")}});
+    const auto outcome = drive(controller->waitUntilReady(51, Api::from(controller->store())));
+    ASSERT_TRUE(outcome.value);
+    EXPECT_EQ(outcome.value->status, "ready");
+    EXPECT_EQ(requestsTo("rasshifrovka/51").size(), 4u);
+}
+
+TEST_F(UploadFlowTest, ServiceFailuresEndTheRunAtOnce)
+{
+    service.script("POST", uploads, 200, job(61, "queued"));
+    service.script("GET", uploads + "/61", {{.body = job(61, "processing")}, {.status = 500, .body = "{}"}});
+    auto outcome = drive(controller->upload(result(5000, 5000)));
+    ASSERT_TRUE(outcome.failure);
+    EXPECT_EQ(outcome.failure->description(), "Сервер отказал (500).");
+    EXPECT_EQ(requestsTo("rasshifrovka/61").size(), 2u) << "no retry";
+    EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u);
+
+    service.clearRequests();
+    service.script("POST", uploads, 429, {});
+    outcome = drive(controller->upload(result(5000, 5000)));
+    ASSERT_TRUE(outcome.failure);
+    EXPECT_EQ(outcome.failure->description(), "Закончился месячный лимит расшифровки.");
+    EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u) << "the second track is not tried after the first throws";
+    EXPECT_TRUE(requestsTo("subscription").empty());
+
+    service.clearRequests();
+    service.script("POST", uploads, 200, R"({"data":{"id":"61","status":"queued"}})");
+    outcome = drive(controller->upload(result(5000, 5000)));
+    ASSERT_TRUE(outcome.failure);
+    EXPECT_EQ(outcome.failure->description(), "сервер ответил неожиданным образом");
+}
+
+TEST_F(UploadFlowTest, TheTranscriptsPageIsUnderTheBaseUrl)
+{
+    controller->openSite();
+    QUrl expected = service.baseURL();
+    expected.setPath("/rasshifrovka");
+    EXPECT_EQ(workspace->openedUrls, std::vector<QUrl>{expected}) << "no token or anything else is added";
+
+    QUrl withPath = service.baseURL();
+    withPath.setPath("/korvala");
+    make("secret", withPath);
+    controller->openSite();
+    expected.setPath("/korvala/rasshifrovka");
+    EXPECT_EQ(workspace->openedUrls, std::vector<QUrl>{expected});
+    EXPECT_TRUE(service.requests().empty()) << "the site is the browser's to load";
+}
+
+} // namespace
