@@ -23,7 +23,7 @@ bool isWebAddress(const QString& text)
     return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty();
 }
 
-QCoro::Task<void> upload(QPointer<MenuBarController> self, QByteArray png)
+QCoro::Task<void> uploadShot(QPointer<MenuBarController> self, QByteArray png)
 {
     std::optional<Api::SharedShot> shared;
     std::optional<Api::Failure> failure;
@@ -65,5 +65,5 @@ void MenuBarController::share(const QImage& bitmap)
         return;
     }
     Toast::show(QStringLiteral("Отправляем снимок…"), 60);
-    upload(QPointer<MenuBarController>(this), std::move(png));
+    uploadShot(QPointer<MenuBarController>(this), std::move(png));
 }
