@@ -55,6 +55,7 @@ int main(int argc, char** argv)
     dependencies.captureDisplay = [](quint32 displayID) {
         return CaptureChoices::capture(CaptureTarget::display(displayID));
     };
+    dependencies.captureLines = &MenuBarController::captureChoiceLines;
     MenuBarController controller(std::move(dependencies));
 
     CommandService service(controller);

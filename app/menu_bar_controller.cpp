@@ -2,6 +2,7 @@
 
 #include "app/described_error.h"
 #include "app/log.h"
+#include "capture/capture_choices.h"
 #include "platform/clock.h"
 #include "service/sign_in_window.h"
 
@@ -94,12 +95,12 @@ MenuBarController::MenuBarController(Dependencies dependencies)
     , store_(*defaults_)
     , alerts_(std::move(dependencies.alerts))
     , workspace_(std::move(dependencies.workspace))
-    , isRecording_(std::move(dependencies.isRecording))
     , hasShot_(std::move(dependencies.hasShot))
     , captureLines_(std::move(dependencies.captureLines))
     , trayImage_(std::move(dependencies.trayImage))
     , captureDisplay_(std::move(dependencies.captureDisplay))
     , signInWindow_(std::make_unique<SignInWindow>())
+    , recorder_(std::make_unique<Recorder>(store_.recordingsDirectory(), std::move(dependencies.recorder)))
 {
     if (!hasShot_)
         hasShot_ = [this] { return holdsShot(); };
@@ -157,7 +158,7 @@ void MenuBarController::rebuildMenu()
 
     if (!store_.token()) {
         addCommand("Войти…", "sign-in", &MenuBarController::signIn);
-    } else if (isRecording_()) {
+    } else if (recorder_->isRecording()) {
         addCommand("Остановить и отправить", "stop", &MenuBarController::stop);
     } else {
         addCommand("Начать аудиозапись", "record-audio", &MenuBarController::start);
@@ -306,6 +307,17 @@ QStringList MenuBarController::commandNames()
     for (const Command& known : commands)
         names.append(QString::fromLatin1(known.name));
     return names;
+}
+
+QCoro::Task<std::vector<MenuBarController::CaptureLine>> MenuBarController::captureChoiceLines()
+{
+    const CaptureChoices choices = co_await CaptureChoices::current();
+    std::vector<CaptureLine> lines;
+    for (const auto* items : {&choices.displays, &choices.windows}) {
+        for (const CaptureChoices::Item& item : *items)
+            lines.push_back({item.id, item.title, item.subtitle});
+    }
+    co_return lines;
 }
 
 QCoro::Task<std::vector<MenuBarController::CaptureLine>> MenuBarController::captureTargets()

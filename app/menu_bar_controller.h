@@ -4,6 +4,7 @@
 #include "platform/alerts.h"
 #include "service/api.h"
 #include "platform/workspace.h"
+#include "recording/recorder.h"
 
 #include <QIcon>
 #include <QImage>
@@ -55,15 +56,16 @@ public:
         std::unique_ptr<QSettings> defaults;
         std::unique_ptr<Alerts> alerts;
         std::unique_ptr<Workspace> workspace;
-        // Whether a recording is running; the recorder answers this.
-        std::function<bool()> isRecording = [] { return false; };
+        // The platform pieces of the one recorder (microphone, screen
+        // capture, media); empty for the desktop's own.
+        Recorder::Dependencies recorder;
         // Whether the screenshot editor holds a picture; when not given, the
         // controller's own editor answers.
         std::function<bool()> hasShot;
         // A still image of a display at its full pixel size, or nothing; the
         // screenshot flow fails with captureFailed without one.
         std::function<QCoro::Task<std::optional<QImage>>(quint32 displayID)> captureDisplay;
-        // What the capture picker would offer; empty until the picker exists.
+        // What the capture picker would offer; unset means nothing can be listed.
         std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines;
         // The tray image; when it cannot be read the "●" stands in.
         QString trayImage = QStringLiteral(":/tray.png");
@@ -97,6 +99,10 @@ public:
     Store& store() { return store_; }
     Alerts& alerts() { return *alerts_; }
     Workspace& workspace() { return *workspace_; }
+    Recorder& recorder() { return *recorder_; }
+
+    // The displays and windows of CaptureChoices, as `korvala targets` prints them.
+    static QCoro::Task<std::vector<CaptureLine>> captureChoiceLines();
 
     const std::optional<UpdateOffer>& update() const { return update_; }
     // Sets the pending offer; a closed menu shows it at once.
@@ -176,13 +182,14 @@ private:
     Store store_;
     std::unique_ptr<Alerts> alerts_;
     std::unique_ptr<Workspace> workspace_;
-    std::function<bool()> isRecording_;
     std::function<bool()> hasShot_;
     std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines_;
     QString trayImage_;
     std::function<QCoro::Task<std::optional<QImage>>(quint32)> captureDisplay_;
     AreaSelector* areaSelector_ = nullptr;
     ShotPreviewWindow* shotPreview_ = nullptr;
+    // Made once at launch over the recordings folder, used for every recording.
+    std::unique_ptr<Recorder> recorder_;
 
     QSystemTrayIcon item_;
     QMenu menu_;

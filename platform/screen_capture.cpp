@@ -38,6 +38,16 @@ QRectF ContentFilter::contentRect() const
     return QRectF(0, 0, display.width, display.height);
 }
 
+const PcmBuffer* asPcmBuffer(const SampleBuffer& sample)
+{
+    if (sample.type != StreamOutputType::Audio || !sample.audio)
+        return nullptr;
+    const PcmBuffer& buffer = *sample.audio;
+    if (buffer.frameLength() == 0 || buffer.format().channelCount < 1 || !(buffer.format().sampleRate > 0))
+        return nullptr;
+    return &buffer;
+}
+
 namespace {
 
 std::mutex sharedMutex;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "recording/pcm_buffer.h"
+
 #include <QImage>
 #include <QRectF>
 #include <QString>
@@ -99,13 +101,19 @@ enum class StreamOutputType {
 };
 
 // One delivery of a stream. A screen sample may carry no image (a status-only
-// sample); outputs of other types add their own payload beside `image`.
+// sample). An audio sample points at planar PCM that belongs to the stream and
+// is valid only while the output's call runs: whoever keeps it copies it.
 struct SampleBuffer {
     StreamOutputType type = StreamOutputType::Screen;
     QImage image;
     // Seconds on the stream's monotonic clock.
     double presentationTime = 0;
+    const PcmBuffer* audio = nullptr;
 };
+
+// The PCM view of an audio sample, without copying; nothing when the sample
+// carries no usable audio.
+const PcmBuffer* asPcmBuffer(const SampleBuffer& sample);
 
 // Receives the samples of one type, on the queue it was added with.
 class StreamOutput {
@@ -123,7 +131,10 @@ public:
 
 // A running capture of one filter. Created stopped; the outputs must be added
 // before starting. The queues an output was added with must outlive the
-// stream's stop.
+// stream's stop. Audio outputs are called on the stream's own audio thread
+// (labelled ".system") rather than on a queue, so that a buffer reaches its
+// writer without an extra copy; their queue may be null. A stream whose
+// configuration does not capture audio refuses audio outputs.
 class Stream {
 public:
     virtual ~Stream() = default;
@@ -131,7 +142,8 @@ public:
     // Returns the reason when the output cannot be added.
     virtual std::optional<QString> addStreamOutput(std::shared_ptr<StreamOutput> output, StreamOutputType type,
                                                    SerialQueue* queue) = 0;
-    // Returns the reason when the capture could not start.
+    // Returns the reason when the capture could not start. A stream without
+    // a screen output reads no pictures at all.
     virtual QCoro::Task<std::optional<QString>> startCapture() = 0;
     // After it returns no output is called any more (work already handed to
     // their queues still runs there).

@@ -5,6 +5,8 @@
 #include "platform/journal.h"
 #include "service/sign_in_window.h"
 #include "tests/support/fake_alerts.h"
+#include "tests/support/fake_audio_input.h"
+#include "tests/support/fake_screen_capture.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/qt_wait.h"
@@ -48,8 +50,32 @@ protected:
     {
         journal = std::make_shared<SilentJournal>();
         previousJournal = Log::setJournal(journal);
+        // The recordings folder follows the documents folder: keep it here.
+        previousConfigHome = qgetenv("XDG_CONFIG_HOME");
+        QFile dirs(folder.filePath("user-dirs.dirs"));
+        ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+        dirs.write("XDG_DOCUMENTS_DIR=\"" + folder.filePath("documents").toUtf8() + "\"\n");
+        dirs.close();
+        qputenv("XDG_CONFIG_HOME", folder.path().toUtf8());
     }
-    void TearDown() override { Log::setJournal(previousJournal); }
+    void TearDown() override
+    {
+        controller.reset();
+        qputenv("XDG_CONFIG_HOME", previousConfigHome);
+        Log::setJournal(previousJournal);
+    }
+
+    // Starts or stops an audio recording of the controller's recorder on its
+    // fake microphone and fake sound.
+    void setRecording(bool on)
+    {
+        Recorder& recorder = controller->recorder();
+        if (on && !recorder.isRecording())
+            QCoro::waitFor(recorder.start(CaptureTarget::audioOnly()));
+        if (!on && recorder.isRecording())
+            QCoro::waitFor(recorder.stop());
+        ASSERT_EQ(recorder.isRecording(), on);
+    }
 
     // Builds the controller over a fresh settings file; `token` absent means signed out.
     MenuBarController& make(std::optional<QString> token = std::nullopt)
@@ -64,9 +90,14 @@ protected:
         workspace = fakeWorkspace.get();
         dependencies.alerts = std::move(fakeAlerts);
         dependencies.workspace = std::move(fakeWorkspace);
-        dependencies.isRecording = [this] { return recording; };
+        dependencies.recorder.engine = std::make_unique<FakeAudioInput>();
+        dependencies.recorder.capture = std::make_shared<FakeScreenCapture>();
         dependencies.hasShot = [this] { return shot; };
+        const bool wasRecording = controller && controller->recorder().isRecording();
+        controller.reset();
         controller = std::make_unique<MenuBarController>(std::move(dependencies));
+        if (wasRecording)
+            setRecording(true);
         controller->rebuildMenu();
         return *controller;
     }
@@ -78,7 +109,7 @@ protected:
     std::shared_ptr<Journal> previousJournal;
     FakeAlerts* alerts = nullptr;
     FakeWorkspace* workspace = nullptr;
-    bool recording = false;
+    QByteArray previousConfigHome;
     bool shot = false;
     std::unique_ptr<MenuBarController> controller;
 };
@@ -89,14 +120,14 @@ TEST_F(MenuBarControllerTest, MenuLayoutFollowsSignInRecordingAndTheEditor)
 {
     make();
     EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Войти…"}) + tail) << "signed out";
-    recording = true;
+    setRecording(true);
     EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Войти…"}) + tail) << "signed out ignores the recorder";
 
     make(QString());
     EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Остановить и отправить"}) + tail)
         << "an empty token counts as signed in";
 
-    recording = false;
+    setRecording(false);
     make("secret");
     const QStringList idle = {"Готов к записи", "---", "Начать аудиозапись", "Начать видеозапись…", "---",
                               "Сделать снимок…"};
@@ -237,7 +268,7 @@ TEST_F(MenuBarControllerTest, CommandsRunOnlyWhatTheMenuOffersAndAfterTheCallerI
 
     // The command sees the state of now, not of the last time the menu was built.
     controller->store().defaults().setValue("token", "secret");
-    recording = true;
+    setRecording(true);
     EXPECT_EQ(controller->trigger("stop"), MenuBarController::CommandOutcome::started);
     EXPECT_EQ(controller->trigger("sign-in"), MenuBarController::CommandOutcome::notOffered);
 

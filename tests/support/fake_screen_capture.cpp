@@ -6,12 +6,21 @@ namespace {
 
 class FakeStream final : public Stream {
 public:
-    FakeStream(FakeScreenCapture& owner) : owner_(owner) {}
+    FakeStream(FakeScreenCapture& owner, std::shared_ptr<FakeScreenCapture::StreamRecord> record)
+        : owner_(owner), record_(std::move(record))
+    {
+    }
+
+    ~FakeStream() override { record_->running = false; }
 
     std::optional<QString> addStreamOutput(std::shared_ptr<StreamOutput> output, StreamOutputType type,
                                            SerialQueue* queue) override
     {
-        outputs_.push_back({std::move(output), type, queue});
+        if (type == StreamOutputType::Audio && !record_->configuration.capturesAudio)
+            return QStringLiteral("без звука");
+        record_->outputs.emplace_back(type, output);
+        if (type == StreamOutputType::Screen)
+            outputs_.push_back({std::move(output), type, queue});
         return std::nullopt;
     }
 
@@ -20,6 +29,9 @@ public:
         if (!owner_.streamStarts)
             co_return QStringLiteral("не запустился");
         ++owner_.streamsStarted;
+        if (owner_.onStreamStart)
+            owner_.onStreamStart();
+        record_->running = true;
         for (const auto& out : outputs_) {
             for (const QImage& frame : owner_.streamFrames) {
                 out.queue->async([output = out.output, type = out.type, frame] {
@@ -33,6 +45,9 @@ public:
     QCoro::Task<std::optional<QString>> stopCapture() override
     {
         ++owner_.streamsStopped;
+        if (owner_.onStreamStop)
+            owner_.onStreamStop();
+        record_->running = false;
         co_return std::nullopt;
     }
 
@@ -43,6 +58,7 @@ private:
         SerialQueue* queue;
     };
     FakeScreenCapture& owner_;
+    std::shared_ptr<FakeScreenCapture::StreamRecord> record_;
     std::vector<Output> outputs_;
 };
 
@@ -63,10 +79,38 @@ QCoro::Task<std::optional<QImage>> FakeScreenCapture::captureImage(ContentFilter
     co_return still ? still(stillRequests.back()) : std::nullopt;
 }
 
-std::unique_ptr<Stream> FakeScreenCapture::makeStream(const ContentFilter&, const StreamConfiguration&,
-                                                      std::shared_ptr<StreamDelegate>)
+std::unique_ptr<Stream> FakeScreenCapture::makeStream(const ContentFilter& filter,
+                                                      const StreamConfiguration& configuration,
+                                                      std::shared_ptr<StreamDelegate> delegate)
 {
-    return std::make_unique<FakeStream>(*this);
+    auto record = std::make_shared<StreamRecord>();
+    record->filter = filter;
+    record->configuration = configuration;
+    record->delegate = std::move(delegate);
+    streams.push_back(record);
+    return std::make_unique<FakeStream>(*this, record);
+}
+
+void FakeScreenCapture::deliverAudio(const PcmBuffer& buffer)
+{
+    const SampleBuffer sample {StreamOutputType::Audio, {}, 0, &buffer};
+    for (const auto& stream : streams) {
+        if (!stream->running)
+            continue;
+        for (const auto& [type, output] : stream->outputs) {
+            if (type == StreamOutputType::Audio)
+                output->didOutputSampleBuffer(sample, type);
+        }
+    }
+}
+
+void FakeScreenCapture::stopBySelf(const QString& description)
+{
+    if (streams.empty())
+        return;
+    streams.back()->running = false;
+    if (streams.back()->delegate)
+        streams.back()->delegate->didStopWithError(description);
 }
 
 ShareableDisplay fakeDisplay(uint32_t id, int width, int height, double x)

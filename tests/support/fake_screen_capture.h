@@ -27,6 +27,25 @@ public:
     std::vector<QImage> streamFrames;
     bool streamStarts = true;
 
+    // What a made stream was given and what was attached to it.
+    struct StreamRecord {
+        ContentFilter filter;
+        StreamConfiguration configuration;
+        std::shared_ptr<StreamDelegate> delegate;
+        std::vector<std::pair<StreamOutputType, std::shared_ptr<StreamOutput>>> outputs;
+        bool running = false;
+    };
+    std::vector<std::shared_ptr<StreamRecord>> streams;
+    // Run inside a stream's start and stop, before they answer.
+    std::function<void()> onStreamStart;
+    std::function<void()> onStreamStop;
+
+    // Hands `buffer` to the audio outputs of every running stream, on the
+    // calling thread, as the sound thread of a real stream does.
+    void deliverAudio(const PcmBuffer& buffer);
+    // The last stream ends by itself with `description`.
+    void stopBySelf(const QString& description);
+
     int listings = 0;
     std::vector<StillRequest> stillRequests;
     int streamsStarted = 0;

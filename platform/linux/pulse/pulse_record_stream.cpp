@@ -52,8 +52,22 @@ void PulseRecordStream::start()
     }
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(stream_);
-        if (state == PA_STREAM_READY)
+        if (state == PA_STREAM_READY) {
+            pa_stream_set_state_callback(
+                stream_,
+                [](pa_stream* stream, void* self) {
+                    auto* owner = static_cast<PulseRecordStream*>(self);
+                    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+                        return;
+                    // Once only: the stream stays in its final state.
+                    pa_stream_set_state_callback(stream, nullptr, nullptr);
+                    pa_stream_set_read_callback(stream, nullptr, nullptr);
+                    if (owner->stopped_)
+                        owner->stopped_(pa_context_errno(pa_stream_get_context(stream)));
+                },
+                this);
             return;
+        }
         if (!PA_STREAM_IS_GOOD(state)) {
             const std::string reason = pa_strerror(pa_context_errno(context_.context()));
             pa_stream_set_read_callback(stream_, nullptr, nullptr);

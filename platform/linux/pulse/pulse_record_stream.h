@@ -14,6 +14,10 @@
 class PulseRecordStream {
 public:
     using Consumer = std::function<void(const PcmBuffer&)>;
+    // Told, with the server's error code, when a recording stream ends by
+    // itself (the server goes away, the source is removed). Runs on the
+    // loop thread with the lock held; never after stop().
+    using StoppedHandler = std::function<void(int error)>;
 
     // `format` gives the rate and channel count to record in.
     PulseRecordStream(PulseContext& context, std::string sourceName, const AudioFormat& format,
@@ -22,6 +26,9 @@ public:
 
     PulseRecordStream(const PulseRecordStream&) = delete;
     PulseRecordStream& operator=(const PulseRecordStream&) = delete;
+
+    // Set before start().
+    void setStoppedHandler(StoppedHandler handler) { stopped_ = std::move(handler); }
 
     // Connects the stream and waits until it records. Call without the lock.
     // Throws std::runtime_error.
@@ -37,6 +44,7 @@ private:
     AudioFormat format_;
     uint32_t framesPerBuffer_;
     Consumer consumer_;
+    StoppedHandler stopped_;
     pa_stream* stream_ = nullptr;
     // Interleaved samples not yet handed on.
     std::vector<float> pending_;

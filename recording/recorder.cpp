@@ -1,0 +1,299 @@
+#include "recording/recorder.h"
+
+#include "app/log.h"
+#include "capture/capture_choices.h"
+#include "platform/clock.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+
+namespace {
+
+QString describe(const std::exception& error)
+{
+    if (const auto* described = dynamic_cast<const DescribedError*>(&error))
+        return described->description();
+    return QString::fromUtf8(error.what());
+}
+
+// A stream's own refusal, as the platform worded it.
+[[noreturn]] void refuse(const QString& reason)
+{
+    throw std::runtime_error(reason.toStdString());
+}
+
+} // namespace
+
+Recorder::Recorder(QString directory, Dependencies dependencies)
+    : microphone_(dependencies.engine ? std::move(dependencies.engine) : AudioInput::create())
+    , capture_(dependencies.capture ? std::move(dependencies.capture) : ScreenCapture::shared())
+    , audioMedia_(dependencies.audioMedia ? std::move(dependencies.audioMedia) : AudioMedia::system())
+    , videoMedia_(dependencies.videoMedia ? std::move(dependencies.videoMedia) : VideoMedia::system())
+    , screenQueue_(queueLabel(".screen"))
+    , directory_(std::move(directory))
+{
+}
+
+Recorder::~Recorder()
+{
+    // A recording still running when the program quits is left as it is on
+    // disk; only the sources are stopped so that none calls into freed memory.
+    if (startedAt_)
+        microphone_.stopMicrophone();
+    stream_.reset();
+}
+
+QString Recorder::stamp(const QDateTime& now)
+{
+    return now.toLocalTime().toString(QStringLiteral("yyyy-MM-dd-HHmm"));
+}
+
+Recorder::Paths Recorder::paths(const QString& directory, const QString& stamp)
+{
+    const QDir folder(directory);
+    for (int attempt = 1;; ++attempt) {
+        const QString base = QStringLiteral("vstrecha-") + stamp
+            + (attempt > 1 ? QStringLiteral("-") + QString::number(attempt) : QString());
+        Paths candidate {folder.filePath(base + QStringLiteral("-mikrofon.m4a")),
+                         folder.filePath(base + QStringLiteral("-sistema.m4a")),
+                         folder.filePath(base + QStringLiteral("-ekran.mp4"))};
+        // The three names go together: a taken video name moves the audio
+        // tracks along too, so that one recording's files share one base.
+        if (!QFileInfo::exists(candidate.microphone) && !QFileInfo::exists(candidate.system)
+            && !QFileInfo::exists(candidate.video))
+            return candidate;
+    }
+}
+
+QCoro::Task<void> Recorder::start(CaptureTarget target)
+{
+    if (startedAt_)
+        co_return;
+    co_await microphone_.requestMicrophone();
+    target_ = target;
+    const QString stamp = Recorder::stamp(Clock::shared().now());
+    if (!QDir().mkpath(directory_))
+        throw Failure::writerFailed(QStringLiteral("не удалось создать папку ") + directory_);
+    const Paths planned = paths(directory_, stamp);
+    micWriter_ = std::make_shared<TrackWriter>(planned.microphone, audioMedia_);
+    systemWriter_ = std::make_shared<TrackWriter>(planned.system, audioMedia_);
+    if (target.kind() == CaptureTarget::Kind::AudioOnly)
+        videoURL_.reset();
+    else
+        videoURL_ = planned.video;
+    microphone_.startMicrophone(micWriter_);
+
+    std::optional<QString> failure;
+    try {
+        co_await startSystemAudio();
+    } catch (const std::exception& error) {
+        failure = describe(error);
+    }
+    systemAudioFailure_ = failure;
+    if (failure)
+        Log::warn(QStringLiteral("звук системы недоступен: ") + *failure);
+
+    startedAt_ = Clock::shared().uptime();
+    watchSystemAudio();
+}
+
+QCoro::Task<void> Recorder::startSystemAudio()
+{
+    // Here the computer's sound does not come through the screen: an audio
+    // recording reads no picture, so it does not list the screen at all. A
+    // session whose screen cannot be listed (Wayland) still gives the sound,
+    // and the time a listing takes would only delay the system track.
+    const bool audioOnly = target_.kind() == CaptureTarget::Kind::AudioOnly;
+    std::optional<ShareableContent> content = ShareableContent {};
+    if (!audioOnly) {
+        auto listing = capture_->shareableContent();
+        content = co_await listing;
+    }
+    ShareableDisplay fallback;
+    if (content && !content->displays.empty())
+        fallback = content->displays.front();
+    else if (!audioOnly)
+        throw Failure::screenRecordingDenied();
+    const ContentFilter contentFilter = filter(target_, *content, fallback);
+
+    StreamConfiguration configuration;
+    configuration.capturesAudio = true;
+    configuration.excludesCurrentProcessAudio = true;
+    if (audioOnly) {
+        configuration.width = 2;
+        configuration.height = 2;
+        configuration.minimumFrameInterval = 1.0;
+    } else {
+        const QRectF rect = contentFilter.contentRect();
+        const int contentWidth = rect.width() > 0 ? int(rect.width()) : fallback.width;
+        const int contentHeight = rect.height() > 0 ? int(rect.height()) : fallback.height;
+        const VideoWriter::Size size = VideoWriter::size(contentWidth, contentHeight);
+        configuration.width = size.width;
+        configuration.height = size.height;
+        configuration.minimumFrameInterval = 0.1;
+        configuration.showsCursor = true;
+        videoWriter_ = std::make_shared<VideoWriter>(*videoURL_, size.width, size.height, videoMedia_);
+    }
+
+    const QPointer<Recorder> self(this);
+    auto watcher = std::make_shared<StreamWatcher>([self](const QString& text) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, text] {
+                if (self)
+                    self->systemAudioFailure_ = QStringLiteral("Звук собеседников прервался: ") + text;
+                Log::warn(QStringLiteral("поток системного звука остановлен: ") + text);
+            },
+            Qt::QueuedConnection);
+    });
+
+    std::unique_ptr<Stream> stream = capture_->makeStream(contentFilter, configuration, watcher);
+    if (!stream)
+        throw Failure::screenRecordingDenied();
+    auto output = std::make_shared<SystemAudioOutput>(
+        [writer = systemWriter_](const PcmBuffer& buffer) { writer->append(buffer); });
+    if (auto refused = stream->addStreamOutput(output, StreamOutputType::Audio, nullptr))
+        refuse(*refused);
+    if (!audioOnly && videoWriter_) {
+        auto frames = std::make_shared<ScreenVideoOutput>([writer = videoWriter_](const SampleBuffer& sample) {
+            writer->append({sample.image, sample.presentationTime});
+        });
+        if (auto refused = stream->addStreamOutput(frames, StreamOutputType::Screen, &screenQueue_))
+            refuse(*refused);
+        videoOutput_ = frames;
+    }
+
+    auto starting = stream->startCapture();
+    if (auto refused = co_await starting)
+        refuse(*refused);
+    stream_ = std::move(stream);
+    systemOutput_ = output;
+    streamWatcher_ = watcher;
+}
+
+void Recorder::watchSystemAudio()
+{
+    if (systemAudioFailure_ || !systemOutput_)
+        return;
+    // Runs once per recording; a recording stopped in the meantime makes
+    // the check do nothing.
+    [](QPointer<Recorder> self, std::shared_ptr<SystemAudioOutput> output) -> QCoro::Task<void> {
+        co_await Clock::shared().sleep(watchdogSeconds);
+        if (!self || !self->isRecording())
+            co_return;
+        if (output->received() == 0) {
+            self->systemAudioFailure_ =
+                QStringLiteral("Собеседников не слышно: система не отдаёт звук. Остановите и начните запись заново.");
+            Log::warn(QStringLiteral("звук системы не идёт: за 5 секунд не пришло ни одного буфера"));
+        }
+    }(QPointer<Recorder>(this), systemOutput_);
+}
+
+QCoro::Task<Recorder::Result> Recorder::stop()
+{
+    if (!startedAt_ || !micWriter_ || !systemWriter_)
+        throw Failure::writerFailed(QStringLiteral("запись не была начата"));
+
+    microphone_.stopMicrophone();
+    if (stream_) {
+        auto stopping = stream_->stopCapture();
+        co_await stopping;
+    }
+    stream_.reset();
+    systemOutput_.reset();
+    videoOutput_.reset();
+    streamWatcher_.reset();
+    // Frames already passed on by the stream reach the video writer before
+    // it is finished.
+    screenQueue_.sync([] {});
+
+    Result result;
+    result.duration = Clock::shared().uptime() - *startedAt_;
+
+    const auto micWriter = micWriter_;
+    const auto systemWriter = systemWriter_;
+    const auto videoWriter = videoWriter_;
+    // Every file is finished and the recorder is idle again whatever one
+    // writer says: a failed track must not leave a recording that can be
+    // neither stopped nor replaced by a new one.
+    std::exception_ptr failure;
+    try {
+        result.microphone = co_await micWriter->finish();
+        result.system = co_await systemWriter->finish();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (videoWriter)
+        result.video = co_await videoWriter->finish();
+
+    micWriter_.reset();
+    systemWriter_.reset();
+    videoWriter_.reset();
+    videoURL_.reset();
+    startedAt_.reset();
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return result;
+}
+
+bool Recorder::microphoneTooQuiet() const
+{
+    if (!startedAt_)
+        return false;
+    if (!(Clock::shared().uptime() - *startedAt_ > tooQuietAfter))
+        return false;
+    const float peak = level().peak();
+    return peak > 0.0f && peak < tooQuietPeak;
+}
+
+ContentFilter Recorder::filter(const CaptureTarget& target, const ShareableContent& content,
+                               const ShareableDisplay& fallback)
+{
+    const std::vector<ShareableWindow> own = CaptureChoices::ownWindows(content);
+    const ContentFilter wholeFallback = ContentFilter::ofDisplay(fallback, own);
+    switch (target.kind()) {
+    case CaptureTarget::Kind::Display:
+        for (const ShareableDisplay& display : content.displays) {
+            if (display.displayID == target.id())
+                return ContentFilter::ofDisplay(display, own);
+        }
+        return wholeFallback;
+    case CaptureTarget::Kind::Application: {
+        const auto application = std::find_if(content.applications.begin(), content.applications.end(),
+                                              [&](const auto& app) { return app.bundleIdentifier == target.bundleID(); });
+        if (application == content.applications.end()) {
+            Log::warn(QStringLiteral("приложение ") + target.bundleID()
+                      + QStringLiteral(" больше не запущено — пишем весь экран"));
+            return wholeFallback;
+        }
+        ShareableDisplay display = fallback;
+        const auto window = std::find_if(content.windows.begin(), content.windows.end(), [&](const auto& window) {
+            return window.owningApplication && window.owningApplication->bundleIdentifier == target.bundleID()
+                && window.frame.width() > 0;
+        });
+        if (window != content.windows.end()) {
+            const auto onDisplay = std::find_if(content.displays.begin(), content.displays.end(),
+                                                [&](const auto& display) { return display.frame.intersects(window->frame); });
+            if (onDisplay != content.displays.end())
+                display = *onDisplay;
+        }
+        return ContentFilter::ofApplications(display, {*application}, {});
+    }
+    case CaptureTarget::Kind::Window:
+        for (const ShareableWindow& window : content.windows) {
+            if (window.windowID == target.id())
+                return ContentFilter::ofWindow(window);
+        }
+        Log::warn(QStringLiteral("окно ") + QString::number(target.id()) + QStringLiteral(" закрыто — пишем весь экран"));
+        return wholeFallback;
+    case CaptureTarget::Kind::AudioOnly:
+        break;
+    }
+    return wholeFallback;
+}

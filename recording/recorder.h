@@ -1,0 +1,112 @@
+#pragma once
+
+#include "capture/capture_target.h"
+#include "platform/audio_file.h"
+#include "platform/audio_input.h"
+#include "platform/screen_capture.h"
+#include "platform/serial_queue.h"
+#include "platform/video_file.h"
+#include "recording/microphone.h"
+#include "recording/recorder_failure.h"
+#include "recording/recorder_result.h"
+#include "recording/stream_receivers.h"
+#include "recording/track_writer.h"
+#include "recording/video_writer.h"
+
+#include <QObject>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <memory>
+#include <optional>
+
+// One recording at a time of a capture target into the recordings folder:
+// the microphone track, the computer's sound track and, for a display, an
+// application or a window, the video. One instance for the program's life,
+// on the main thread; the sources deliver on their own threads.
+class Recorder final : public QObject {
+    Q_OBJECT
+
+public:
+    using Failure = RecorderFailure;
+    using Result = RecorderResult;
+
+    // The platform pieces; tests pass fakes, the program the defaults.
+    struct Dependencies {
+        std::unique_ptr<AudioInput> engine;
+        std::shared_ptr<ScreenCapture> capture;
+        std::shared_ptr<AudioMedia> audioMedia;
+        std::shared_ptr<VideoMedia> videoMedia;
+    };
+
+    explicit Recorder(QString directory, Dependencies dependencies = {});
+    ~Recorder() override;
+
+    bool isRecording() const { return startedAt_.has_value(); }
+
+    // Starts a recording of `target`. Returns normally also when the
+    // computer's sound could not be captured: systemAudioFailure() then says
+    // why. Throws when the microphone or a file cannot be had. Does nothing
+    // while a recording runs.
+    QCoro::Task<void> start(CaptureTarget target);
+    // Stops the sources, then finishes every file. Throws writerFailed("запись
+    // не была начата") when nothing runs, or a writer's error.
+    QCoro::Task<Result> stop();
+
+    // More than ten minutes into a recording and the microphone never went
+    // above a whisper (but did deliver sound).
+    bool microphoneTooQuiet() const;
+
+    const std::optional<QString>& systemAudioFailure() const { return systemAudioFailure_; }
+    const CaptureTarget& target() const { return target_; }
+    const QString& directory() const { return directory_; }
+    const LevelMeter& level() const { return microphone_.level(); }
+
+    // The content filter for `target`, the whole `fallback` display when
+    // the application or the window is gone.
+    static ContentFilter filter(const CaptureTarget& target, const ShareableContent& content,
+                                const ShareableDisplay& fallback);
+
+    // The three file paths of a recording started at `stamp` in `directory`.
+    // When a file of an earlier recording already has one of these names,
+    // "-2", "-3", … follows the stamp: both recordings are kept.
+    struct Paths {
+        QString microphone;
+        QString system;
+        QString video;
+    };
+    static Paths paths(const QString& directory, const QString& stamp);
+    // "yyyy-MM-dd-HHmm" of `now` in the user's time zone.
+    static QString stamp(const QDateTime& now);
+
+    static constexpr double tooQuietAfter = 600.0;
+    static constexpr float tooQuietPeak = 0.05f;
+    static constexpr double watchdogSeconds = 5.0;
+
+private:
+    QCoro::Task<void> startSystemAudio();
+    void watchSystemAudio();
+
+    Microphone microphone_;
+    std::shared_ptr<ScreenCapture> capture_;
+    std::shared_ptr<AudioMedia> audioMedia_;
+    std::shared_ptr<VideoMedia> videoMedia_;
+    // Frames go from the capture thread through this queue to the video
+    // writer; it outlives every stream.
+    SerialQueue screenQueue_;
+
+    std::shared_ptr<TrackWriter> micWriter_;
+    std::shared_ptr<TrackWriter> systemWriter_;
+    std::shared_ptr<VideoWriter> videoWriter_;
+    std::unique_ptr<Stream> stream_;
+    std::shared_ptr<ScreenVideoOutput> videoOutput_;
+    CaptureTarget target_ = CaptureTarget::audioOnly();
+    std::optional<QString> videoURL_;
+    std::shared_ptr<SystemAudioOutput> systemOutput_;
+    std::shared_ptr<StreamWatcher> streamWatcher_;
+    // Monotonic seconds of the clock at the start.
+    std::optional<double> startedAt_;
+    QString directory_;
+    std::optional<QString> systemAudioFailure_;
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/screen_capture.h"
+#include "recording/pcm_buffer.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+// The receivers a recording attaches to its capture stream. The stream calls
+// them on its own threads; each touches only its own fields and what its
+// function captured.
+
+// Told when the stream stops by itself.
+class StreamWatcher final : public StreamDelegate {
+public:
+    explicit StreamWatcher(std::function<void(const QString&)> onStop)
+        : onStop(std::move(onStop))
+    {
+    }
+
+    void didStopWithError(const QString& description) override;
+
+    const std::function<void(const QString&)> onStop;
+};
+
+// The computer's sound: every usable buffer is counted, then handed to
+// `onBuffer`, which must copy it before returning (the view belongs to the
+// stream).
+class SystemAudioOutput final : public StreamOutput {
+public:
+    explicit SystemAudioOutput(std::function<void(const PcmBuffer&)> onBuffer)
+        : onBuffer(std::move(onBuffer))
+    {
+    }
+
+    void didOutputSampleBuffer(const SampleBuffer& sample, StreamOutputType type) override;
+    // Buffers handed to onBuffer so far; read from any thread.
+    int64_t received() const;
+
+    const std::function<void(const PcmBuffer&)> onBuffer;
+
+private:
+    mutable std::mutex lock_;
+    int64_t received_ = 0;
+};
+
+// The picture: every frame that carries an image goes to `onFrame`.
+class ScreenVideoOutput final : public StreamOutput {
+public:
+    explicit ScreenVideoOutput(std::function<void(const SampleBuffer&)> onFrame)
+        : onFrame(std::move(onFrame))
+    {
+    }
+
+    void didOutputSampleBuffer(const SampleBuffer& sample, StreamOutputType type) override;
+
+    const std::function<void(const SampleBuffer&)> onFrame;
+};
