@@ -20,6 +20,11 @@ bool isCommand(const QString& word)
     return queries.contains(word) || MenuBarController::commandNames().contains(word);
 }
 
+bool takesArgument(const QString& command)
+{
+    return command == QLatin1String("record-video");
+}
+
 QString usage()
 {
     return QStringLiteral(
@@ -30,11 +35,13 @@ QString usage()
         "  menu          пункты меню, по одному в строке\n"
         "  targets       что можно записать на видео: id, название, подпись\n"
         "  %1\n"
-        "                пункты меню; работают, только когда меню их предлагает\n")
+        "                пункты меню; работают, только когда меню их предлагает\n"
+        "  record-video ID\n"
+        "                видеозапись цели из korvala targets, без окна выбора\n")
         .arg(MenuBarController::commandNames().join(' '));
 }
 
-int run(const QString& command, QTextStream& out, QTextStream& err)
+int run(const QString& command, QTextStream& out, QTextStream& err, const QString& argument)
 {
     if (!isCommand(command)) {
         err << "Нет такой команды: " << command << "\n" << usage();
@@ -47,11 +54,15 @@ int run(const QString& command, QTextStream& out, QTextStream& err)
         return 1;
     }
 
-    const QString method = command == "status" ? "Status" : command == "menu" ? "Menu" : command == "targets" ? "Targets" : "Run";
+    QString method = command == "status" ? "Status" : command == "menu" ? "Menu" : command == "targets" ? "Targets" : "Run";
+    if (!argument.isEmpty())
+        method = QStringLiteral("RecordVideo");
     QDBusMessage call = QDBusMessage::createMethodCall(CommandService::serviceName, CommandService::objectPath,
                                                        CommandService::interfaceName, method);
     if (method == "Run")
         call << command;
+    else if (method == "RecordVideo")
+        call << argument;
     // Listing capture targets reads window pictures and may take a while.
     const QDBusMessage reply = bus.call(call, QDBus::Block, method == "Targets" ? 60000 : 10000);
 

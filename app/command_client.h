@@ -9,7 +9,10 @@
 namespace CommandClient {
 
 bool isCommand(const QString& word);
-int run(const QString& command, QTextStream& out, QTextStream& err);
+// Whether `command` takes an argument: only "record-video" does, the target
+// to record without opening the picker.
+bool takesArgument(const QString& command);
+int run(const QString& command, QTextStream& out, QTextStream& err, const QString& argument = {});
 QString usage();
 
 } // namespace CommandClient

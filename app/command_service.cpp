@@ -65,9 +65,26 @@ QCoro::Task<> CommandService::answerTargets(QDBusMessage request, QDBusConnectio
 
 void CommandService::Run(const QString& command)
 {
+    if (controller_)
+        refuse(controller_->trigger(command), command);
+}
+
+void CommandService::RecordVideo(const QString& id)
+{
     if (!controller_)
         return;
-    switch (controller_->trigger(command)) {
+    const std::optional<CaptureTarget> target = CaptureTarget::fromString(id);
+    if (!target || (target->kind() != CaptureTarget::Kind::Display && target->kind() != CaptureTarget::Kind::Window)) {
+        sendErrorReply(QDBusError::InvalidArgs,
+                       "Не понимаю, что записывать: «" + id + "». Годятся display-N и window-N из korvala targets");
+        return;
+    }
+    refuse(controller_->recordVideo(*target), QStringLiteral("record-video"));
+}
+
+void CommandService::refuse(MenuBarController::CommandOutcome outcome, const QString& command)
+{
+    switch (outcome) {
     case MenuBarController::CommandOutcome::started:
         return;
     case MenuBarController::CommandOutcome::notOffered:

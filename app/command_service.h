@@ -10,7 +10,7 @@
 
 #include <qcoro/qcorotask.h>
 
-class MenuBarController;
+#include "app/menu_bar_controller.h"
 
 // The running instance on the session bus, so that `korvala COMMAND`, global
 // shortcuts and status bars can drive it. Owning the bus name is also what
@@ -42,11 +42,17 @@ public slots:
     // Runs the menu item of a command if the menu offers it now; answers at
     // once, before the item's work begins.
     Q_SCRIPTABLE void Run(const QString& command);
+    // Starts a video recording of a target as `korvala targets` names it
+    // ("display-N", "window-N"), as picking its tile would; only while the
+    // menu offers "Начать видеозапись…".
+    Q_SCRIPTABLE void RecordVideo(const QString& target);
 
 signals:
     Q_SCRIPTABLE void StatusChanged(const QString& text);
 
 private:
+    // Answers a command the controller did not take with the reason.
+    void refuse(MenuBarController::CommandOutcome outcome, const QString& command);
     QCoro::Task<> answerTargets(QDBusMessage request, QDBusConnection bus);
 
     QPointer<MenuBarController> controller_;

@@ -21,7 +21,8 @@ int runCommand(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return CommandClient::run(QString::fromLocal8Bit(argv[1]), out, err);
+    const QString argument = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    return CommandClient::run(QString::fromLocal8Bit(argv[1]), out, err, argument);
 }
 
 } // namespace
@@ -33,7 +34,10 @@ int main(int argc, char** argv)
             std::printf("korvala %s\n", KORVALA_VERSION);
             return 0;
         }
-        if (argc == 2 && CommandClient::isCommand(QString::fromLocal8Bit(argv[1])))
+        const QString command = QString::fromLocal8Bit(argv[1]);
+        if (argc == 2 && CommandClient::isCommand(command))
+            return runCommand(argc, argv);
+        if (argc == 3 && CommandClient::takesArgument(command))
             return runCommand(argc, argv);
         QTextStream err(stderr);
         err << CommandClient::usage();

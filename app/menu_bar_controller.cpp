@@ -3,6 +3,7 @@
 #include "app/described_error.h"
 #include "app/log.h"
 #include "capture/capture_choices.h"
+#include "capture/capture_picker_window.h"
 #include "platform/clock.h"
 #include "service/sign_in_window.h"
 
@@ -99,8 +100,8 @@ MenuBarController::MenuBarController(Dependencies dependencies)
     , captureLines_(std::move(dependencies.captureLines))
     , trayImage_(std::move(dependencies.trayImage))
     , captureDisplay_(std::move(dependencies.captureDisplay))
-    , signInWindow_(std::make_unique<SignInWindow>())
     , recorder_(std::make_unique<Recorder>(store_.recordingsDirectory(), std::move(dependencies.recorder)))
+    , signInWindow_(std::make_unique<SignInWindow>())
 {
     if (!hasShot_)
         hasShot_ = [this] { return holdsShot(); };
@@ -274,22 +275,41 @@ QStringList MenuBarController::menuLines()
     return lines;
 }
 
-MenuBarController::CommandOutcome MenuBarController::trigger(const QString& command)
+MenuBarController::CommandOutcome MenuBarController::offered(const QString& command, QAction** action)
 {
     if (!commandNames().contains(command))
         return CommandOutcome::unknown;
     if (command != "quit" && QApplication::activeModalWidget())
         return CommandOutcome::waitingForAnswer;
     refreshIdleMenu();
-    for (QAction* action : menu_.actions()) {
-        if (action->objectName() != command || !action->isEnabled())
-            continue;
-        // The item's slot is queued, so the caller has its answer before a
-        // modal alert of the action starts waiting for the user.
-        action->trigger();
-        return CommandOutcome::started;
+    for (QAction* entry : menu_.actions()) {
+        if (entry->objectName() == command && entry->isEnabled()) {
+            *action = entry;
+            return CommandOutcome::started;
+        }
     }
     return CommandOutcome::notOffered;
+}
+
+MenuBarController::CommandOutcome MenuBarController::trigger(const QString& command)
+{
+    QAction* action = nullptr;
+    const CommandOutcome outcome = offered(command, &action);
+    // The item's slot is queued, so the caller has its answer before a
+    // modal alert of the action starts waiting for the user.
+    if (action)
+        action->trigger();
+    return outcome;
+}
+
+MenuBarController::CommandOutcome MenuBarController::recordVideo(CaptureTarget target)
+{
+    QAction* action = nullptr;
+    const CommandOutcome outcome = offered(QStringLiteral("record-video"), &action);
+    // Queued like a menu item, for the same reason.
+    if (action)
+        QMetaObject::invokeMethod(this, [this, target] { begin(target); }, Qt::QueuedConnection);
+    return outcome;
 }
 
 QString MenuBarController::titleOfCommand(const QString& command)

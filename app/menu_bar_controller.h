@@ -1,11 +1,13 @@
 #pragma once
 
 #include "app/store.h"
+#include "capture/capture_target.h"
 #include "platform/alerts.h"
 #include "service/api.h"
 #include "platform/workspace.h"
 #include "recording/recorder.h"
 
+#include <QDateTime>
 #include <QIcon>
 #include <QImage>
 #include <QMenu>
@@ -14,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <qcoro/qcorotask.h>
 
@@ -24,6 +27,7 @@
 #include <vector>
 
 class AreaSelector;
+class CapturePickerWindow;
 class QAction;
 class ShotPreviewWindow;
 class SignInWindow;
@@ -115,6 +119,9 @@ public:
     // now can be run, and, but for "quit", none while an alert of ours waits
     // for its answer: the menu cannot be used then either.
     CommandOutcome trigger(const QString& command);
+    // Starts a video recording of `target` the way picking its tile in the
+    // capture picker does, under the same conditions as trigger("record-video").
+    CommandOutcome recordVideo(CaptureTarget target);
     // The menu title of a command, for telling the user what is not offered.
     static QString titleOfCommand(const QString& command);
     static QStringList commandNames();
@@ -131,6 +138,19 @@ public:
     void start();
     void pickCapture();
     void stop();
+
+    // The recording flow: the consent warning, then the recorder's start.
+    void begin(CaptureTarget target);
+    // One beat of the recording clock: the status line from the time since
+    // the start and the recorder's state.
+    void tick();
+    // The status line of a running recording `elapsedSeconds` after its start.
+    static QString clockText(double elapsedSeconds, bool tooQuiet, bool video);
+    // The clock's timer; none unless a recording runs.
+    const QTimer* clockTimer() const { return timer_.get(); }
+    const std::optional<QDateTime>& startedAt() const { return startedAt_; }
+    // Created on first use and kept for the life of the controller.
+    CapturePickerWindow& capturePicker();
     void takeScreenshot();
     void revealShot();
     void openSite();
@@ -161,6 +181,8 @@ signals:
     void statusLineChanged(const QString& text);
 
 private:
+    // Whether the menu offers `command` now, and its item if so.
+    CommandOutcome offered(const QString& command, QAction** action);
     void menuWillOpen();
     void menuDidClose();
     // Whether the menu counts as open. Some tray hosts never report that
@@ -172,11 +194,12 @@ private:
     QAction* addCommand(const QString& title, const QString& command, void (MenuBarController::*action)());
     // The background work of the launch: the limit and the version check.
     void startLaunchTasks();
-    // Says that a command exists in the menu but its work is not here yet.
-    void notYetAvailable(const QString& command);
     void openSettings(Workspace::SettingsPane pane);
     // Whether the screenshot editor holds a picture.
     bool holdsShot();
+    QCoro::Task<> startRecording(CaptureTarget target);
+    void startTimer();
+    QCoro::Task<> stopRecording();
 
     std::unique_ptr<QSettings> defaults_;
     Store store_;
@@ -198,6 +221,9 @@ private:
     std::unique_ptr<SignInWindow> signInWindow_;
     bool isMenuOpen_ = false;
     double openedAt_ = 0;
+    std::unique_ptr<QTimer> timer_;
+    std::optional<QDateTime> startedAt_;
+    std::unique_ptr<CapturePickerWindow> capturePicker_;
 };
 
 // The tray image, or the "●" drawn as one when the image cannot be read.

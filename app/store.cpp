@@ -45,6 +45,13 @@ bool Store::warnedAboutConsent() const
     return defaults_->value("warnedAboutConsent", false).toBool();
 }
 
+void Store::setWarnedAboutConsent(bool warned)
+{
+    defaults_->setValue("warnedAboutConsent", warned);
+    // Written at once: the answer must hold even if the program is killed.
+    defaults_->sync();
+}
+
 QUrl Store::builtInBaseURL()
 {
     return QUrl(QStringLiteral(KORVALA_BASE_URL));

@@ -25,6 +25,7 @@ public:
     // Present means signed in, whatever the value.
     std::optional<QString> token() const;
     bool warnedAboutConsent() const;
+    void setWarnedAboutConsent(bool warned);
 
     // The "baseURL" override when it is an absolute http(s) URL; otherwise
     // the built-in origin.

@@ -2,6 +2,10 @@
 
 #include <QString>
 #include <QUrl>
+#include <QWindow>
+
+#include <functional>
+#include <memory>
 
 // What the desktop does for us: browsers, the file manager, the settings
 // program, and how visible the application is.
@@ -17,6 +21,13 @@ public:
     // A tray application normally has no window in the task bar; the
     // screenshot editor asks for one while it is up.
     enum class ActivationPolicy { accessory, regular };
+
+    // A registration for the active-desktop notification; destroying it
+    // ends the registration.
+    class Observation {
+    public:
+        virtual ~Observation() = default;
+    };
 
     virtual ~Workspace() = default;
 
@@ -34,6 +45,13 @@ public:
 
     virtual void setActivationPolicy(ActivationPolicy policy) = 0;
     virtual ActivationPolicy activationPolicy() const = 0;
+
+    // Calls `changed` on the main thread each time the user switches to
+    // another virtual desktop, until the returned registration is destroyed.
+    // A desktop that cannot tell never calls it.
+    virtual std::unique_ptr<Observation> observeActiveSpace(std::function<void()> changed) = 0;
+    // Puts a shown top-level window on the virtual desktop in use now.
+    virtual void moveToActiveSpace(QWindow* window) = 0;
 };
 
 // The names the settings places are known by in logs and in tests.

@@ -182,17 +182,17 @@ void Recorder::watchSystemAudio()
     if (systemAudioFailure_ || !systemOutput_)
         return;
     // Runs once per recording; a recording stopped in the meantime makes
-    // the check do nothing.
-    [](QPointer<Recorder> self, std::shared_ptr<SystemAudioOutput> output) -> QCoro::Task<void> {
-        co_await Clock::shared().sleep(watchdogSeconds);
-        if (!self || !self->isRecording())
-            co_return;
+    // the check do nothing. Bound to the recorder as a timer, so nothing of
+    // it outlives the recorder.
+    Clock::shared().after(watchdogSeconds, this, [this, output = systemOutput_] {
+        if (!isRecording())
+            return;
         if (output->received() == 0) {
-            self->systemAudioFailure_ =
+            systemAudioFailure_ =
                 QStringLiteral("Собеседников не слышно: система не отдаёт звук. Остановите и начните запись заново.");
             Log::warn(QStringLiteral("звук системы не идёт: за 5 секунд не пришло ни одного буфера"));
         }
-    }(QPointer<Recorder>(this), systemOutput_);
+    });
 }
 
 QCoro::Task<Recorder::Result> Recorder::stop()

@@ -103,6 +103,20 @@ TEST_F(CommandServiceTest, RunRefusesWhatTheMenuDoesNotOffer)
     }));
 }
 
+TEST_F(CommandServiceTest, RecordVideoTakesOnlyADisplayOrAWindowAndOnlyWhenVideoIsOffered)
+{
+    for (const QString& id : {"audio", "window-", "window-x", "application-org.example", " display-1"}) {
+        const QDBusMessage refused = call("RecordVideo", {id});
+        EXPECT_EQ(refused.type(), QDBusMessage::ErrorMessage) << id.toStdString();
+        EXPECT_NE(refused.errorName(), CommandService::notOfferedError) << id.toStdString();
+    }
+    // Signed out: the menu offers no recording.
+    const QDBusMessage notNow = call("RecordVideo", {QString("window-4194312")});
+    EXPECT_EQ(notNow.errorName(), CommandService::notOfferedError);
+    EXPECT_EQ(notNow.errorMessage(), "Сейчас в меню нет пункта «Начать видеозапись…»");
+    EXPECT_FALSE(withTargets->recorder().isRecording());
+}
+
 class CommandServiceWithoutPickerTest : public CommandServiceTest {
 protected:
     bool hasPicker() const override { return false; }

@@ -23,3 +23,40 @@ bool FakeWorkspace::openSettings(SettingsPane pane)
     openedSettings.push_back(pane);
     return succeeds;
 }
+
+namespace {
+
+class FakeObservation final : public Workspace::Observation {
+public:
+    FakeObservation(std::weak_ptr<std::map<int, std::function<void()>>> observers, int key)
+        : observers_(std::move(observers)), key_(key)
+    {
+    }
+    ~FakeObservation() override
+    {
+        if (const auto observers = observers_.lock())
+            observers->erase(key_);
+    }
+
+private:
+    std::weak_ptr<std::map<int, std::function<void()>>> observers_;
+    int key_;
+};
+
+} // namespace
+
+std::unique_ptr<Workspace::Observation> FakeWorkspace::observeActiveSpace(std::function<void()> changed)
+{
+    const int key = nextObserver_++;
+    spaceObservers_->emplace(key, std::move(changed));
+    return std::make_unique<FakeObservation>(spaceObservers_, key);
+}
+
+void FakeWorkspace::switchSpace()
+{
+    std::vector<std::function<void()>> observers;
+    for (const auto& [key, observer] : *spaceObservers_)
+        observers.push_back(observer);
+    for (const auto& observer : observers)
+        observer();
+}

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <map>
 #include <vector>
 
 // Records every call; each open succeeds unless a test says otherwise.
@@ -20,12 +21,25 @@ public:
         return policies.empty() ? ActivationPolicy::accessory : policies.back();
     }
 
+    std::unique_ptr<Observation> observeActiveSpace(std::function<void()> changed) override;
+    void moveToActiveSpace(QWindow* window) override { movedToActiveSpace.push_back(window); }
+
+    // Tells every registered observer that the user switched desktops.
+    void switchSpace();
+    int spaceObservers() const { return static_cast<int>(spaceObservers_->size()); }
+
     std::vector<QUrl> openedUrls;
     QStringList openedFolders;
     QStringList revealedFiles;
     std::vector<SettingsPane> openedSettings;
     std::vector<ActivationPolicy> policies;
+    std::vector<QWindow*> movedToActiveSpace;
 
     // What the opens answer.
     bool succeeds = true;
+
+private:
+    std::shared_ptr<std::map<int, std::function<void()>>> spaceObservers_ =
+        std::make_shared<std::map<int, std::function<void()>>>();
+    int nextObserver_ = 0;
 };

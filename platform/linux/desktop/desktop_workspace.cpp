@@ -2,11 +2,13 @@
 
 #include "app/log.h"
 #include "platform/linux/desktop/settings_commands.h"
+#include "platform/linux/desktop/virtual_desktops.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -49,4 +51,52 @@ bool DesktopWorkspace::openSettings(SettingsPane pane)
     }
     Log::info("нечем открыть настройки " + settingsAnchor(pane) + " на рабочем столе «" + desktop + "»");
     return false;
+}
+
+namespace {
+
+class DesktopObservation final : public Workspace::Observation {
+public:
+    DesktopObservation(std::weak_ptr<VirtualDesktops> desktops, int key) : desktops_(std::move(desktops)), key_(key) {}
+    ~DesktopObservation() override
+    {
+        if (const auto desktops = desktops_.lock())
+            desktops->remove(key_);
+    }
+
+private:
+    std::weak_ptr<VirtualDesktops> desktops_;
+    int key_;
+};
+
+// Window numbers are X11 window ids only on the xcb platform.
+bool onX11()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+} // namespace
+
+std::shared_ptr<VirtualDesktops> DesktopWorkspace::desktops()
+{
+    if (!desktopsTried_ && onX11()) {
+        desktopsTried_ = true;
+        desktops_ = VirtualDesktops::open();
+    }
+    return desktops_;
+}
+
+std::unique_ptr<Workspace::Observation> DesktopWorkspace::observeActiveSpace(std::function<void()> changed)
+{
+    const auto watcher = desktops();
+    if (!watcher)
+        return std::make_unique<Observation>();
+    return std::make_unique<DesktopObservation>(watcher, watcher->add(std::move(changed)));
+}
+
+void DesktopWorkspace::moveToActiveSpace(QWindow* window)
+{
+    const auto watcher = desktops();
+    if (watcher && window)
+        watcher->moveToCurrent(static_cast<uint32_t>(window->winId()));
 }

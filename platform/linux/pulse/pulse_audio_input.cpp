@@ -28,11 +28,11 @@ public:
         const auto source = context_.defaultSourceName();
         if (!source || source->empty())
             return {};
-        const auto spec = context_.sourceSpec(*source);
-        if (!spec || spec->rate == 0 || spec->channels == 0)
+        const auto sampleSpec = context_.sourceSpec(*source);
+        if (!sampleSpec || sampleSpec->rate == 0 || sampleSpec->channels == 0)
             return {};
         source_ = *source;
-        return {double(spec->rate), int(spec->channels), AudioFormat::SampleType::float32};
+        return {double(sampleSpec->rate), int(sampleSpec->channels), AudioFormat::SampleType::float32};
     }
 
     void installTap(uint32_t bufferSize, const AudioFormat& format, Tap tap) override

@@ -77,19 +77,17 @@ struct ServerQuery {
 
 struct SourceQuery {
     pa_threaded_mainloop* loop;
-    std::optional<pa_sample_spec> spec;
+    std::optional<pa_sample_spec> sampleSpec;
 };
 
 } // namespace
 
-std::optional<std::string> PulseContext::defaultSourceName()
+// The server's default source and sink, asked for in one round trip.
+static ServerQuery serverDefaults(PulseContext& pulse, pa_context* context, pa_threaded_mainloop* loop)
 {
-    Lock lock(*this);
-    if (!context_)
-        return std::nullopt;
-    ServerQuery query {loop_, {}, {}};
-    wait(pa_context_get_server_info(
-        context_,
+    ServerQuery query {loop, {}, {}};
+    pulse.wait(pa_context_get_server_info(
+        context,
         [](pa_context*, const pa_server_info* info, void* data) {
             auto* query = static_cast<ServerQuery*>(data);
             if (info && info->default_source_name)
@@ -99,7 +97,15 @@ std::optional<std::string> PulseContext::defaultSourceName()
             pa_threaded_mainloop_signal(query->loop, 0);
         },
         &query));
-    return query.source;
+    return query;
+}
+
+std::optional<std::string> PulseContext::defaultSourceName()
+{
+    Lock lock(*this);
+    if (!context_)
+        return std::nullopt;
+    return serverDefaults(*this, context_, loop_).source;
 }
 
 std::optional<std::string> PulseContext::defaultSinkName()
@@ -107,17 +113,7 @@ std::optional<std::string> PulseContext::defaultSinkName()
     Lock lock(*this);
     if (!context_)
         return std::nullopt;
-    ServerQuery query {loop_, {}, {}};
-    wait(pa_context_get_server_info(
-        context_,
-        [](pa_context*, const pa_server_info* info, void* data) {
-            auto* query = static_cast<ServerQuery*>(data);
-            if (info && info->default_sink_name)
-                query->sink = info->default_sink_name;
-            pa_threaded_mainloop_signal(query->loop, 0);
-        },
-        &query));
-    return query.sink;
+    return serverDefaults(*this, context_, loop_).sink;
 }
 
 std::optional<pa_sample_spec> PulseContext::sourceSpec(const std::string& name)
@@ -131,9 +127,9 @@ std::optional<pa_sample_spec> PulseContext::sourceSpec(const std::string& name)
         [](pa_context*, const pa_source_info* info, int, void* data) {
             auto* query = static_cast<SourceQuery*>(data);
             if (info)
-                query->spec = info->sample_spec;
+                query->sampleSpec = info->sample_spec;
             pa_threaded_mainloop_signal(query->loop, 0);
         },
         &query));
-    return query.spec;
+    return query.sampleSpec;
 }

@@ -40,7 +40,7 @@ public:
     // nullptr until connected.
     pa_context* context() const { return context_; }
 
-    // The server's default source and its sample spec ("@DEFAULT_MONITOR@"
+    // The server's default source and its sample format ("@DEFAULT_MONITOR@"
     // style names are not resolved here). Call connected, without the lock.
     std::optional<std::string> defaultSourceName();
     std::optional<std::string> defaultSinkName();

@@ -26,10 +26,10 @@ void PulseRecordStream::start()
     PulseContext::Lock lock(context_);
     if (stream_)
         return;
-    pa_sample_spec spec {PA_SAMPLE_FLOAT32LE, uint32_t(format_.sampleRate), uint8_t(format_.channelCount)};
-    if (!pa_sample_spec_valid(&spec))
+    pa_sample_spec sampleSpec {PA_SAMPLE_FLOAT32LE, uint32_t(format_.sampleRate), uint8_t(format_.channelCount)};
+    if (!pa_sample_spec_valid(&sampleSpec))
         throw std::runtime_error("формат записи не годится для звукового сервера");
-    stream_ = pa_stream_new(context_.context(), "Korvala", &spec, nullptr);
+    stream_ = pa_stream_new(context_.context(), "Korvala", &sampleSpec, nullptr);
     if (!stream_)
         throw std::runtime_error("звуковой сервер не дал поток записи");
     pa_stream_set_state_callback(
@@ -42,7 +42,7 @@ void PulseRecordStream::start()
     // we hand buffers on.
     pa_buffer_attr attributes {};
     attributes.maxlength = uint32_t(-1);
-    attributes.fragsize = uint32_t(framesPerBuffer_ * pa_frame_size(&spec));
+    attributes.fragsize = uint32_t(framesPerBuffer_ * pa_frame_size(&sampleSpec));
     const char* device = sourceName_.empty() ? nullptr : sourceName_.c_str();
     if (pa_stream_connect_record(stream_, device, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
         const std::string reason = pa_strerror(pa_context_errno(context_.context()));

@@ -26,12 +26,12 @@ std::optional<QString> PulseSystemAudio::start()
     if (!sink || sink->empty())
         return QStringLiteral("в системе нет устройства вывода звука");
     const std::string monitor = *sink + ".monitor";
-    const auto spec = context_.sourceSpec(monitor);
-    if (!spec || spec->rate == 0 || spec->channels == 0)
+    const auto sampleSpec = context_.sourceSpec(monitor);
+    if (!sampleSpec || sampleSpec->rate == 0 || sampleSpec->channels == 0)
         return QStringLiteral("у устройства вывода звука нет источника для записи");
     // The monitor's own rate and channels: the track writer converts
     // whatever arrives, and the server then has nothing to resample.
-    const AudioFormat format {double(spec->rate), int(spec->channels), AudioFormat::SampleType::float32};
+    const AudioFormat format {double(sampleSpec->rate), int(sampleSpec->channels), AudioFormat::SampleType::float32};
     auto stream = std::make_unique<PulseRecordStream>(context_, monitor, format, framesPerBuffer, consumer_);
     stream->setStoppedHandler([stopped = stopped_](int error) {
         if (stopped)

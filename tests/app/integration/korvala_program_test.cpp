@@ -107,7 +107,7 @@ TEST_F(KorvalaProgramTest, StartsOnceAnswersCommandsAndQuitsOnRequest)
     EXPECT_EQ(stop.exitCode, 2);
     EXPECT_TRUE(stop.err.contains("«Остановить и отправить»")) << stop.err.toStdString();
     EXPECT_EQ(korvala({"no-such-command"}).exitCode, 2);
-    EXPECT_EQ(korvala({"targets"}).exitCode, 2);
+    EXPECT_EQ(korvala({"targets"}).exitCode, 0) << "the displays and windows are listed";
 
     // The icon sits in the tray: trayer has embedded a window of ours.
     QStringList icons;

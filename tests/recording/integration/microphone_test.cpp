@@ -74,9 +74,14 @@ TEST(MicrophoneOnTheSoundServer, CapturesTheDefaultSourceIntoATrackAndTheMeter)
 
 TEST(MicrophoneOnTheSoundServer, NoServerMeansNoAudioDevice)
 {
+    // Later tests in this program need the real server back.
+    const QByteArray server = qgetenv("PULSE_SERVER");
     qputenv("PULSE_SERVER", "unix:/nonexistent/korvala-test-socket");
-    Microphone microphone;
-    EXPECT_EQ(microphone.engine().inputFormat().sampleRate, 0);
-    EXPECT_THROW(microphone.startMicrophone(nullptr), RecorderFailure);
-    EXPECT_FALSE(microphone.engine().hasTap());
+    {
+        Microphone microphone;
+        EXPECT_EQ(microphone.engine().inputFormat().sampleRate, 0);
+        EXPECT_THROW(microphone.startMicrophone(nullptr), RecorderFailure);
+        EXPECT_FALSE(microphone.engine().hasTap());
+    }
+    qputenv("PULSE_SERVER", server);
 }

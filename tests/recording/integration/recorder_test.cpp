@@ -1,3 +1,4 @@
+#include "app/described_error.h"
 #include "recording/recorder.h"
 
 #include "tests/support/media_probe.h"
@@ -13,6 +14,20 @@
 #include <qcoro/qcorotask.h>
 
 namespace {
+
+// Starts a recording and gives the error it threw, if any: QCoro::waitFor
+// alone never returns from a task that throws.
+QCoro::Task<QString> startRecording(Recorder& recorder, CaptureTarget target)
+{
+    try {
+        co_await recorder.start(target);
+    } catch (const DescribedError& error) {
+        co_return error.description();
+    } catch (const std::exception& error) {
+        co_return QString::fromUtf8(error.what());
+    }
+    co_return QString();
+}
 
 QString run(const QString& program, const QStringList& arguments)
 {
@@ -104,7 +119,8 @@ TEST_F(RecorderOnTheDesktop, AudioRecordingKeepsEachVoiceInItsOwnTrack)
 {
     PulseModule tone({"module-sine", "sink=speakers", "frequency=1000"});
     ASSERT_TRUE(tone.loaded());
-    QCoro::waitFor(recorder.start(CaptureTarget::audioOnly()));
+    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
+    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
     ASSERT_TRUE(recorder.isRecording());
     EXPECT_FALSE(recorder.systemAudioFailure()) << recorder.systemAudioFailure().value_or("").toStdString();
     record(5000);
@@ -138,7 +154,8 @@ TEST_F(RecorderOnTheDesktop, DisplayRecordingShowsAWindowAtItsPlace)
     ASSERT_TRUE(content && !content->displays.empty());
     const ShareableDisplay display = content->displays.front();
 
-    QCoro::waitFor(recorder.start(CaptureTarget::display(display.displayID)));
+    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::display(display.displayID)));
+    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
     EXPECT_FALSE(recorder.systemAudioFailure()) << recorder.systemAudioFailure().value_or("").toStdString();
     record(2500);
     const Recorder::Result result = stop(recorder);
@@ -168,7 +185,8 @@ TEST_F(RecorderOnTheDesktop, WindowRecordingHasTheWindowsShape)
 {
     TestWindows windows({"Окно|#2040d0|100|100|800|600"});
     ASSERT_NE(windows.id(0), 0u);
-    QCoro::waitFor(recorder.start(CaptureTarget::window(windows.id(0))));
+    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::window(windows.id(0))));
+    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
     record(1500);
     const Recorder::Result result = stop(recorder);
     ASSERT_TRUE(result.video);

@@ -1,0 +1,288 @@
+#include "app/menu_bar_controller.h"
+
+#include "app/log.h"
+#include "capture/capture_picker_window.h"
+#include "platform/journal.h"
+#include "tests/recording/audio_test_signals.h"
+#include "tests/support/fake_alerts.h"
+#include "tests/support/fake_audio_input.h"
+#include "tests/support/fake_screen_capture.h"
+#include "tests/support/fake_workspace.h"
+#include "tests/support/manual_clock.h"
+#include "tests/support/qt_wait.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class QuietJournal final : public Journal {
+public:
+    bool send(const std::vector<std::string>&) override { return true; }
+};
+
+const QString consentMessage = "Предупредите участников встречи";
+
+// The recording flow of the controller over the real recorder with a fake
+// microphone, a fake screen capture and the manual clock.
+class RecordingFlowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clock = std::make_shared<ManualClock>(QDateTime(QDate(2026, 12, 4), QTime(9, 0)));
+        Clock::setShared(clock);
+        previousJournal = Log::setJournal(std::make_shared<QuietJournal>());
+        previousConfigHome = qgetenv("XDG_CONFIG_HOME");
+        QFile dirs(folder.filePath("user-dirs.dirs"));
+        ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+        dirs.write("XDG_DOCUMENTS_DIR=\"" + folder.filePath("documents").toUtf8() + "\"\n");
+        dirs.close();
+        qputenv("XDG_CONFIG_HOME", folder.path().toUtf8());
+        capture->content = ShareableContent {{fakeDisplay(1, 1920, 1080)}, {}, {}};
+        ScreenCapture::setShared(capture);
+
+        MenuBarController::Dependencies dependencies;
+        dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
+        dependencies.defaults->setValue("token", "secret");
+        // Nothing answers here: the upload after a stop fails at once.
+        dependencies.defaults->setValue("baseURL", "http://127.0.0.1:9/");
+        auto fakeAlerts = std::make_unique<FakeAlerts>();
+        auto fakeWorkspace = std::make_unique<FakeWorkspace>();
+        alerts = fakeAlerts.get();
+        workspace = fakeWorkspace.get();
+        dependencies.alerts = std::move(fakeAlerts);
+        dependencies.workspace = std::move(fakeWorkspace);
+        auto input = std::make_unique<FakeAudioInput>();
+        mic = input.get();
+        dependencies.recorder.engine = std::move(input);
+        dependencies.recorder.capture = capture;
+        controller = std::make_unique<MenuBarController>(std::move(dependencies));
+        QObject::connect(controller.get(), &MenuBarController::statusLineChanged,
+                         [this](const QString& text) {
+                             lines << text;
+                             alertsAtLine.push_back(alerts->shown.size());
+                         });
+    }
+
+    void TearDown() override
+    {
+        // Sleepers of the recorder and of the upload end rather than stay
+        // suspended on the manual clock.
+        clock->advance(3600);
+        waitUntil([] { return false; }, 100);
+        controller.reset();
+        ScreenCapture::setShared(nullptr);
+        Clock::setShared(nullptr);
+        qputenv("XDG_CONFIG_HOME", previousConfigHome);
+        Log::setJournal(previousJournal);
+    }
+
+    bool recording() { return controller->recorder().isRecording(); }
+    int consentAlerts() const
+    {
+        return int(std::count_if(alerts->shown.begin(), alerts->shown.end(),
+                                 [](const Alerts::Alert& alert) { return alert.message == consentMessage; }));
+    }
+    // Lets the flow's tasks run up to their next real wait.
+    void settle() { waitUntil([] { return false; }, 50); }
+    void stopAndWaitForSending()
+    {
+        controller->stop();
+        ASSERT_TRUE(waitUntil([&] { return !recording() && lines.contains("Отправляем…"); }));
+    }
+
+    QTemporaryDir folder;
+    std::shared_ptr<ManualClock> clock;
+    std::shared_ptr<Journal> previousJournal;
+    QByteArray previousConfigHome;
+    std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
+    FakeAlerts* alerts = nullptr;
+    FakeWorkspace* workspace = nullptr;
+    FakeAudioInput* mic = nullptr;
+    std::unique_ptr<MenuBarController> controller;
+    QStringList lines;
+    // How many alerts had been shown when each line was set.
+    std::vector<size_t> alertsAtLine;
+};
+
+} // namespace
+
+TEST(RecordingClockTest, MinutesAndSecondsWithMinutesUncapped)
+{
+    EXPECT_EQ(MenuBarController::clockText(0, false, false), "Идёт аудиозапись — 00:00");
+    EXPECT_EQ(MenuBarController::clockText(59.99, false, false), "Идёт аудиозапись — 00:59");
+    EXPECT_EQ(MenuBarController::clockText(60, false, true), "Идёт видеозапись — 01:00");
+    EXPECT_EQ(MenuBarController::clockText(6000, false, false), "Идёт аудиозапись — 100:00");
+    EXPECT_EQ(MenuBarController::clockText(61, true, true), "⚠️ Вас почти не слышно — 01:01");
+}
+
+TEST_F(RecordingFlowTest, ConsentDeclinedIsAskedAgainAndAcceptedIsNeverAskedAgain)
+{
+    alerts->answerNext(Alerts::secondButton);
+    controller->start();
+    settle();
+    ASSERT_EQ(alerts->shown.size(), 1u);
+    EXPECT_EQ(alerts->shown[0].message, consentMessage);
+    EXPECT_EQ(alerts->shown[0].informativeText,
+              "Запись голоса — это персональные данные людей, которые на встрече. Скажите им, что идёт запись: это и "
+              "требование закона, и обычная рабочая вежливость.");
+    EXPECT_EQ(alerts->shown[0].buttons, QStringList({"Понятно, записываю", "Отмена"}));
+    EXPECT_FALSE(recording());
+    EXPECT_FALSE(controller->store().warnedAboutConsent());
+    EXPECT_FALSE(controller->clockTimer());
+
+    alerts->answerNext(Alerts::firstButton);
+    controller->start();
+    ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    EXPECT_EQ(consentAlerts(), 2);
+    EXPECT_TRUE(controller->store().warnedAboutConsent());
+    EXPECT_TRUE(Store::openAt(folder.filePath("korvala.conf"))->value("warnedAboutConsent").toBool());
+    stopAndWaitForSending();
+
+    controller->start();
+    ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    EXPECT_EQ(consentAlerts(), 2);
+    stopAndWaitForSending();
+}
+
+TEST_F(RecordingFlowTest, TheClockIsDerivedFromTheStartEverySecond)
+{
+    controller->store().setWarnedAboutConsent(true);
+    controller->start();
+    ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 00:00");
+    ASSERT_TRUE(controller->clockTimer());
+    EXPECT_TRUE(controller->clockTimer()->isActive());
+    EXPECT_EQ(controller->clockTimer()->interval(), 1000);
+    EXPECT_EQ(controller->menuLines().value(2), "Остановить и отправить");
+
+    // Ticks that come late or are skipped do not drift the clock.
+    for (const auto& [seconds, text] : std::vector<std::pair<double, QString>>{
+             {59, "00:59"}, {1, "01:00"}, {5940, "100:00"}}) {
+        clock->advance(seconds);
+        controller->tick();
+        EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — " + text);
+    }
+    stopAndWaitForSending();
+}
+
+TEST_F(RecordingFlowTest, TheQuietWarningComesAndGoesWithTheMicrophone)
+{
+    controller->store().setWarnedAboutConsent(true);
+    controller->start();
+    ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    ToneSource whisper({48000, 1, AudioFormat::SampleType::float32}, 440, 0.03);
+    mic->deliver(whisper.next(4800));
+    clock->advance(601);
+    controller->tick();
+    EXPECT_EQ(controller->statusLine(), "⚠️ Вас почти не слышно — 10:01");
+
+    ToneSource voice({48000, 1, AudioFormat::SampleType::float32}, 440, 0.4);
+    mic->deliver(voice.next(4800));
+    clock->advance(1);
+    controller->tick();
+    EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 10:02");
+    stopAndWaitForSending();
+}
+
+TEST_F(RecordingFlowTest, AVideoRecordingFromThePickerKeepsTheVideoWording)
+{
+    controller->store().setWarnedAboutConsent(true);
+    capture->content->windows = {fakeWindow(7, QString("Созвон"), fakeApplication("Звонилка", 4242))};
+    controller->pickCapture();
+    CapturePickerWindow& picker = controller->capturePicker();
+    ASSERT_TRUE(picker.window());
+    EXPECT_EQ(picker.window()->windowTitle(), "Что записывать");
+    EXPECT_TRUE(picker.window()->isVisible());
+
+    picker.pick(CaptureTarget::window(7));
+    ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    EXPECT_FALSE(picker.window()->isVisible());
+    EXPECT_EQ(controller->recorder().target(), CaptureTarget::window(7));
+    EXPECT_EQ(controller->statusLine(), "Идёт видеозапись — 00:00");
+    clock->advance(3);
+    controller->tick();
+    EXPECT_EQ(controller->statusLine(), "Идёт видеозапись — 00:03");
+
+    // A second pick while this recording runs changes nothing.
+    const auto startedAt = controller->startedAt();
+    controller->pickCapture();
+    picker.pick(CaptureTarget::display(1));
+    settle();
+    EXPECT_EQ(controller->recorder().target(), CaptureTarget::window(7));
+    EXPECT_EQ(controller->startedAt(), startedAt);
+    EXPECT_EQ(controller->statusLine(), "Идёт видеозапись — 00:03");
+    stopAndWaitForSending();
+}
+
+TEST_F(RecordingFlowTest, OnlyYourVoiceIsToldOnceAndOffersTheSettings)
+{
+    controller->store().setWarnedAboutConsent(true);
+    capture->streamStarts = false;
+    alerts->answerNext(Alerts::secondButton);
+    controller->start();
+    ASSERT_TRUE(waitUntil([&] { return alerts->shown.size() == 1; }));
+    EXPECT_TRUE(recording());
+    const Alerts::Alert& alert = alerts->shown[0];
+    EXPECT_EQ(alert.message, "Слышно только вас");
+    const QString reason = *controller->recorder().systemAudioFailure();
+    EXPECT_EQ(alert.informativeText, reason
+                                         + "\n\nЗапись идёт, но в неё попадёт только ваш голос. Выдайте доступ и "
+                                           "начните заново, если нужны собеседники.");
+    EXPECT_EQ(alert.buttons, QStringList({"Понятно", "Открыть настройки"}));
+    ASSERT_EQ(workspace->openedSettings.size(), 1u);
+    EXPECT_EQ(workspace->openedSettings[0], Workspace::SettingsPane::privacyScreenCapture);
+    EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 00:00");
+    stopAndWaitForSending();
+}
+
+TEST_F(RecordingFlowTest, StoppingEndsTheClockAtOnceAndWarnsOfAQuietMicrophoneBeforeSending)
+{
+    controller->store().setWarnedAboutConsent(true);
+    controller->start();
+    ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    ToneSource whisper({48000, 1, AudioFormat::SampleType::float32}, 440, 0.02);
+    mic->deliver(whisper.next(4800));
+    clock->advance(700);
+    controller->tick();
+
+    alerts->answerNext(Alerts::secondButton);
+    const QString beforeStop = controller->statusLine();
+    controller->stop();
+    EXPECT_FALSE(controller->clockTimer());
+    EXPECT_FALSE(controller->startedAt());
+    EXPECT_EQ(controller->statusLine(), beforeStop);
+    ASSERT_TRUE(waitUntil([&] { return lines.contains("Отправляем…"); }));
+    ASSERT_FALSE(alerts->shown.empty());
+    const Alerts::Alert& quiet = alerts->shown[0];
+    EXPECT_EQ(quiet.message, "Вас было почти не слышно");
+    EXPECT_EQ(quiet.informativeText,
+              "Громкость микрофона в системе стоит слишком низко — ваш голос в записи разобрать не выйдет.\n\n"
+              "Проверьте «Звук → Вход»: ползунок громкости должен стоять высоко. Собеседники записались отдельной "
+              "дорожкой, они не пострадали.");
+    EXPECT_EQ(quiet.buttons, QStringList({"Понятно", "Открыть настройки звука"}));
+    EXPECT_EQ(workspace->openedSettings, std::vector<Workspace::SettingsPane>{Workspace::SettingsPane::soundInput});
+    EXPECT_EQ(alertsAtLine[lines.indexOf("Отправляем…")], 1u) << "the alert comes before sending";
+
+    // No tick after the stop brings a clock back.
+    clock->advance(5);
+    settle();
+    for (const QString& line : lines.mid(lines.indexOf("Отправляем…")))
+        EXPECT_FALSE(line.startsWith("Идёт") || line.startsWith("⚠️")) << line.toStdString();
+    EXPECT_EQ(controller->menuLines().value(2), "Начать аудиозапись");
+}
+
+TEST_F(RecordingFlowTest, AFailedStartIsReportedAndLeavesNoClock)
+{
+    controller->store().setWarnedAboutConsent(true);
+    mic->status = AudioInput::Permission::denied;
+    controller->start();
+    ASSERT_TRUE(waitUntil([&] { return !alerts->shown.empty(); }));
+    EXPECT_EQ(alerts->shown[0].message, "Не получилось");
+    EXPECT_FALSE(recording());
+    EXPECT_FALSE(controller->clockTimer());
+    EXPECT_FALSE(controller->startedAt());
+    EXPECT_EQ(controller->statusLine(), alerts->shown[0].informativeText);
+}

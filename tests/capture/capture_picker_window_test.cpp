@@ -1,0 +1,355 @@
+#include "capture/capture_picker_window.h"
+
+#include "tests/support/fake_workspace.h"
+#include "tests/support/manual_clock.h"
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CaptureChoices::Item windowItem(uint32_t id, const QString& title, const QString& subtitle = QStringLiteral("Редактор"))
+{
+    return {QStringLiteral("window-%1").arg(id), title, subtitle, CaptureTarget::window(id), std::nullopt, std::nullopt};
+}
+
+CaptureChoices::Item displayItem(uint32_t id)
+{
+    return {QStringLiteral("display-%1").arg(id), QStringLiteral("Весь экран"), QStringLiteral("1920×1080"),
+            CaptureTarget::display(id), std::nullopt, std::nullopt};
+}
+
+QImage filled(int width, int height, QColor colour)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+QCoro::Task<CaptureChoices> listAfter(ManualClock* clock, double seconds, CaptureChoices choices)
+{
+    co_await clock->sleep(seconds);
+    co_return choices;
+}
+
+QCoro::Task<std::optional<QImage>> thumbnailAfter(ManualClock* clock, double seconds, std::optional<QImage> image)
+{
+    co_await clock->sleep(seconds);
+    co_return image;
+}
+
+class CapturePickerWindowTest : public ::testing::Test {
+protected:
+    // The next loads list `choices` after `listSeconds`; each thumbnail takes
+    // `thumbnailSeconds`, and windows listed in `withoutThumbnail` get none.
+    void answer(CaptureChoices choices, double listSeconds = 0, double thumbnailSeconds = 0)
+    {
+        next = std::move(choices);
+        nextListSeconds = listSeconds;
+        nextThumbnailSeconds = thumbnailSeconds;
+    }
+
+    CapturePickerWindow::Sources sources()
+    {
+        return {
+            [this] {
+                ++listings;
+                return listAfter(&clock, nextListSeconds, next);
+            },
+            [this](CaptureTarget target, int width) {
+                widths.push_back(width);
+                std::optional<QImage> image;
+                if (std::find(withoutThumbnail.begin(), withoutThumbnail.end(), target) == withoutThumbnail.end())
+                    image = filled(width, width * 9 / 16, Qt::darkCyan);
+                return thumbnailAfter(&clock, nextThumbnailSeconds, image);
+            },
+        };
+    }
+
+    void settle() { QCoreApplication::processEvents(); }
+    // Loads still waiting on the clock finish (and are discarded or fill)
+    // rather than being left suspended.
+    void TearDown() override { clock.advance(3600); }
+
+    ManualClock clock;
+    FakeWorkspace workspace;
+    CaptureChoices next;
+    double nextListSeconds = 0;
+    double nextThumbnailSeconds = 0;
+    std::vector<CaptureTarget> withoutThumbnail;
+    int listings = 0;
+    std::vector<int> widths;
+    CapturePickerWindow picker {workspace, sources()};
+    std::vector<CaptureTarget> picked;
+    CapturePickerWindow::PickHandler onPick = [this](CaptureTarget target) { picked.push_back(target); };
+};
+
+QStringList tileIds(const CapturePickerWindow& picker)
+{
+    QStringList ids;
+    for (const auto& [id, tile] : picker.tiles())
+        ids << id;
+    return ids;
+}
+
+} // namespace
+
+TEST(CaptureGridTest, RowsDocumentAndTilePlacesFollowTheThreeColumnGrid)
+{
+    EXPECT_EQ(CaptureGrid::documentWidth, 784);
+    EXPECT_EQ(CaptureGrid::rows(7), 3);
+    EXPECT_EQ(CaptureGrid::rows(6), 2);
+    EXPECT_EQ(CaptureGrid::rows(1), 1);
+    EXPECT_EQ(CaptureGrid::documentHeight(7), 652);
+    EXPECT_EQ(CaptureGrid::documentHeight(1), 228);
+    // From the bottom left: row 0 at the top, the seventh tile at the left
+    // of the bottom row, 16 points above the bottom.
+    EXPECT_EQ(CaptureGrid::tileFrame(0, 652), QRect(16, 440, 240, 196));
+    EXPECT_EQ(CaptureGrid::tileFrame(2, 652), QRect(528, 440, 240, 196));
+    EXPECT_EQ(CaptureGrid::tileFrame(6, 652), QRect(16, 16, 240, 196));
+    EXPECT_EQ(CaptureGrid::flipped(CaptureGrid::tileFrame(6, 652), 652), QRect(16, 440, 240, 196));
+    EXPECT_EQ(CaptureGrid::flipped(CaptureGrid::tileFrame(0, 652), 652), QRect(16, 16, 240, 196));
+}
+
+TEST(CaptureGridTest, TheScrollAreaIsLimitedByTheScreen)
+{
+    EXPECT_EQ(CaptureGrid::visibleHeight(380), 320);
+    EXPECT_EQ(CaptureGrid::visibleHeight(1080), 1000);
+    EXPECT_EQ(CaptureGrid::visibleHeight(std::nullopt), 620);
+    EXPECT_EQ(CaptureGrid::scrollHeight(7, 380), 320);
+    EXPECT_EQ(CaptureGrid::scrollHeight(1, 380), 228);
+    EXPECT_EQ(CaptureGrid::scrollHeight(30, std::nullopt), 620);
+    EXPECT_EQ(CaptureGrid::scrollHeight(7, 1080), 652);
+}
+
+TEST(CaptureGridTest, ThumbnailsFillTheBoxAndIconsOnlyShrink)
+{
+    const QRectF box(1, 1, 238, 148);
+    // A 480 × 270 thumbnail is made smaller to the box's width, centred.
+    EXPECT_EQ(CaptureGrid::fitted(QSizeF(480, 270), box, true), QRectF(1, 8.0625, 238, 133.875));
+    // A small thumbnail is made larger, to the box's height.
+    EXPECT_EQ(CaptureGrid::fitted(QSizeF(74, 74), box, true), QRectF(46, 1, 148, 148));
+    // A small icon keeps its size.
+    EXPECT_EQ(CaptureGrid::fitted(QSizeF(64, 64), box, false), QRectF(88, 43, 64, 64));
+    EXPECT_EQ(CaptureGrid::fitted(QSizeF(476, 296), box, false), QRectF(1, 1, 238, 148));
+    EXPECT_TRUE(CaptureGrid::fitted(QSizeF(0, 10), box, true).isEmpty());
+}
+
+TEST_F(CapturePickerWindowTest, ShowsLoadingThenFillsTheGridWithThumbnailsOfEveryItem)
+{
+    CaptureChoices choices;
+    choices.displays = {displayItem(1), displayItem(2)};
+    for (uint32_t id = 1; id <= 5; ++id)
+        choices.windows.push_back(windowItem(id, QStringLiteral("Окно %1").arg(id)));
+    answer(choices, 1, 1);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+
+    ASSERT_TRUE(picker.window());
+    EXPECT_TRUE(picker.window()->isVisible());
+    EXPECT_EQ(picker.window()->windowTitle(), "Что записывать");
+    EXPECT_EQ(picker.view(), CapturePickerWindow::View::loading);
+    EXPECT_EQ(picker.window()->size(), QSize(820, 520));
+    const auto labels = picker.content()->findChildren<QLabel*>();
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels[0]->text(), "Смотрим, что открыто…");
+
+    clock.advance(2);
+    ASSERT_EQ(picker.view(), CapturePickerWindow::View::grid);
+    EXPECT_EQ(widths, std::vector<int>(7, 480));
+    EXPECT_EQ(picker.window()->size(), QSize(784, 652));
+    ASSERT_EQ(picker.tiles().size(), 7u);
+    // Displays first, then windows, in the order listed.
+    EXPECT_EQ(picker.tiles().at("display-1")->geometry(), QRect(16, 16, 240, 196));
+    EXPECT_EQ(picker.tiles().at("display-2")->geometry(), QRect(272, 16, 240, 196));
+    EXPECT_EQ(picker.tiles().at("window-5")->geometry(), QRect(16, 440, 240, 196));
+    auto* document = qobject_cast<QScrollArea*>(picker.content())->widget();
+    EXPECT_EQ(document->size(), QSize(784, 652));
+    const TileView* tile = picker.tiles().at("window-1");
+    EXPECT_FALSE(tile->preview()->isIcon());
+    EXPECT_EQ(tile->preview()->image()->width(), 480);
+    EXPECT_EQ(tile->titleLabel()->text(), "Окно 1");
+    ASSERT_TRUE(tile->subtitleLabel());
+    EXPECT_EQ(tile->subtitleLabel()->text(), "Редактор");
+}
+
+TEST_F(CapturePickerWindowTest, TilesShowEmptyTitlesAsUntitledAndOnlyNonEmptySubtitles)
+{
+    CaptureChoices choices;
+    choices.windows = {windowItem(1, QString(), QString()), windowItem(2, QStringLiteral("Очень длинное название окна, "
+                                                                                         "которое не помещается в плитку "
+                                                                                         "ни при каком шрифте"))};
+    answer(choices);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+    ASSERT_EQ(picker.tiles().size(), 2u);
+    const TileView* untitled = picker.tiles().at("window-1");
+    EXPECT_EQ(untitled->titleLabel()->text(), "Без названия");
+    EXPECT_FALSE(untitled->subtitleLabel());
+    const TileView* long_ = picker.tiles().at("window-2");
+    EXPECT_TRUE(long_->titleLabel()->text().endsWith(QChar(0x2026)));
+    EXPECT_EQ(long_->titleLabel()->toolTip(), choices.windows[1].title);
+}
+
+TEST_F(CapturePickerWindowTest, AnItemWithoutThumbnailKeepsItsPlaceWithItsIcon)
+{
+    CaptureChoices choices;
+    choices.windows = {windowItem(1, "Первое"), windowItem(2, "Второе"), windowItem(3, "Третье")};
+    choices.windows[1].icon = filled(64, 64, Qt::red);
+    withoutThumbnail = {CaptureTarget::window(2)};
+    answer(choices);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+
+    ASSERT_EQ(picker.tiles().size(), 3u);
+    const TileView* iconTile = picker.tiles().at("window-2");
+    EXPECT_EQ(iconTile->geometry().topLeft(), QPoint(272, 16));
+    EXPECT_TRUE(iconTile->preview()->isIcon());
+    EXPECT_DOUBLE_EQ(iconTile->preview()->opacity(), 0.7);
+    EXPECT_EQ(iconTile->preview()->image()->size(), QSize(64, 64));
+
+    // Drawn at its own size, faded, in the middle of the box.
+    const QImage drawn = iconTile->preview()->grab().toImage();
+    const QColor middle = drawn.pixelColor(drawn.width() / 2, drawn.height() / 2);
+    EXPECT_GT(middle.red(), 150);
+    EXPECT_LT(middle.red(), 255);
+    EXPECT_NE(drawn.pixelColor(10, drawn.height() / 2), middle);
+}
+
+TEST_F(CapturePickerWindowTest, OnlyTheLastOfTwoQuickLoadsFillsTheGrid)
+{
+    CaptureChoices first;
+    first.windows = {windowItem(1, "Старое")};
+    answer(first, 2);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+
+    CaptureChoices second;
+    second.windows = {windowItem(2, "Новое"), windowItem(3, "Ещё")};
+    answer(second, 1);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+
+    clock.advance(1);
+    EXPECT_EQ(tileIds(picker), QStringList({"window-2", "window-3"}));
+    clock.advance(5);
+    EXPECT_EQ(tileIds(picker), QStringList({"window-2", "window-3"}));
+    EXPECT_EQ(listings, 2);
+}
+
+TEST_F(CapturePickerWindowTest, APickDuringALoadHidesThePickerForGood)
+{
+    CaptureChoices before;
+    before.windows = {windowItem(1, "Прежнее")};
+    answer(before);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+    ASSERT_EQ(picker.tiles().size(), 1u);
+
+    CaptureChoices fresh;
+    fresh.windows = {windowItem(4, "Свежее"), windowItem(5, "Свежее 2")};
+    answer(fresh, 0, 3);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+    // The earlier grid stays while the new thumbnails are made.
+    EXPECT_EQ(picker.view(), CapturePickerWindow::View::grid);
+
+    QTest::mouseClick(picker.tiles().at("window-1")->findChild<TileButton*>(), Qt::LeftButton);
+    ASSERT_EQ(picked.size(), 1u);
+    EXPECT_EQ(picked[0], CaptureTarget::window(1));
+    EXPECT_FALSE(picker.window()->isVisible());
+
+    clock.advance(5);
+    EXPECT_FALSE(picker.window()->isVisible());
+    EXPECT_EQ(tileIds(picker), QStringList({"window-1"}));
+}
+
+TEST_F(CapturePickerWindowTest, NothingToListShowsThePermissionViewWhoseButtonOpensSettings)
+{
+    answer(CaptureChoices{});
+    picker.show(QStringLiteral("Что записывать"), onPick);
+    ASSERT_EQ(picker.view(), CapturePickerWindow::View::denied);
+    EXPECT_EQ(picker.window()->size(), QSize(480, 200));
+    QStringList texts;
+    for (const QLabel* label : picker.content()->findChildren<QLabel*>())
+        texts << label->text();
+    EXPECT_EQ(texts, QStringList({"Нет доступа к записи экрана",
+                                  "Разрешите его в настройках — без этого экран не записать."}));
+    auto* button = picker.content()->findChild<QPushButton*>();
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->text(), "Открыть настройки");
+    EXPECT_EQ(button->geometry(), QRect(160, 128, 160, 32));
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_EQ(workspace.openedSettings.size(), 1u);
+    EXPECT_EQ(workspace.openedSettings[0], Workspace::SettingsPane::privacyScreenCapture);
+    EXPECT_TRUE(picked.empty());
+}
+
+TEST_F(CapturePickerWindowTest, HoveringATileDrawsItsBorderInTheAccentColour)
+{
+    CaptureChoices choices;
+    choices.windows = {windowItem(1, "Окно")};
+    answer(choices);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+    TileView* tile = picker.tiles().at("window-1");
+    const QColor plain = tile->frameBox()->borderColor();
+
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+    QApplication::sendEvent(tile, &enter);
+    EXPECT_TRUE(tile->hovered());
+    EXPECT_EQ(tile->frameBox()->borderWidth(), 2);
+    EXPECT_EQ(tile->frameBox()->borderColor(), QApplication::palette().color(QPalette::Highlight));
+    const QImage drawn = tile->frameBox()->grab().toImage();
+    EXPECT_EQ(drawn.pixelColor(120, 0).rgb(), QApplication::palette().color(QPalette::Highlight).rgb());
+
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(tile, &leave);
+    EXPECT_FALSE(tile->hovered());
+    EXPECT_EQ(tile->frameBox()->borderWidth(), 1);
+    EXPECT_EQ(tile->frameBox()->borderColor(), plain);
+}
+
+TEST_F(CapturePickerWindowTest, FollowsDesktopSwitchesOnlyWhileVisible)
+{
+    CaptureChoices choices;
+    choices.windows = {windowItem(1, "Окно")};
+    answer(choices);
+    picker.show(QStringLiteral("Чем поделиться"), onPick);
+    EXPECT_EQ(workspace.spaceObservers(), 1);
+    EXPECT_TRUE(workspace.movedToActiveSpace.empty());
+
+    choices.windows.push_back(windowItem(2, "Новое окно"));
+    answer(choices, 1);
+    workspace.switchSpace();
+    settle();
+    // Brought to the desktop in use and reloaded under the same title,
+    // keeping the old grid until the new one is ready.
+    ASSERT_EQ(workspace.movedToActiveSpace.size(), 1u);
+    EXPECT_EQ(workspace.movedToActiveSpace[0], picker.window()->windowHandle());
+    EXPECT_EQ(listings, 2);
+    EXPECT_EQ(picker.window()->windowTitle(), "Чем поделиться");
+    EXPECT_EQ(picker.view(), CapturePickerWindow::View::grid);
+    EXPECT_EQ(picker.tiles().size(), 1u);
+    clock.advance(1);
+    EXPECT_EQ(picker.tiles().size(), 2u);
+
+    // Closing stops following; the next show brings back the old grid at once.
+    picker.window()->close();
+    EXPECT_FALSE(picker.isFollowingSpaces());
+    EXPECT_EQ(workspace.spaceObservers(), 0);
+    workspace.switchSpace();
+    settle();
+    EXPECT_EQ(listings, 2);
+    EXPECT_FALSE(picker.window()->isVisible());
+
+    answer(choices, 1);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+    EXPECT_EQ(picker.view(), CapturePickerWindow::View::grid);
+    EXPECT_EQ(picker.tiles().size(), 2u);
+    EXPECT_EQ(workspace.spaceObservers(), 1);
+
+    picker.pick(CaptureTarget::window(2));
+    EXPECT_EQ(workspace.spaceObservers(), 0);
+    workspace.switchSpace();
+    settle();
+    EXPECT_EQ(listings, 3);
+}

@@ -1,0 +1,98 @@
+// The picker on the test X server: real windows of another program as tiles,
+// and the window following the user to another virtual desktop.
+
+#include "capture/capture_picker_window.h"
+#include "platform/linux/desktop/desktop_workspace.h"
+
+#include "tests/capture/integration/test_windows.h"
+#include "tests/support/qt_wait.h"
+
+#include <QDir>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString desktopOf(QWidget* window)
+{
+    const QString line = run("xprop", {"-id", QString::number(window->winId()), "_NET_WM_DESKTOP"});
+    return line.section(u'=', 1).trimmed();
+}
+
+} // namespace
+
+TEST(CapturePickerOnX11Test, ShowsTheDesktopsWindowsAsTilesWithTheirPictures)
+{
+    TestWindows windows({"Красное окно|#e01010|40|20|520|240", "Синее окно|#1030d0|680|20|480|240",
+                         "Зелёное окно|#10b030|1300|20|560|240"});
+    ASSERT_TRUE(windows.started());
+
+    DesktopWorkspace workspace;
+    CapturePickerWindow picker(workspace);
+    std::vector<CaptureTarget> picked;
+    picker.show(QStringLiteral("Что записывать"), [&](CaptureTarget target) { picked.push_back(target); });
+    ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
+
+    const std::vector<std::pair<int, QColor>> expected = {{0, QColor("#e01010")}, {1, QColor("#1030d0")},
+                                                          {2, QColor("#10b030")}};
+    for (const auto& [index, colour] : expected) {
+        const QString id = QStringLiteral("window-%1").arg(windows.id(index));
+        ASSERT_TRUE(picker.tiles().count(id)) << qPrintable(id);
+        const TileView* tile = picker.tiles().at(id);
+        ASSERT_TRUE(tile->preview()->image());
+        EXPECT_FALSE(tile->preview()->isIcon());
+        const QImage& thumbnail = *tile->preview()->image();
+        EXPECT_EQ(thumbnail.width(), 480);
+        const QColor middle = thumbnail.pixelColor(thumbnail.width() / 2, thumbnail.height() / 2);
+        EXPECT_NEAR(middle.red(), colour.red(), 8);
+        EXPECT_NEAR(middle.green(), colour.green(), 8);
+        EXPECT_NEAR(middle.blue(), colour.blue(), 8);
+    }
+    const auto displays = std::count_if(picker.tiles().begin(), picker.tiles().end(),
+                                        [](const auto& tile) { return tile.first.startsWith("display-"); });
+    EXPECT_GE(displays, 1);
+
+    // What the user sees, kept beside the test environment for a look.
+    waitUntil([] { return false; }, 500);
+    const QString shot = QDir(qEnvironmentVariable("KORVALA_TESTENV")).filePath("capture-picker.png");
+    run("import", {"-silent", "-window", "root", shot});
+    const QImage screen(shot);
+    ASSERT_FALSE(screen.isNull());
+    const QRect frame = picker.window()->frameGeometry();
+    EXPECT_TRUE(screen.rect().contains(frame));
+
+    // A click on the red tile picks it and hides the picker.
+    const TileView* red = picker.tiles().at(QStringLiteral("window-%1").arg(windows.id(0)));
+    const QPoint onTile = red->mapToGlobal(QPoint(120, 80));
+    run("xdotool", {"mousemove", QString::number(onTile.x()), QString::number(onTile.y()), "click", "1"});
+    ASSERT_TRUE(waitUntil([&] { return !picked.empty(); }));
+    EXPECT_EQ(picked[0], CaptureTarget::window(windows.id(0)));
+    EXPECT_FALSE(picker.window()->isVisible());
+}
+
+TEST(CapturePickerOnX11Test, FollowsTheUserToAnotherDesktopAndReloads)
+{
+    TestWindows windows({"Окно для записи|#e0a010|100|20|500|240"});
+    ASSERT_TRUE(windows.started());
+    DesktopWorkspace workspace;
+    CapturePickerWindow picker(workspace);
+    picker.show(QStringLiteral("Что записывать"), [](CaptureTarget) {});
+    ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return desktopOf(picker.window()) == "0"; }));
+    const quint64 before = picker.generation();
+    const QWidget* grid = picker.content();
+
+    run("xdotool", {"set_desktop", "2"});
+    EXPECT_TRUE(waitUntil([&] { return picker.generation() > before; }));
+    EXPECT_TRUE(waitUntil([&] { return desktopOf(picker.window()) == "2"; }));
+    EXPECT_TRUE(waitUntil([&] { return picker.content() != grid && picker.view() == CapturePickerWindow::View::grid; },
+                          15000));
+
+    // Hidden, it stays where it is.
+    picker.window()->close();
+    const quint64 closed = picker.generation();
+    run("xdotool", {"set_desktop", "0"});
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(picker.generation(), closed);
+}
