@@ -153,6 +153,18 @@ TEST_F(RecorderOnTheDesktop, DisplayRecordingShowsAWindowAtItsPlace)
     const auto content = QCoro::waitFor(ScreenCapture::shared()->shareableContent());
     ASSERT_TRUE(content && !content->displays.empty());
     const ShareableDisplay display = content->displays.front();
+    // The window is painted before the recording starts: on a busy machine
+    // that can take longer than the wait for it to be mapped.
+    StreamConfiguration still;
+    still.width = display.width;
+    still.height = display.height;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto shot = QCoro::waitFor(
+                ScreenCapture::shared()->captureImage(ContentFilter::ofDisplay(display, {}), still));
+            return shot && QColor(shot->pixel(400 + 320, 300 + 200)).red() > 160;
+        },
+        10000));
 
     const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::display(display.displayID)));
     ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
