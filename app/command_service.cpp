@@ -10,6 +10,9 @@ const QString CommandService::objectPath = QStringLiteral("/app/korvala/Korvala"
 const QString CommandService::interfaceName = QStringLiteral("app.korvala.Korvala");
 const QString CommandService::notOfferedError = QStringLiteral("app.korvala.Korvala.Error.NotOffered");
 const QString CommandService::notAvailableError = QStringLiteral("app.korvala.Korvala.Error.NotAvailable");
+const QString CommandService::desktopPicksMessage = QStringLiteral(
+    "Здесь экран или окно для видеозаписи выбирают в окне самого рабочего стола, а не по списку Korvala: "
+    "начните запись командой korvala record-video без ID");
 
 CommandService::CommandService(MenuBarController& controller) : controller_(&controller)
 {
@@ -42,6 +45,10 @@ QStringList CommandService::Menu()
 
 QStringList CommandService::Targets()
 {
+    if (controller_ && controller_->recorder().desktopPicksContent()) {
+        sendErrorReply(notAvailableError, desktopPicksMessage);
+        return {};
+    }
     if (!controller_ || !controller_->canListCaptureTargets()) {
         sendErrorReply(notAvailableError, QStringLiteral("Выбор источника записи появится в одной из следующих версий"));
         return {};
@@ -73,6 +80,10 @@ void CommandService::RecordVideo(const QString& id)
 {
     if (!controller_)
         return;
+    if (controller_->recorder().desktopPicksContent()) {
+        sendErrorReply(notAvailableError, desktopPicksMessage);
+        return;
+    }
     const std::optional<CaptureTarget> target = CaptureTarget::fromString(id);
     if (!target || (target->kind() != CaptureTarget::Kind::Display && target->kind() != CaptureTarget::Kind::Window)) {
         sendErrorReply(QDBusError::InvalidArgs,

@@ -26,6 +26,8 @@ public:
     // Error names the client turns into exit status 2.
     static const QString notOfferedError;
     static const QString notAvailableError;
+    // The answer of Targets() and RecordVideo() where the desktop picks.
+    static const QString desktopPicksMessage;
 
     enum class Registration { owned, alreadyRunning, noBus };
 
@@ -44,7 +46,9 @@ public slots:
     Q_SCRIPTABLE void Run(const QString& command);
     // Starts a video recording of a target as `korvala targets` names it
     // ("display-N", "window-N"), as picking its tile would; only while the
-    // menu offers "Начать видеозапись…".
+    // menu offers "Начать видеозапись…". Where the desktop picks the screen
+    // or window itself (Wayland), neither this nor Targets() has anything
+    // to name: both answer how to record there instead.
     Q_SCRIPTABLE void RecordVideo(const QString& target);
 
 signals:

@@ -39,6 +39,13 @@ CapturePickerWindow& MenuBarController::capturePicker()
 
 void MenuBarController::pickCapture()
 {
+    // Where the desktop picks the screen or the window itself, its own dialog
+    // comes up as the recording starts: our grid could list no windows and
+    // show no pictures there.
+    if (recorder_->desktopPicksContent()) {
+        begin(CaptureTarget::desktopChoice());
+        return;
+    }
     QPointer<MenuBarController> self(this);
     capturePicker().show(QStringLiteral("Что записывать"), [self](CaptureTarget target) {
         if (self)

@@ -226,6 +226,8 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(CaptureTarget target,
         targetSize = window->frame.size();
         break;
     }
+    // The desktop's pick is known only to the desktop.
+    case CaptureTarget::Kind::DesktopChoice:
     case CaptureTarget::Kind::AudioOnly:
         co_return std::nullopt;
     }

@@ -6,6 +6,7 @@ const QString displayPrefix = QStringLiteral("display-");
 const QString windowPrefix = QStringLiteral("window-");
 const QString applicationPrefix = QStringLiteral("application-");
 const QString audioName = QStringLiteral("audio");
+const QString desktopChoiceName = QStringLiteral("desktop-choice");
 
 // Plain decimal digits only: QString::toUInt would also take "+7" and " 7".
 std::optional<uint32_t> parseNumber(QStringView digits)
@@ -36,6 +37,8 @@ QString CaptureTarget::toString() const
         return applicationPrefix + bundleID_;
     case Kind::AudioOnly:
         return audioName;
+    case Kind::DesktopChoice:
+        return desktopChoiceName;
     }
     return {};
 }
@@ -60,5 +63,7 @@ std::optional<CaptureTarget> CaptureTarget::fromString(const QString& text)
     }
     if (text == audioName)
         return audioOnly();
+    if (text == desktopChoiceName)
+        return desktopChoice();
     return std::nullopt;
 }

@@ -31,6 +31,14 @@ ContentFilter ContentFilter::ofWindow(const ShareableWindow& window)
     return filter;
 }
 
+ContentFilter ContentFilter::ofDesktopChoice(const ShareableDisplay& display)
+{
+    ContentFilter filter;
+    filter.kind = Kind::DesktopChoice;
+    filter.display = display;
+    return filter;
+}
+
 QRectF ContentFilter::contentRect() const
 {
     if (kind == Kind::Window)

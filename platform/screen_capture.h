@@ -64,6 +64,9 @@ struct ContentFilter {
         Applications,
         // One window, wherever it is.
         Window,
+        // Whatever screen or window the user picks in the desktop's own
+        // dialog when the stream starts; `display` gives the picture's size.
+        DesktopChoice,
     };
     Kind kind = Kind::Display;
     ShareableDisplay display;
@@ -76,6 +79,7 @@ struct ContentFilter {
     static ContentFilter ofApplications(const ShareableDisplay& display, std::vector<ShareableApplication> including,
                                         std::vector<ShareableWindow> exceptingWindows);
     static ContentFilter ofWindow(const ShareableWindow& window);
+    static ContentFilter ofDesktopChoice(const ShareableDisplay& display);
 
     // The captured area in points: the display's or the window's size at
     // origin 0.
@@ -164,6 +168,10 @@ public:
     virtual QCoro::Task<std::optional<QImage>> captureImage(ContentFilter filter, StreamConfiguration configuration) = 0;
     virtual std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                                std::shared_ptr<StreamDelegate> delegate) = 0;
+    // Whether the desktop, not the filter, decides what a stream shows: the
+    // user picks a screen or a window in the desktop's own dialog (a Wayland
+    // portal). Windows cannot be listed then, nor one screen named.
+    virtual bool desktopPicksContent() const { return false; }
 
     // The service the program uses, chosen for this session on first use.
     static std::shared_ptr<ScreenCapture> shared();

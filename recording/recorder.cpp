@@ -292,6 +292,9 @@ ContentFilter Recorder::filter(const CaptureTarget& target, const ShareableConte
         }
         Log::warn(QStringLiteral("окно ") + QString::number(target.id()) + QStringLiteral(" закрыто — пишем весь экран"));
         return wholeFallback;
+    case CaptureTarget::Kind::DesktopChoice:
+        // The video has the first display's size; the pick is fitted into it.
+        return ContentFilter::ofDesktopChoice(fallback);
     case CaptureTarget::Kind::AudioOnly:
         break;
     }

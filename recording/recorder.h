@@ -60,6 +60,10 @@ public:
 
     const std::optional<QString>& systemAudioFailure() const { return systemAudioFailure_; }
     const CaptureTarget& target() const { return target_; }
+    // Whether a video's screen or window is picked in the desktop's own
+    // dialog as the recording starts (CaptureTarget::desktopChoice()) rather
+    // than named beforehand.
+    bool desktopPicksContent() const { return capture_->desktopPicksContent(); }
     const QString& directory() const { return directory_; }
     const LevelMeter& level() const { return microphone_.level(); }
 

@@ -19,6 +19,7 @@ public:
     // The delegate hears of the sound stopping.
     std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                        std::shared_ptr<StreamDelegate> delegate) override;
+    bool desktopPicksContent() const override { return pictures_->desktopPicksContent(); }
 
 private:
     std::shared_ptr<ScreenCapture> pictures_;

@@ -3,6 +3,7 @@
 #include "app/menu_bar_controller.h"
 #include "service/sign_in_window.h"
 #include "tests/support/fake_alerts.h"
+#include "tests/support/fake_screen_capture.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/qt_wait.h"
 
@@ -26,6 +27,8 @@ protected:
         dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
         dependencies.alerts = std::make_unique<FakeAlerts>();
         dependencies.workspace = std::make_unique<FakeWorkspace>();
+        capture->desktopPicks = desktopPicks();
+        dependencies.recorder.capture = capture;
         if (hasPicker()) {
             dependencies.captureLines = [this]() -> QCoro::Task<std::vector<MenuBarController::CaptureLine>> {
                 co_return lines;
@@ -53,6 +56,7 @@ protected:
     }
 
     virtual bool hasPicker() const { return true; }
+    virtual bool desktopPicks() const { return false; }
 
     QDBusMessage call(const QString& method, const QVariantList& arguments = {})
     {
@@ -65,6 +69,7 @@ protected:
     }
 
     QTemporaryDir folder;
+    std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
     std::vector<MenuBarController::CaptureLine> lines;
     std::unique_ptr<MenuBarController> withTargets;
     std::unique_ptr<CommandService> service;
@@ -127,6 +132,22 @@ TEST_F(CommandServiceWithoutPickerTest, TargetsSayWhyNothingIsListed)
     const QDBusMessage targets = call("Targets");
     EXPECT_EQ(targets.errorName(), CommandService::notAvailableError);
     EXPECT_FALSE(targets.errorMessage().isEmpty());
+}
+
+class CommandServiceWhereTheDesktopPicksTest : public CommandServiceTest {
+protected:
+    bool desktopPicks() const override { return true; }
+};
+
+TEST_F(CommandServiceWhereTheDesktopPicksTest, TargetsAndRecordVideoWithAnIdTellHowToRecordThere)
+{
+    lines = {{"display-1", "Экран 1", "1920 × 1080"}};
+    for (const QDBusMessage& answer : {call("Targets"), call("RecordVideo", {QString("display-1")})}) {
+        EXPECT_EQ(answer.errorName(), CommandService::notAvailableError);
+        EXPECT_EQ(answer.errorMessage(), CommandService::desktopPicksMessage);
+    }
+    EXPECT_TRUE(CommandService::desktopPicksMessage.contains("korvala record-video без ID"));
+    EXPECT_FALSE(withTargets->recorder().isRecording());
 }
 
 } // namespace

@@ -217,6 +217,26 @@ TEST_F(RecordingFlowTest, AVideoRecordingFromThePickerKeepsTheVideoWording)
     stopAndWaitForSending();
 }
 
+TEST_F(RecordingFlowTest, WhereTheDesktopPicksTheVideoStartsWithoutOurGridAndAsksTheDesktop)
+{
+    controller->store().setWarnedAboutConsent(true);
+    capture->desktopPicks = true;
+    capture->content->displays.push_back(fakeDisplay(2, 1440, 900, 1920));
+    controller->pickCapture();
+    ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    EXPECT_EQ(controller->recorder().target(), CaptureTarget::desktopChoice());
+    EXPECT_FALSE(controller->capturePicker().window()) << "the grid is never built";
+    ASSERT_EQ(capture->streams.size(), 1u);
+    const ContentFilter& filter = capture->streams[0]->filter;
+    EXPECT_EQ(filter.kind, ContentFilter::Kind::DesktopChoice);
+    // The video takes the first display's shape; what the user picks is fitted into it.
+    EXPECT_EQ(filter.display.displayID, 1u);
+    EXPECT_EQ(capture->streams[0]->configuration.width, 960);
+    EXPECT_EQ(capture->streams[0]->configuration.height, 540);
+    EXPECT_EQ(controller->statusLine(), "Идёт видеозапись — 00:00");
+    stopAndWaitForSending();
+}
+
 TEST_F(RecordingFlowTest, OnlyYourVoiceIsToldOnceAndOffersTheSettings)
 {
     controller->store().setWarnedAboutConsent(true);

@@ -17,13 +17,15 @@ TEST(CaptureTarget, TheTextualFormRoundTripsEveryCase)
 {
     for (const CaptureTarget& target :
          {CaptureTarget::display(0), CaptureTarget::display(4294967295u), CaptureTarget::window(62914561),
-          CaptureTarget::application("firefox-esr.desktop"), CaptureTarget::audioOnly()}) {
+          CaptureTarget::application("firefox-esr.desktop"), CaptureTarget::audioOnly(),
+          CaptureTarget::desktopChoice()}) {
         const auto parsed = CaptureTarget::fromString(target.toString());
         ASSERT_TRUE(parsed) << target.toString().toStdString();
         EXPECT_EQ(*parsed, target);
     }
     EXPECT_EQ(CaptureTarget::display(3).toString(), "display-3");
     EXPECT_EQ(CaptureTarget::window(41943042).toString(), "window-41943042");
+    EXPECT_NE(CaptureTarget::desktopChoice(), CaptureTarget::display(0));
 }
 
 TEST(CaptureTarget, MalformedTextIsRefused)

@@ -50,6 +50,42 @@ TEST(PortalScreenCapture, ADisplaysPartOfAScreenshotOfAllScreensIsCutAtTheScreen
     EXPECT_EQ(first.pixel(3839, 0), qRgb(0, 0, 0));
 }
 
+TEST(PortalScreenCapture, APictureOfAnotherShapeIsFittedIntoTheVideoCentredOnBlack)
+{
+    // A white picture, its BGRx bytes as PipeWire hands them over.
+    const auto white = [](int width, int height) {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        return image;
+    };
+    const auto fit = [](const QImage& picture, int width, int height) {
+        return PortalScreenCapture::fitPicture(picture.constBits(), int(picture.bytesPerLine()), picture.width(),
+                                               picture.height(), width, height);
+    };
+    // Which columns and rows of the result the picture covers.
+    const auto covered = [](const QImage& image) {
+        QRect area;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qGray(image.pixel(x, y)) > 128)
+                    area |= QRect(x, y, 1, 1);
+        return area;
+    };
+
+    const QImage square = fit(white(1080, 1080), 960, 540);
+    ASSERT_EQ(square.size(), QSize(960, 540));
+    EXPECT_EQ(covered(square), QRect(210, 0, 540, 540)) << "a square window between black bars";
+    EXPECT_EQ(square.pixel(0, 270), qRgb(0, 0, 0));
+    EXPECT_EQ(square.pixel(959, 270), qRgb(0, 0, 0));
+
+    EXPECT_EQ(covered(fit(white(1440, 900), 960, 540)), QRect(48, 0, 864, 540)) << "a 16:10 screen";
+    EXPECT_EQ(covered(fit(white(1920, 400), 960, 540)), QRect(0, 170, 960, 200)) << "a wide, low window";
+    EXPECT_EQ(covered(fit(white(1920, 1080), 960, 540)), QRect(0, 0, 960, 540)) << "the same shape fills it all";
+    EXPECT_EQ(covered(fit(white(1921, 1080), 960, 540)), QRect(0, 0, 960, 540)) << "no bars of one pixel";
+    EXPECT_TRUE(fit(white(1920, 1080), 0, 540).isNull());
+    EXPECT_TRUE(PortalScreenCapture::fitPicture(nullptr, 0, 0, 0, 960, 540).isNull());
+}
+
 TEST(PortalScreenCapture, WithoutAPortalToReachTheDenialTextsComeAtOnce)
 {
     QTemporaryDir folder;

@@ -26,6 +26,8 @@ public:
     // Frames a started stream hands to its screen outputs at once.
     std::vector<QImage> streamFrames;
     bool streamStarts = true;
+    // Whether the desktop picks what a stream shows, as a portal's does.
+    bool desktopPicks = false;
 
     // What a made stream was given and what was attached to it.
     struct StreamRecord {
@@ -55,6 +57,7 @@ public:
     QCoro::Task<std::optional<QImage>> captureImage(ContentFilter filter, StreamConfiguration configuration) override;
     std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                        std::shared_ptr<StreamDelegate> delegate) override;
+    bool desktopPicksContent() const override { return desktopPicks; }
 };
 
 // Builders for content in tests.

@@ -22,7 +22,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstring>
 #include <mutex>
 
 const char* const PortalScreenCapture::restoreTokenKey = "portalRestoreToken";
@@ -73,10 +76,24 @@ QVariantMap optionsWith(const QString& key, const QVariant& value)
     return options;
 }
 
+uint sourceTypes(const ContentFilter& filter)
+{
+    switch (filter.kind) {
+    case ContentFilter::Kind::Window:
+        return windowSource;
+    case ContentFilter::Kind::DesktopChoice:
+        return monitorSource | windowSource;
+    case ContentFilter::Kind::Display:
+    case ContentFilter::Kind::Applications:
+        break;
+    }
+    return monitorSource;
+}
+
 QVariantMap selectionOptions(const ContentFilter& filter, const StreamConfiguration& configuration)
 {
     return {
-        {QStringLiteral("types"), filter.kind == ContentFilter::Kind::Window ? windowSource : monitorSource},
+        {QStringLiteral("types"), sourceTypes(filter)},
         {QStringLiteral("multiple"), false},
         {QStringLiteral("cursor_mode"), configuration.showsCursor ? embeddedCursor : hiddenCursor},
         {QStringLiteral("persist_mode"), persistUntilRevoked},
@@ -260,7 +277,8 @@ private:
             const int width = state->configuration.width;
             const int height = state->configuration.height;
             lease->read([&](const PipeWireVideoStream::Frame& frame) {
-                image = scaleBgrx(frame.pixels, frame.stride, frame.width, frame.height, width, height);
+                image = PortalScreenCapture::fitPicture(frame.pixels, frame.stride, frame.width, frame.height,
+                                                        width, height);
                 if (frame.rgbOrder)
                     image = std::move(image).rgbSwapped();
             });
@@ -326,6 +344,29 @@ QCoro::Task<std::optional<ShareableContent>> PortalScreenCapture::shareableConte
     co_return content;
 }
 
+QImage PortalScreenCapture::fitPicture(const uint8_t* pixels, int stride, int width, int height, int outWidth,
+                                       int outHeight)
+{
+    if (!pixels || width < 1 || height < 1 || outWidth < 1 || outHeight < 1)
+        return {};
+    const double scale = std::min(double(outWidth) / width, double(outHeight) / height);
+    const int fittedWidth = std::clamp(int(std::lround(width * scale)), 1, outWidth);
+    const int fittedHeight = std::clamp(int(std::lround(height * scale)), 1, outHeight);
+    // Within a pixel of the video's shape: edge to edge, no bars of one pixel.
+    if (outWidth - fittedWidth <= 1 && outHeight - fittedHeight <= 1)
+        return scaleBgrx(pixels, stride, width, height, outWidth, outHeight);
+    const QImage fitted = scaleBgrx(pixels, stride, width, height, fittedWidth, fittedHeight);
+    if (fitted.isNull())
+        return {};
+    QImage canvas(outWidth, outHeight, QImage::Format_RGB32);
+    canvas.fill(Qt::black);
+    const int left = (outWidth - fittedWidth) / 2;
+    const int top = (outHeight - fittedHeight) / 2;
+    for (int y = 0; y < fittedHeight; ++y)
+        std::memcpy(canvas.scanLine(top + y) + left * 4, fitted.constScanLine(y), size_t(fittedWidth) * 4);
+    return canvas;
+}
+
 QImage PortalScreenCapture::displayPart(const QImage& screenshot, const ShareableDisplay& display,
                                         const std::vector<ShareableDisplay>& displays)
 {
@@ -347,8 +388,9 @@ QImage PortalScreenCapture::displayPart(const QImage& screenshot, const Shareabl
 QCoro::Task<std::optional<QImage>> PortalScreenCapture::captureImage(ContentFilter filter,
                                                                      StreamConfiguration configuration)
 {
-    // A screenshot shows screens; a single window is the stream's business.
-    if (filter.kind == ContentFilter::Kind::Window)
+    // A screenshot shows screens; a single window or the user's pick is the
+    // stream's business.
+    if (filter.kind == ContentFilter::Kind::Window || filter.kind == ContentFilter::Kind::DesktopChoice)
         co_return std::nullopt;
     QVariantMap options = optionsWith(QString::fromUtf8("interactive"), false);
     options.insert(QString::fromUtf8("modal"), false);

@@ -13,6 +13,8 @@
 // PipeWire video. A portal cannot list windows: the content is the screens
 // Qt knows, and which screen or window a stream shows is the user's choice in
 // the desktop's own dialog, remembered through the portal's restore token.
+// A stream of a display filter offers screens in that dialog, of a window
+// filter windows, of the desktop's choice both.
 class PortalScreenCapture final : public ScreenCapture {
 public:
     // The system sound of a stream, which the portal does not carry: made
@@ -29,12 +31,19 @@ public:
     QCoro::Task<std::optional<QImage>> captureImage(ContentFilter filter, StreamConfiguration configuration) override;
     std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                        std::shared_ptr<StreamDelegate> delegate) override;
+    bool desktopPicksContent() const override { return true; }
 
     // The settings key of the restore token.
     static const char* const restoreTokenKey;
 
     // The part of a screenshot of all screens that shows `display`, its
     // frame given in points like the others in `displays`.
+    // A picture of 32-bit BGRx pixels in an image of exactly `outWidth` ×
+    // `outHeight`, its shape kept: scaled to the largest size that fits,
+    // centred, the rest black. What the user shares (another screen, a
+    // window) need not have the shape of the video.
+    static QImage fitPicture(const uint8_t* pixels, int stride, int width, int height, int outWidth, int outHeight);
+
     static QImage displayPart(const QImage& screenshot, const ShareableDisplay& display,
                               const std::vector<ShareableDisplay>& displays);
 

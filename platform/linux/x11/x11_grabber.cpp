@@ -243,6 +243,8 @@ std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filte
     case ContentFilter::Kind::Window:
         pixels = readWindow(session, filter.window.windowID);
         break;
+    // X11 has no dialog of its own to pick from: the display is the choice.
+    case ContentFilter::Kind::DesktopChoice:
     case ContentFilter::Kind::Display: {
         // The X server composes one picture of everything mapped: windows to
         // leave out cannot be taken out of it.

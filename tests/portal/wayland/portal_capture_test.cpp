@@ -152,7 +152,12 @@ protected:
                                                             return stream;
                                                         });
     }
-    void TearDown() override { fakePortal().call(QStringLiteral("SetAnswer"), 0u); }
+    void TearDown() override
+    {
+        auto portal = fakePortal();
+        portal.call(QStringLiteral("SetAnswer"), 0u);
+        portal.call(QStringLiteral("SetStreamSize"), 1920, 1080);
+    }
 
     static StreamConfiguration videoConfiguration()
     {
@@ -273,6 +278,38 @@ TEST_F(PortalCapture, ADisplayRecordingIsADecodableH264VideoOfTheSharedPictureAn
                 << "bar " << bar << " is " << std::hex << first.pixel(x, 100);
         }
         QFile::remove(path);
+    }
+}
+
+TEST_F(PortalCapture, TheDesktopsPickOffersScreensAndWindowsAndKeepsItsShapeInTheVideo)
+{
+    // The user picks a square window for a video of the first screen's shape.
+    fakePortal().call(QStringLiteral("SetStreamSize"), 1080, 1080);
+    QTemporaryDir output;
+    VideoWriter writer(output.filePath(QStringLiteral("video.mp4")), 960, 540);
+    auto frames = std::make_shared<VideoOutput>(writer);
+    SerialQueue screen("test.screen");
+    const ShareableDisplay first{1, 1920, 1080, QRectF(0, 0, 1920, 1080)};
+    auto stream = capture->makeStream(ContentFilter::ofDesktopChoice(first), videoConfiguration(), nullptr);
+    ASSERT_FALSE(stream->addStreamOutput(frames, StreamOutputType::Screen, &screen));
+    ASSERT_FALSE(QCoro::waitFor(stream->startCapture()));
+    EXPECT_EQ(lastRequest(QStringLiteral("select_sources")).value(QStringLiteral("types")).toUInt(), 3u)
+        << "a monitor or a window";
+    EXPECT_TRUE(waitUntil([&] { return frames->frames >= 5; }, 20000));
+    QCoro::waitFor(stream->stopCapture());
+    screen.sync([] {});
+    const auto written = QCoro::waitFor(writer.finish());
+    ASSERT_TRUE(written);
+
+    const QImage picture = firstFrame(*written, output.path());
+    ASSERT_EQ(picture.size(), QSize(960, 540));
+    for (const int x : {40, 180, 780, 920})
+        EXPECT_LE(qGray(picture.pixel(x, 100)), 40) << "black beside the picture at " << x;
+    // The picture's seven bars in the middle 540 columns, unstretched.
+    for (int bar = 0; bar < 7; ++bar) {
+        const int x = 210 + int((bar + 0.5) * 540 / 7);
+        EXPECT_TRUE(sameBar(picture.pixel(x, 100), topBars[bar]))
+            << "bar " << bar << " is " << std::hex << picture.pixel(x, 100);
     }
 }
 
