@@ -223,6 +223,8 @@ private:
     double openedAt_ = 0;
     std::unique_ptr<QTimer> timer_;
     std::optional<QDateTime> startedAt_;
+    // A recording's start is under way (the desktop may be asking the user).
+    bool startingRecording_ = false;
     std::unique_ptr<CapturePickerWindow> capturePicker_;
 };
 

@@ -73,19 +73,25 @@ QCoro::Task<> MenuBarController::startRecording(CaptureTarget target)
 {
     // A tile picked from a picker left open while another recording began:
     // the recorder would ignore it, and the running clock must not restart.
-    if (recorder_->isRecording())
+    // Nor one picked while a start still waits, for the desktop's dialog
+    // to be answered: that start owns the recorder until it ends.
+    if (recorder_->isRecording() || startingRecording_)
         co_return;
     QPointer<MenuBarController> self(this);
+    startingRecording_ = true;
     try {
         auto starting = recorder_->start(target);
         co_await std::move(starting);
     } catch (const std::exception& error) {
-        if (self)
+        if (self) {
+            self->startingRecording_ = false;
             self->report(error);
+        }
         co_return;
     }
     if (!self)
         co_return;
+    startingRecording_ = false;
     startedAt_ = Clock::shared().now();
     startTimer();
     show(clockText(0, false, target.kind() != CaptureTarget::Kind::AudioOnly));

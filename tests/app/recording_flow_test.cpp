@@ -237,6 +237,34 @@ TEST_F(RecordingFlowTest, WhereTheDesktopPicksTheVideoStartsWithoutOurGridAndAsk
     stopAndWaitForSending();
 }
 
+TEST_F(RecordingFlowTest, APickWhileTheDesktopStillAsksStartsNoSecondRecording)
+{
+    controller->store().setWarnedAboutConsent(true);
+    capture->desktopPicks = true;
+    // The user clicks again while the desktop's dialog of the first start is up.
+    int picksDuringStart = 0;
+    capture->onStreamStart = [&] {
+        if (picksDuringStart++ == 0) {
+            controller->pickCapture();
+            controller->start();
+            settle();
+        }
+    };
+    controller->pickCapture();
+    ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    settle();
+    EXPECT_EQ(capture->streams.size(), 1u);
+    EXPECT_EQ(capture->streamsStarted, 1);
+    EXPECT_EQ(controller->recorder().target(), CaptureTarget::desktopChoice());
+    stopAndWaitForSending();
+
+    // Once the start is over, the next pick starts again.
+    capture->onStreamStart = nullptr;
+    controller->start();
+    ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    stopAndWaitForSending();
+}
+
 TEST_F(RecordingFlowTest, OnlyYourVoiceIsToldOnceAndOffersTheSettings)
 {
     controller->store().setWarnedAboutConsent(true);
