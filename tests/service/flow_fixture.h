@@ -5,13 +5,13 @@
 
 #include "app/log.h"
 #include "app/menu_bar_controller.h"
-#include "platform/journal.h"
 #include "service/api.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/fake_alerts.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/recording_journal.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -23,45 +23,6 @@
 #include <memory>
 #include <mutex>
 #include <type_traits>
-
-// Keeps every log entry as (priority, message).
-class RecordingJournal final : public Journal {
-public:
-    struct Entry {
-        int priority;
-        QString message;
-    };
-
-    bool send(const std::vector<std::string>& fields) override
-    {
-        Entry entry{-1, {}};
-        for (const std::string& field : fields) {
-            if (field.rfind("MESSAGE=", 0) == 0)
-                entry.message = QString::fromStdString(field.substr(8));
-            else if (field.rfind("PRIORITY=", 0) == 0)
-                entry.priority = std::stoi(field.substr(9));
-        }
-        std::lock_guard lock(mutex_);
-        entries_.push_back(entry);
-        return true;
-    }
-
-    // The messages logged at `priority` (3 error, 6 information).
-    QStringList messages(int priority) const
-    {
-        std::lock_guard lock(mutex_);
-        QStringList result;
-        for (const Entry& entry : entries_) {
-            if (entry.priority == priority)
-                result.append(entry.message);
-        }
-        return result;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<Entry> entries_;
-};
 
 // How a flow ended: its value (Done for a flow without one), the service
 // failure it threw, or anything else it threw.
@@ -78,9 +39,6 @@ struct FlowOutcome {
 
 class ServiceFlowTest : public ::testing::Test {
 protected:
-    static constexpr int errorPriority = 3;
-    static constexpr int infoPriority = 6;
-
     void SetUp() override
     {
         ASSERT_TRUE(service.started());
