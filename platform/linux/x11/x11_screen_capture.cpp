@@ -183,7 +183,11 @@ private:
                 }
             } else if (session->broken()) {
                 if (delegate_)
-                    delegate_->didStopWithError(QStringLiteral("Связь с X-сервером прервалась"));
+                    delegate_->didStopWithError(QStringLiteral("связь с X-сервером прервалась"));
+                return;
+            } else if (auto lost = lostSource(*session, filter_)) {
+                if (delegate_)
+                    delegate_->didStopWithError(*lost);
                 return;
             }
             next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(interval);
