@@ -8,6 +8,7 @@
 #include "service/api.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/fake_alerts.h"
+#include "tests/support/fake_desktop.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/qt_wait.h"
@@ -64,12 +65,9 @@ protected:
         dependencies.defaults->setValue("baseURL", baseURL.value_or(service.baseURL()).toString());
         if (token)
             dependencies.defaults->setValue("token", *token);
-        auto fakeAlerts = std::make_unique<FakeAlerts>();
-        auto fakeWorkspace = std::make_unique<FakeWorkspace>();
-        alerts = fakeAlerts.get();
-        workspace = fakeWorkspace.get();
-        dependencies.alerts = std::move(fakeAlerts);
-        dependencies.workspace = std::move(fakeWorkspace);
+        const FakeDesktop desktop = installFakeDesktop(dependencies);
+        alerts = desktop.alerts;
+        workspace = desktop.workspace;
         controller = std::make_unique<MenuBarController>(std::move(dependencies));
         controller->rebuildMenu();
         return *controller;
