@@ -4,6 +4,7 @@
 // client the rise of this process's peak resident set during the upload,
 // for curl its whole-process peak.
 //   bench_api_upload [runs] [megabytes]
+#include "bench/bench_support.h"
 #include "service/api.h"
 
 #include <QCoreApplication>
@@ -42,12 +43,6 @@ long statusKb(const char* field)
 void resetPeak()
 {
     std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 struct CurlRun {

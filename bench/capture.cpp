@@ -7,6 +7,7 @@
 // 2. Thumbnails of 2 displays and 10 windows at width 480, all started
 //    together as the picker does, beside the same twelve one after another.
 
+#include "bench/bench_support.h"
 #include "capture/capture_choices.h"
 
 #include <QElapsedTimer>
@@ -23,12 +24,6 @@
 
 namespace {
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 double processMs(const QString& program, const QStringList& arguments)
 {
     QElapsedTimer timer;
@@ -41,17 +36,6 @@ double processMs(const QString& program, const QStringList& arguments)
         std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
     return ms;
 }
-
-class Swatch : public QRasterWindow {
-public:
-    explicit Swatch(QColor colour) : colour_(colour) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(0, 0), size()), colour_); }
-
-private:
-    QColor colour_;
-};
 
 } // namespace
 

@@ -5,6 +5,7 @@
 // thumbnails made one after another, and the longest stretch the main thread
 // spent away from its event loop while the picker loaded and first painted.
 
+#include "bench/bench_support.h"
 #include "capture/capture_choices.h"
 #include "capture/capture_picker_window.h"
 #include "platform/linux/desktop/desktop_workspace.h"
@@ -24,23 +25,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-class Swatch : public QRasterWindow {
-public:
-    explicit Swatch(QColor colour) : colour_(colour) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRect(QPoint(0, 0), size()), colour_); }
-
-private:
-    QColor colour_;
-};
 
 // The windows live in a child process: the picker leaves out its own.
 int showWindows(int argc, char** argv)

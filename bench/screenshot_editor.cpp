@@ -5,6 +5,7 @@
 // step: the overlays leaving, the capture, the crop, the window build.
 //   scripts/testenv/with-env.sh DIR bench_screenshot_editor [runs]
 
+#include "bench/bench_support.h"
 #include "capture/capture_choices.h"
 #include "platform/clock.h"
 #include "platform/screen_numbers.h"
@@ -49,28 +50,10 @@ public:
     bool openSettings(SettingsPane) override { return true; }
     void setActivationPolicy(ActivationPolicy policy) override { policy_ = policy; }
     ActivationPolicy activationPolicy() const override { return policy_; }
+    std::unique_ptr<Observation> observeActiveSpace(std::function<void()>) override { return nullptr; }
+    void moveToActiveSpace(QWindow*) override {}
     ActivationPolicy policy_ = ActivationPolicy::accessory;
 };
-
-void sendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButtons buttons)
-{
-    QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
-    QCoreApplication::sendEvent(view, &event);
-}
-
-void settle(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 } // namespace
 

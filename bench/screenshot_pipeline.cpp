@@ -5,6 +5,7 @@
 // integration tests capture it (QScreen::grabWindow, XGetImage underneath).
 //   scripts/testenv/with-env.sh DIR bench_screenshot_pipeline [runs]
 
+#include "bench/bench_support.h"
 #include "platform/screen_numbers.h"
 #include "shots/area_selector.h"
 #include "shots/screenshot.h"
@@ -29,26 +30,6 @@ QCoro::Task<std::optional<QImage>> grabDisplay(quint32 displayID)
             co_return screen->grabWindow(0).toImage();
     }
     co_return std::nullopt;
-}
-
-void sendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButtons buttons)
-{
-    QMouseEvent event(type, at, view->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
-    QCoreApplication::sendEvent(view, &event);
-}
-
-void settle(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

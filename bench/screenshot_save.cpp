@@ -2,6 +2,7 @@
 // convert writing the same pixels. Prints medians of a few runs and file sizes.
 //   bench_screenshot_save [runs]
 
+#include "bench/bench_support.h"
 #include "shots/screenshot.h"
 
 #include <QElapsedTimer>
@@ -53,12 +54,6 @@ QImage desktopPicture()
         for (int x = 2600; x < 3200; ++x)
             image.setPixel(x, y, qRgb(120 + random.bounded(60), 100 + random.bounded(50), 80 + random.bounded(40)));
     return image;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

@@ -1,33 +1,14 @@
 #include "platform/linux/desktop_capture.h"
 
 #include "app/log.h"
+#include "platform/linux/blocking_work.h"
 #include "platform/linux/pulse/pulse_system_audio.h"
-
-#include <QFuture>
-#include <QPromise>
 
 #include <qcoro/qcorofuture.h>
 
-#include <thread>
 #include <vector>
 
 namespace {
-
-// Blocking work for a coroutine on the main thread: a thread of its own, so
-// that a stream never depends on a pool that may be gone.
-template <class Work>
-QFuture<std::invoke_result_t<Work>> onThread(Work work)
-{
-    using Result = std::invoke_result_t<Work>;
-    auto promise = std::make_shared<QPromise<Result>>();
-    QFuture<Result> future = promise->future();
-    promise->start();
-    std::thread([promise, work = std::move(work)]() mutable {
-        promise->addResult(work());
-        promise->finish();
-    }).detach();
-    return future;
-}
 
 // On this desktop the picture is a source of its own: when it ends the sound
 // is not affected, so the recording only notes it.
@@ -94,7 +75,7 @@ public:
                         delegate->didStopWithError(description);
                 });
             auto sound = sound_;
-            auto starting = onThread([sound] { return sound->start(); });
+            auto starting = runOnThread([sound] { return sound->start(); });
             if (auto refused = co_await starting) {
                 sound_.reset();
                 co_return refused;
@@ -129,7 +110,7 @@ private:
         if (!sound_)
             co_return;
         auto sound = std::move(sound_);
-        auto stopping = onThread([sound] {
+        auto stopping = runOnThread([sound] {
             sound->stop();
             return true;
         });

@@ -5,6 +5,7 @@
 #include "platform/journal.h"
 #include "service/sign_in_window.h"
 #include "tests/support/fake_alerts.h"
+#include "tests/support/fake_desktop.h"
 #include "tests/support/fake_audio_input.h"
 #include "tests/support/fake_screen_capture.h"
 #include "tests/support/fake_workspace.h"
@@ -90,12 +91,9 @@ protected:
         dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
         if (token)
             dependencies.defaults->setValue("token", *token);
-        auto fakeAlerts = std::make_unique<FakeAlerts>();
-        auto fakeWorkspace = std::make_unique<FakeWorkspace>();
-        alerts = fakeAlerts.get();
-        workspace = fakeWorkspace.get();
-        dependencies.alerts = std::move(fakeAlerts);
-        dependencies.workspace = std::move(fakeWorkspace);
+        const FakeDesktop desktop = installFakeDesktop(dependencies);
+        alerts = desktop.alerts;
+        workspace = desktop.workspace;
         dependencies.recorder.engine = std::make_unique<FakeAudioInput>();
         dependencies.recorder.capture = std::make_shared<FakeScreenCapture>();
         dependencies.hasShot = [this] { return shot; };

@@ -1,8 +1,8 @@
 #include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/spawned_child.h"
 
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -16,17 +16,14 @@ TEST(CrashSafety, TrackAndVideoOfAKilledProcessDecodeUpToTheLastSecond)
     QTemporaryDir dir;
     const QString track = dir.filePath("vstrecha-mikrofon.m4a");
     const QString video = dir.filePath("vstrecha-ekran.mp4");
-    QProcess child;
-    child.start(KORVALA_CRASH_CHILD, {track, video});
-    ASSERT_TRUE(child.waitForStarted());
+    SpawnedChild child(KORVALA_CRASH_CHILD, {track, video});
+    ASSERT_TRUE(child.started());
     QByteArray said;
     ASSERT_TRUE(waitUntil([&] {
-        said += child.readAllStandardOutput();
+        said += child.readOutput();
         return said.contains("handed 5");
     }, 60000));
-    ::kill(pid_t(child.processId()), SIGKILL);
-    child.waitForFinished();
-    ASSERT_EQ(child.exitStatus(), QProcess::CrashExit);
+    ASSERT_TRUE(child.killWith(SIGKILL));
 
     const ProbedAudio audio = probeAudio(track);
     ASSERT_TRUE(audio.opened);

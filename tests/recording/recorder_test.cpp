@@ -1,12 +1,12 @@
 #include "recording/recorder.h"
 
 #include "app/log.h"
-#include "platform/journal.h"
 #include "tests/recording/audio_test_signals.h"
 #include "tests/support/fake_audio_input.h"
 #include "tests/support/fake_screen_capture.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/recording_journal.h"
 #include "tests/support/task_outcome.h"
 
 #include <QCoreApplication>
@@ -20,26 +20,6 @@
 
 namespace {
 
-class WarningJournal final : public Journal {
-public:
-    bool send(const std::vector<std::string>& fields) override
-    {
-        std::lock_guard guard(lock);
-        for (const std::string& field : fields) {
-            if (field.rfind("MESSAGE=", 0) == 0)
-                messages << QString::fromStdString(field.substr(8));
-        }
-        return true;
-    }
-    QStringList taken()
-    {
-        std::lock_guard guard(lock);
-        return messages;
-    }
-    std::mutex lock;
-    QStringList messages;
-};
-
 const AudioFormat stereo48k {48000, 2, AudioFormat::SampleType::float32};
 
 class RecorderTest : public ::testing::Test {
@@ -48,7 +28,7 @@ protected:
     {
         clock = std::make_shared<ManualClock>(QDateTime(QDate(2026, 12, 4), QTime(9, 5, 30)));
         Clock::setShared(clock);
-        journal = std::make_shared<WarningJournal>();
+        journal = std::make_shared<RecordingJournal>();
         previousJournal = Log::setJournal(journal);
         capture->content = ShareableContent {{fakeDisplay(1, 1920, 1080), fakeDisplay(2, 1440, 900, 1920)}, {}, {}};
         recorder = make();
@@ -87,12 +67,12 @@ protected:
     QStringList warnings()
     {
         QCoreApplication::processEvents();
-        return journal->taken();
+        return journal->messages(errorPriority);
     }
 
     QTemporaryDir folder;
     std::shared_ptr<ManualClock> clock;
-    std::shared_ptr<WarningJournal> journal;
+    std::shared_ptr<RecordingJournal> journal;
     std::shared_ptr<Journal> previousJournal;
     std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
     FakeAudioInput* mic = nullptr;

@@ -5,13 +5,14 @@
 
 #include "app/log.h"
 #include "app/menu_bar_controller.h"
-#include "platform/journal.h"
 #include "service/api.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/fake_alerts.h"
+#include "tests/support/fake_desktop.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/recording_journal.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -23,45 +24,6 @@
 #include <memory>
 #include <mutex>
 #include <type_traits>
-
-// Keeps every log entry as (priority, message).
-class RecordingJournal final : public Journal {
-public:
-    struct Entry {
-        int priority;
-        QString message;
-    };
-
-    bool send(const std::vector<std::string>& fields) override
-    {
-        Entry entry{-1, {}};
-        for (const std::string& field : fields) {
-            if (field.rfind("MESSAGE=", 0) == 0)
-                entry.message = QString::fromStdString(field.substr(8));
-            else if (field.rfind("PRIORITY=", 0) == 0)
-                entry.priority = std::stoi(field.substr(9));
-        }
-        std::lock_guard lock(mutex_);
-        entries_.push_back(entry);
-        return true;
-    }
-
-    // The messages logged at `priority` (3 error, 6 information).
-    QStringList messages(int priority) const
-    {
-        std::lock_guard lock(mutex_);
-        QStringList result;
-        for (const Entry& entry : entries_) {
-            if (entry.priority == priority)
-                result.append(entry.message);
-        }
-        return result;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<Entry> entries_;
-};
 
 // How a flow ended: its value (Done for a flow without one), the service
 // failure it threw, or anything else it threw.
@@ -78,9 +40,6 @@ struct FlowOutcome {
 
 class ServiceFlowTest : public ::testing::Test {
 protected:
-    static constexpr int errorPriority = 3;
-    static constexpr int infoPriority = 6;
-
     void SetUp() override
     {
         ASSERT_TRUE(service.started());
@@ -106,12 +65,9 @@ protected:
         dependencies.defaults->setValue("baseURL", baseURL.value_or(service.baseURL()).toString());
         if (token)
             dependencies.defaults->setValue("token", *token);
-        auto fakeAlerts = std::make_unique<FakeAlerts>();
-        auto fakeWorkspace = std::make_unique<FakeWorkspace>();
-        alerts = fakeAlerts.get();
-        workspace = fakeWorkspace.get();
-        dependencies.alerts = std::move(fakeAlerts);
-        dependencies.workspace = std::move(fakeWorkspace);
+        const FakeDesktop desktop = installFakeDesktop(dependencies);
+        alerts = desktop.alerts;
+        workspace = desktop.workspace;
         controller = std::make_unique<MenuBarController>(std::move(dependencies));
         controller->rebuildMenu();
         return *controller;

@@ -44,7 +44,8 @@ void PulseRecordStream::start()
     attributes.maxlength = uint32_t(-1);
     attributes.fragsize = uint32_t(framesPerBuffer_ * pa_frame_size(&sampleSpec));
     const char* device = sourceName_.empty() ? nullptr : sourceName_.c_str();
-    if (pa_stream_connect_record(stream_, device, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | (keepToSource_ ? PA_STREAM_DONT_MOVE : 0));
+    if (pa_stream_connect_record(stream_, device, &attributes, flags) < 0) {
         const std::string reason = pa_strerror(pa_context_errno(context_.context()));
         pa_stream_unref(stream_);
         stream_ = nullptr;

@@ -29,6 +29,9 @@ public:
 
     // Set before start().
     void setStoppedHandler(StoppedHandler handler) { stopped_ = std::move(handler); }
+    // Set before start(): the stream ends, rather than being moved to
+    // another source, when its source goes away.
+    void keepToSource() { keepToSource_ = true; }
 
     // Connects the stream and waits until it records. Call without the lock.
     // Throws std::runtime_error.
@@ -45,6 +48,7 @@ private:
     uint32_t framesPerBuffer_;
     Consumer consumer_;
     StoppedHandler stopped_;
+    bool keepToSource_ = false;
     pa_stream* stream_ = nullptr;
     // Interleaved samples not yet handed on.
     std::vector<float> pending_;

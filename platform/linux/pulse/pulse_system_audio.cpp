@@ -33,6 +33,11 @@ std::optional<QString> PulseSystemAudio::start()
     // whatever arrives, and the server then has nothing to resample.
     const AudioFormat format {double(sampleSpec->rate), int(sampleSpec->channels), AudioFormat::SampleType::float32};
     auto stream = std::make_unique<PulseRecordStream>(context_, monitor, format, framesPerBuffer, consumer_);
+    // When the output device goes away (headphones unplugged, a sink
+    // unloaded) the server would move the stream to its fallback source,
+    // which is the microphone: the other participants' track would silently
+    // carry the user's own voice. The stream ends instead and says so.
+    stream->keepToSource();
     stream->setStoppedHandler([stopped = stopped_](int error) {
         if (stopped)
             stopped(describeStop(error));

@@ -280,3 +280,20 @@ std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filte
         return std::nullopt;
     return image;
 }
+
+std::optional<QString> lostSource(X11Session& session, const ContentFilter& filter)
+{
+    if (filter.kind == ContentFilter::Kind::Window) {
+        xcb_connection_t* c = session.connection();
+        // A destroyed window answers with an error; an unmapped one still
+        // has attributes and may come back.
+        auto attributes = x11Reply(
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, filter.window.windowID), nullptr));
+        if (!attributes && !session.broken())
+            return QStringLiteral("записываемое окно закрыто");
+        return std::nullopt;
+    }
+    if (!monitorWithId(session, filter.display.displayID) && !session.broken())
+        return QStringLiteral("записываемый экран отключён");
+    return std::nullopt;
+}

@@ -3,6 +3,7 @@
 #include "platform/screen_capture.h"
 
 #include <QImage>
+#include <QString>
 #include <QSize>
 
 #include <optional>
@@ -16,3 +17,8 @@ class X11Session;
 // cannot be read.
 std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filter,
                                  const StreamConfiguration& configuration);
+
+// Why a filter's pictures stopped for good: its window was destroyed or its
+// monitor removed. Nothing while the source exists (a minimised window comes
+// back) or when the server itself cannot be read.
+std::optional<QString> lostSource(X11Session& session, const ContentFilter& filter);

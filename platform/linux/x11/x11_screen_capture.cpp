@@ -1,5 +1,6 @@
 #include "platform/linux/x11/x11_screen_capture.h"
 
+#include "platform/linux/blocking_work.h"
 #include "platform/linux/desktop_entries.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/x11/x11_content.h"
@@ -49,42 +50,12 @@ struct X11ScreenCapture::State {
 
 namespace {
 
-template <class Work>
-auto runOnPool(QThreadPool& pool, Work work) -> QFuture<std::invoke_result_t<Work>>
-{
-    using Result = std::invoke_result_t<Work>;
-    auto promise = std::make_shared<QPromise<Result>>();
-    QFuture<Result> future = promise->future();
-    promise->start();
-    pool.start([promise, work = std::move(work)]() mutable {
-        promise->addResult(work());
-        promise->finish();
-    });
-    return future;
-}
-
 // Read on the main thread, where Qt's screens live.
 double devicePixelRatio()
 {
     if (!qGuiApp || QThread::currentThread() != qGuiApp->thread() || !qGuiApp->primaryScreen())
         return 1.0;
     return qGuiApp->primaryScreen()->devicePixelRatio();
-}
-
-// For a stream, which may outlive the service that made it: a thread of its
-// own rather than the service's pool.
-template <class Work>
-auto runOnThread(Work work) -> QFuture<std::invoke_result_t<Work>>
-{
-    using Result = std::invoke_result_t<Work>;
-    auto promise = std::make_shared<QPromise<Result>>();
-    QFuture<Result> future = promise->future();
-    promise->start();
-    std::thread([promise, work = std::move(work)]() mutable {
-        promise->addResult(work());
-        promise->finish();
-    }).detach();
-    return future;
 }
 
 double monotonicSeconds()
@@ -183,7 +154,11 @@ private:
                 }
             } else if (session->broken()) {
                 if (delegate_)
-                    delegate_->didStopWithError(QStringLiteral("Связь с X-сервером прервалась"));
+                    delegate_->didStopWithError(QStringLiteral("связь с X-сервером прервалась"));
+                return;
+            } else if (auto lost = lostSource(*session, filter_)) {
+                if (delegate_)
+                    delegate_->didStopWithError(*lost);
                 return;
             }
             next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(interval);

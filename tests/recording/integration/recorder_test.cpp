@@ -1,8 +1,11 @@
 #include "app/described_error.h"
+#include "app/log.h"
 #include "recording/recorder.h"
 
+#include "tests/capture/integration/test_windows.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/recording_journal.h"
 #include "tests/support/task_outcome.h"
 
 #include <QImage>
@@ -29,14 +32,6 @@ QCoro::Task<QString> startRecording(Recorder& recorder, CaptureTarget target)
     co_return QString();
 }
 
-QString run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 // A module of the sound server for the length of a test.
 class PulseModule {
 public:
@@ -44,45 +39,17 @@ public:
         : index_(run("pactl", QStringList {"load-module"} + arguments))
     {
     }
-    ~PulseModule()
+    ~PulseModule() { unload(); }
+    bool loaded() const { return !index_.isEmpty(); }
+    void unload()
     {
         if (!index_.isEmpty())
             run("pactl", {"unload-module", index_});
+        index_.clear();
     }
-    bool loaded() const { return !index_.isEmpty(); }
 
 private:
     QString index_;
-};
-
-// Windows of another program, "title|#rrggbb|x|y|width|height" each.
-class TestWindows {
-public:
-    explicit TestWindows(const QStringList& descriptions)
-    {
-        process_.start(QStringLiteral(CAPTURE_TEST_WINDOWS), descriptions);
-        waitUntil([&] {
-            process_.waitForReadyRead(50);
-            while (process_.canReadLine()) {
-                const QStringList words = QString::fromUtf8(process_.readLine()).split(u' ');
-                if (words.size() == 3)
-                    ids_.push_back(words[2].trimmed().toUInt());
-            }
-            return ids_.size() == size_t(descriptions.size());
-        }, 10000);
-        // Let the window manager place and map them.
-        waitUntil([] { return false; }, 700);
-    }
-    ~TestWindows()
-    {
-        process_.kill();
-        process_.waitForFinished();
-    }
-    uint32_t id(size_t index) const { return index < ids_.size() ? ids_[index] : 0; }
-
-private:
-    QProcess process_;
-    std::vector<uint32_t> ids_;
 };
 
 // Real time passing in the event loop, so that posted work runs meanwhile.
@@ -90,6 +57,41 @@ void record(int milliseconds)
 {
     waitUntil([] { return false; }, milliseconds);
 }
+
+void letTheWindowManagerPlaceThem()
+{
+    record(700);
+}
+
+// Another sink as the default output for the length of a test; the test
+// desktop's "speakers" afterwards.
+class DefaultSink {
+public:
+    explicit DefaultSink(const QString& name)
+        : module_({"module-null-sink", "sink_name=" + name})
+    {
+        if (!module_.loaded())
+            return;
+        run("pactl", {"set-default-sink", name});
+        // As the test desktop does for its speakers: an idle null sink's
+        // monitor may hand a new reader nothing for seconds, a low-latency
+        // reader kept open makes it deliver at once.
+        reader_.setStandardOutputFile(QProcess::nullDevice());
+        reader_.start("parec", {"--latency-msec=10", "-d", name + ".monitor"});
+    }
+    ~DefaultSink()
+    {
+        run("pactl", {"set-default-sink", "speakers"});
+        reader_.kill();
+        reader_.waitForFinished();
+    }
+    bool loaded() const { return module_.loaded(); }
+    PulseModule& module() { return module_; }
+
+private:
+    PulseModule module_;
+    QProcess reader_;
+};
 
 Recorder::Result stop(Recorder& recorder)
 {
@@ -111,8 +113,13 @@ QImage lastFrame(const QString& video, const QString& folder)
 
 class RecorderOnTheDesktop : public ::testing::Test {
 protected:
+    void SetUp() override { previousJournal = Log::setJournal(journal); }
+    void TearDown() override { Log::setJournal(previousJournal); }
+
     QTemporaryDir folder;
     Recorder recorder {folder.filePath("records")};
+    std::shared_ptr<RecordingJournal> journal = std::make_shared<RecordingJournal>();
+    std::shared_ptr<Journal> previousJournal;
 };
 
 TEST_F(RecorderOnTheDesktop, AudioRecordingKeepsEachVoiceInItsOwnTrack)
@@ -150,6 +157,7 @@ TEST_F(RecorderOnTheDesktop, DisplayRecordingShowsAWindowAtItsPlace)
 {
     TestWindows windows({"Проба|#d02020|400|300|640|400"});
     ASSERT_NE(windows.id(0), 0u);
+    letTheWindowManagerPlaceThem();
     const auto content = QCoro::waitFor(ScreenCapture::shared()->shareableContent());
     ASSERT_TRUE(content && !content->displays.empty());
     const ShareableDisplay display = content->displays.front();
@@ -197,6 +205,7 @@ TEST_F(RecorderOnTheDesktop, WindowRecordingHasTheWindowsShape)
 {
     TestWindows windows({"Окно|#2040d0|100|100|800|600"});
     ASSERT_NE(windows.id(0), 0u);
+    letTheWindowManagerPlaceThem();
     const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::window(windows.id(0))));
     ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
     record(1500);
@@ -208,6 +217,66 @@ TEST_F(RecorderOnTheDesktop, WindowRecordingHasTheWindowsShape)
     const QImage frame = lastFrame(*result.video, folder.path());
     ASSERT_FALSE(frame.isNull());
     EXPECT_GT(frame.pixelColor(480, 360).blue(), 160) << "the window fills the picture";
+}
+
+TEST_F(RecorderOnTheDesktop, OutputDeviceGoingAwayEndsOnlyTheOthersTrack)
+{
+    DefaultSink headset("headset");
+    ASSERT_TRUE(headset.loaded());
+    PulseModule tone({"module-sine", "sink=headset", "frequency=1000"});
+    ASSERT_TRUE(tone.loaded());
+    record(1000); // the new sink's first monitor reader gets going
+    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
+    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    record(2500);
+    headset.module().unload();
+    waitUntil([&] { return recorder.systemAudioFailure().has_value(); }, 5000);
+    ASSERT_TRUE(recorder.systemAudioFailure());
+    const QString failure = *recorder.systemAudioFailure();
+    EXPECT_TRUE(failure.startsWith("Звук собеседников прервался: ")) << failure.toStdString();
+    EXPECT_GT(failure.size(), QStringLiteral("Звук собеседников прервался: ").size()) << "the cause is given";
+    EXPECT_TRUE(recorder.isRecording());
+    record(1500);
+    const Recorder::Result result = stop(recorder);
+
+    const ProbedAudio microphone = probeAudio(result.microphone);
+    const ProbedAudio system = probeAudio(result.system);
+    ASSERT_TRUE(microphone.opened);
+    ASSERT_TRUE(system.opened) << "what was recorded before the device left is kept";
+    EXPECT_GT(double(microphone.samples.size()) / 44100, result.duration - 0.3) << "the microphone went on";
+    const double systemSeconds = double(system.samples.size()) / 44100;
+    EXPECT_GT(systemSeconds, 1.0);
+    EXPECT_LT(systemSeconds, result.duration - 1.0) << "nothing was recorded from another source after it";
+    EXPECT_GT(toneAmplitude(system.samples, 44100, 1000), 0.05);
+    EXPECT_LT(toneAmplitude(system.samples, 44100, 440), 0.01) << "the microphone never took its place";
+}
+
+TEST_F(RecorderOnTheDesktop, ClosedWindowEndsThePictureAndTheSoundGoesOn)
+{
+    TestWindows windows({"Уходит|#20a040|100|100|800|600"});
+    ASSERT_NE(windows.id(0), 0u);
+    letTheWindowManagerPlaceThem();
+    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::window(windows.id(0))));
+    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    record(1500);
+    windows.close();
+    waitUntil([&] { return !journal->messages(errorPriority).isEmpty(); }, 3000);
+    EXPECT_EQ(journal->messages(errorPriority),
+              QStringList {"запись изображения остановилась, звук пишется дальше: записываемое окно закрыто"});
+    EXPECT_TRUE(recorder.isRecording());
+    record(1500);
+    const Recorder::Result result = stop(recorder);
+    EXPECT_FALSE(recorder.systemAudioFailure());
+
+    ASSERT_TRUE(result.video);
+    const ProbedVideo video = probeVideo(*result.video);
+    ASSERT_TRUE(video.opened);
+    EXPECT_EQ(video.codec, "h264");
+    EXPECT_GE(video.frameTimes.size(), 8u) << "the frames from before the window closed are kept";
+    const ProbedAudio microphone = probeAudio(result.microphone);
+    const ProbedAudio system = probeAudio(result.system);
+    EXPECT_GT(double(microphone.samples.size()) / 44100, result.duration - 0.3);
+    EXPECT_NEAR(double(system.samples.size()) / 44100, result.duration, 0.3);
 }
 
 } // namespace

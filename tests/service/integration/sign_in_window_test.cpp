@@ -9,6 +9,7 @@
 #include "tests/support/fake_alerts.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/event_loop_process.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -21,22 +22,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// Runs a program while the event loop keeps turning, so that our window
-// answers the server while xdotool works on it.
-QByteArray run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted())
-        return {};
-    waitUntil([&] { return process.state() == QProcess::NotRunning; }, 15000);
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-    }
-    return process.readAllStandardOutput();
-}
 
 // Lets the X server and our window catch up with what was sent.
 void settle(int ms = 300)
@@ -79,13 +64,13 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return window().window() && window().window()->isActiveWindow(); }, 10000))
             << "the window did not come up with the keyboard";
         const QString id = QString::number(window().window()->winId());
-        run("xdotool", {"windowactivate", "--sync", id});
+        runWithEventLoop("xdotool", {"windowactivate", "--sync", id});
         settle();
         return id;
     }
 
-    void type(const QString& text) { run("xdotool", {"type", "--delay", "20", text}); }
-    void key(const QString& keys) { run("xdotool", {"key", "--delay", "40", keys}); }
+    void type(const QString& text) { runWithEventLoop("xdotool", {"type", "--delay", "20", text}); }
+    void key(const QString& keys) { runWithEventLoop("xdotool", {"key", "--delay", "40", keys}); }
 
     QTemporaryDir folder;
     DevServiceProcess service;
@@ -114,7 +99,7 @@ TEST_F(SignInWindowOnX11Test, TypedWrongThenRightWithReturn)
     // What the user sees, kept beside the test environment's logs.
     const QString picture =
         QDir(qEnvironmentVariable("KORVALA_TESTENV", QDir::tempPath())).filePath("sign-in-error.png");
-    run("import", {"-window", "root", picture});
+    runWithEventLoop("import", {"-window", "root", picture});
     const QImage screen = QImage(picture).convertToFormat(QImage::Format_RGB32);
     ASSERT_FALSE(screen.isNull());
     const QRect errorArea(window().error().mapToGlobal(QPoint(0, 0)), window().error().size());

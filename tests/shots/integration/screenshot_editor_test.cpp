@@ -10,6 +10,7 @@
 #include "tests/shots/pictures.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/event_loop_process.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,31 +32,15 @@
 
 namespace {
 
-QByteArray run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment = {})
-{
-    QProcess process;
-    if (!environment.isEmpty())
-        process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    if (!process.waitForStarted())
-        return {};
-    waitUntil([&] { return process.state() == QProcess::NotRunning; }, 15000);
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-    }
-    return process.readAllStandardOutput();
-}
-
 QStringList visibleWindows(const QString& name)
 {
-    return QString::fromUtf8(run("xdotool", {"search", "--onlyvisible", "--name", name}))
+    return QString::fromUtf8(runWithEventLoop("xdotool", {"search", "--onlyvisible", "--name", name}))
         .split('\n', Qt::SkipEmptyParts);
 }
 
 void xdotool(const QStringList& arguments)
 {
-    run("xdotool", arguments);
+    runWithEventLoop("xdotool", arguments);
     QCoreApplication::processEvents();
 }
 
@@ -107,9 +92,9 @@ TEST(ScreenshotEditor, ASelectionOverAWindowIsAnnotatedAndSavedAtTwiceItsSize)
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     app.start(KORVALA_PROGRAM, {});
     ASSERT_TRUE(app.waitForStarted());
-    ASSERT_TRUE(waitUntil([&] { return run(KORVALA_PROGRAM, {"status"}, environment).startsWith("Готов"); }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return runWithEventLoop(KORVALA_PROGRAM, {"status"}, environment).startsWith("Готов"); }, 20000));
 
-    run(KORVALA_PROGRAM, {"screenshot"}, environment);
+    runWithEventLoop(KORVALA_PROGRAM, {"screenshot"}, environment);
     ASSERT_TRUE(waitUntil([] { return !visibleWindows("выбор области").isEmpty(); }, 10000)) << "no overlay";
     QTest::qWait(300);
     // 200 × 150 points over the window's red and blue halves.
@@ -141,7 +126,7 @@ TEST(ScreenshotEditor, ASelectionOverAWindowIsAnnotatedAndSavedAtTwiceItsSize)
             saved = files.next();
         return !saved.isEmpty();
     }, 10000)) << "nothing saved in " << folder.toStdString();
-    ASSERT_TRUE(waitUntil([&] { return run(KORVALA_PROGRAM, {"status"}, environment).startsWith("Снимок сохранён"); }));
+    ASSERT_TRUE(waitUntil([&] { return runWithEventLoop(KORVALA_PROGRAM, {"status"}, environment).startsWith("Снимок сохранён"); }));
 
     const QImage shot(saved);
     ASSERT_EQ(shot.size(), QSize(400, 300));
@@ -157,7 +142,7 @@ TEST(ScreenshotEditor, ASelectionOverAWindowIsAnnotatedAndSavedAtTwiceItsSize)
     }
     EXPECT_GT(redOnBlue, 0) << "the box is in the saved picture";
 
-    run(KORVALA_PROGRAM, {"quit"}, environment);
+    runWithEventLoop(KORVALA_PROGRAM, {"quit"}, environment);
     if (!app.waitForFinished(10000))
         app.kill();
 }
