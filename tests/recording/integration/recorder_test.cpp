@@ -103,11 +103,12 @@ Recorder::Result stop(Recorder& recorder)
     return *outcome.value;
 }
 
-// The last frame of a video as a picture, decoded by ffmpeg.
+// The last frame of a video as a picture, decoded by ffmpeg: each frame of
+// the last half second overwrites the one before.
 QImage lastFrame(const QString& video, const QString& folder)
 {
     const QString png = folder + "/last.png";
-    run("ffmpeg", {"-v", "error", "-y", "-ss", "1", "-i", video, "-frames:v", "1", "-update", "1", png});
+    run("ffmpeg", {"-v", "error", "-y", "-sseof", "-0.5", "-i", video, "-update", "1", png});
     return QImage(png);
 }
 
