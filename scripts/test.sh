@@ -28,9 +28,9 @@ trap 'rm -rf "$fuzz_corpus"' EXIT
 (cd "$build" && ctest --output-on-failure -j "$(nproc)" "$@")
 
 # The code that crosses threads again under ThreadSanitizer: the unit tests,
-# which drive the queues, writers and capture callbacks with fakes. Opt-in
-# (KORVALA_TSAN_PASS=1) until its open reports are settled.
-if [[ ${KORVALA_TSAN_PASS:-0} == 1 ]]; then
+# which drive the queues, writers and capture callbacks with fakes
+# (KORVALA_TSAN_PASS=0 skips it).
+if [[ ${KORVALA_TSAN_PASS:-1} == 1 ]]; then
   tsan=${KORVALA_TSAN_BUILD:-$root/build-tsan}
   cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVALA_TSAN=ON -DKORVALA_BENCH=OFF >/dev/null
   # Only what the unit tests need: integration programs do not run here.

@@ -1,6 +1,9 @@
 #include "tests/support/dev_service.h"
 
+#include "tests/support/spawned_child.h"
+
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,6 +12,7 @@
 #include <QNetworkReply>
 
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -30,14 +34,20 @@ std::optional<QByteArray> DevServiceProcess::Request::header(const QByteArray& n
 }
 
 DevServiceProcess::DevServiceProcess(const QStringList& options)
+    // Not QProcess: its vfork-like start is invisible to ThreadSanitizer,
+    // which then loses track of this process's locks.
+    : process_(std::make_unique<SpawnedChild>(programPath(), QStringList {"--scripted", "--port", "0"} + options))
 {
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(programPath(), QStringList{"--scripted", "--port", "0"} + options);
-    if (!process_.waitForStarted(10'000))
+    if (!process_->started())
         return;
     QByteArray output;
-    while (!output.contains('\n') && process_.waitForReadyRead(10'000))
-        output += process_.readAllStandardOutput();
+    const QDeadlineTimer deadline(10'000);
+    while (!output.contains('\n') && !deadline.hasExpired()) {
+        const QByteArray read = process_->readOutput();
+        if (read.isEmpty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        output += read;
+    }
     const QUrl url(QString::fromUtf8(output.left(output.indexOf('\n'))).trimmed());
     if (url.scheme() == u"http")
         baseURL_ = url;
@@ -45,13 +55,7 @@ DevServiceProcess::DevServiceProcess(const QStringList& options)
 
 DevServiceProcess::~DevServiceProcess()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return;
-    process_.terminate();
-    if (!process_.waitForFinished(5'000)) {
-        process_.kill();
-        process_.waitForFinished(5'000);
-    }
+    process_->terminate(5'000);
 }
 
 QByteArray DevServiceProcess::call(const QByteArray& method, const QString& path, const QByteArray& body)

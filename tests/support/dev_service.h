@@ -3,12 +3,12 @@
 #include <QByteArray>
 #include <QList>
 #include <QPair>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -64,6 +64,6 @@ public:
     QByteArray call(const QByteArray& method, const QString& path, const QByteArray& body = {});
 
 private:
-    QProcess process_;
+    std::unique_ptr<class SpawnedChild> process_;
     QUrl baseURL_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
-// A child program started with posix_spawn, its standard output on a pipe.
+// A child program started with posix_spawn, its standard output on a pipe;
+// standard error stays the test's.
 //
 // QProcess starts children through a clone() of its own that the thread
 // sanitizer does not see; after one such start it loses track of the test's
@@ -69,6 +70,23 @@ public:
         while ((got = ::read(output_, chunk, sizeof chunk)) > 0)
             read.append(chunk, got);
         return read;
+    }
+
+    // Asks the child to end (SIGTERM) and waits up to `graceMs` before
+    // killing it.
+    void terminate(int graceMs)
+    {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        for (int waited = 0; waited < graceMs; waited += 10) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return;
+            }
+            usleep(10'000);
+        }
+        killWith(SIGKILL);
     }
 
     // Kills the child with `signal` and waits for it; true when that signal

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <qcoro/qcorotask.h>
 
 namespace {
@@ -278,6 +280,40 @@ TEST_F(RecorderOnTheDesktop, ClosedWindowEndsThePictureAndTheSoundGoesOn)
     const ProbedAudio system = probeAudio(result.system);
     EXPECT_GT(double(microphone.samples.size()) / 44100, result.duration - 0.3);
     EXPECT_NEAR(double(system.samples.size()) / 44100, result.duration, 0.3);
+}
+
+TEST_F(RecorderOnTheDesktop, RemovedMonitorEndsThePictureAndTheSoundGoesOn)
+{
+    // A second monitor on the left half of the screen, as a projector or a
+    // docked laptop's display would be, removed mid-recording.
+    run("xrandr", {"--setmonitor", "korvala-half", "960/254x1080/286+0+0", "none"});
+    struct Removal {
+        ~Removal() { run("xrandr", {"--delmonitor", "korvala-half"}); }
+    } removal;
+    const auto content = QCoro::waitFor(ScreenCapture::shared()->shareableContent());
+    ASSERT_TRUE(content);
+    const auto half = std::find_if(content->displays.begin(), content->displays.end(),
+                                   [](const ShareableDisplay& display) { return display.width == 960; });
+    ASSERT_NE(half, content->displays.end()) << "the added monitor is listed";
+
+    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::display(half->displayID)));
+    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    record(1500);
+    run("xrandr", {"--delmonitor", "korvala-half"});
+    waitUntil([&] { return !journal->messages(errorPriority).isEmpty(); }, 3000);
+    EXPECT_EQ(journal->messages(errorPriority),
+              QStringList {"запись изображения остановилась, звук пишется дальше: записываемый экран отключён"});
+    EXPECT_TRUE(recorder.isRecording());
+    record(1000);
+    const Recorder::Result result = stop(recorder);
+
+    ASSERT_TRUE(result.video);
+    const ProbedVideo video = probeVideo(*result.video);
+    ASSERT_TRUE(video.opened);
+    EXPECT_EQ(video.width, 960);
+    EXPECT_EQ(video.height, 1080);
+    EXPECT_GE(video.frameTimes.size(), 8u);
+    EXPECT_NEAR(double(probeAudio(result.system).samples.size()) / 44100, result.duration, 0.3);
 }
 
 } // namespace
