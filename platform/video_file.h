@@ -17,6 +17,9 @@ public:
         int bitRate = 500000;
         // A key frame at least every this many frames.
         int keyFrameInterval = 10;
+        // How many pictures a second to expect. Their times still come from
+        // write(); the encoder shares its bit rate out by this.
+        int framesPerSecond = 10;
     };
 
     virtual ~VideoFile() = default;

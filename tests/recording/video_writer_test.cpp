@@ -1,6 +1,7 @@
 #include "recording/recorder_failure.h"
 #include "recording/video_writer.h"
 #include "tests/support/media_probe.h"
+#include "tests/support/spawned_child.h"
 #include "tests/support/stderr_capture.h"
 
 #include <QDir>
@@ -134,4 +135,36 @@ TEST(VideoWriter, FramesBeyondWhatTheEncoderHoldsAreDropped)
     const ProbedVideo video = probeVideo(*result);
     EXPECT_GE(video.frameTimes.size(), 1u);
     EXPECT_LT(video.frameTimes.size(), 200u);
+}
+
+TEST(VideoWriter, TheFirstPicturesKeepTheirColours)
+{
+    // Pictures come ten a second with millisecond times: the encoder must
+    // share its bits out per picture at that rate, not per millisecond, or
+    // the first seconds come out grey and washed out.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("vstrecha-ekran.mp4");
+    VideoWriter writer(path, 960, 540);
+    const QColor blue(32, 64, 208);
+    for (int i = 0; i < 5; ++i) {
+        QImage image(960, 540, QImage::Format_RGB32);
+        image.fill(blue);
+        QPainter(&image).fillRect(40 + 10 * i, 40, 200, 100, Qt::yellow);
+        writer.append({image, 50.0 + 0.1 * i});
+        QThread::msleep(60);
+    }
+    ASSERT_TRUE(QCoro::waitFor(writer.finish()));
+
+    const QString first = dir.filePath("first.png");
+    SpawnedChild ffmpeg("/usr/bin/ffmpeg", {"-v", "error", "-y", "-i", path, "-frames:v", "1", first});
+    ASSERT_TRUE(ffmpeg.finished(20000));
+    const QImage frame(first);
+    ASSERT_FALSE(frame.isNull());
+    const QColor seen = frame.pixelColor(700, 400);
+    EXPECT_NEAR(seen.red(), blue.red(), 6) << seen.name().toStdString();
+    EXPECT_NEAR(seen.green(), blue.green(), 6) << seen.name().toStdString();
+    EXPECT_NEAR(seen.blue(), blue.blue(), 6) << seen.name().toStdString();
+    const QColor patch = frame.pixelColor(140, 90);
+    EXPECT_GT(patch.red(), 200) << "the yellow patch is there: " << patch.name().toStdString();
+    EXPECT_GT(patch.green(), 200) << patch.name().toStdString();
 }

@@ -72,6 +72,24 @@ public:
         return read;
     }
 
+    // Waits up to `timeoutMs` for the child to end by itself; true when it
+    // exited with status 0. A child still running is killed.
+    bool finished(int timeoutMs)
+    {
+        if (pid_ <= 0)
+            return false;
+        for (int waited = 0; waited <= timeoutMs; waited += 10) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            }
+            usleep(10'000);
+        }
+        killWith(SIGKILL);
+        return false;
+    }
+
     // Asks the child to end (SIGTERM) and waits up to `graceMs` before
     // killing it.
     void terminate(int graceMs)

@@ -34,6 +34,11 @@ public:
         encoder_->height = settings.height;
         encoder_->pix_fmt = AV_PIX_FMT_YUV420P;
         encoder_->time_base = {1, 1000};
+        // Without it x264 takes the millisecond time base for the frame rate,
+        // gives each picture a thousandth of a second's bits, and the first
+        // seconds of a video come out as grey, washed-out blocks while its
+        // rate control climbs down.
+        encoder_->framerate = {settings.framesPerSecond, 1};
         encoder_->bit_rate = settings.bitRate;
         encoder_->gop_size = settings.keyFrameInterval;
         encoder_->max_b_frames = 0;
