@@ -60,7 +60,9 @@ QImage scaleBgrx(const uint8_t* pixels, int stride, int width, int height, int o
     // first halve the picture as often as it stays at least the asked size;
     // the general scaler then has a quarter of the pixels or fewer to read
     // each time, or nothing to do at all.
-    std::vector<uint8_t> halves[2];
+    // Kept per thread like the scaler context: a stream halves a picture of
+    // the same size ten times a second.
+    thread_local std::vector<uint8_t> halves[2];
     for (int step = 0; width / 2 >= outWidth && height / 2 >= outHeight; ++step) {
         const int halfWidth = width / 2, halfHeight = height / 2;
         if (halfWidth == outWidth && halfHeight == outHeight) {
