@@ -94,17 +94,8 @@ public:
     // killing it.
     void terminate(int graceMs)
     {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, SIGTERM);
-        for (int waited = 0; waited < graceMs; waited += 10) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return;
-            }
-            usleep(10'000);
-        }
-        killWith(SIGKILL);
+        if (pid_ > 0 && ::kill(pid_, SIGTERM) == 0)
+            finished(graceMs);
     }
 
     // Kills the child with `signal` and waits for it; true when that signal
