@@ -10,6 +10,7 @@
 #include "tests/support/fake_screen_capture.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
+#include "tests/support/documents_folder.h"
 #include "tests/support/qt_wait.h"
 
 #include <QAction>
@@ -56,19 +57,13 @@ protected:
         clock = std::make_shared<ManualClock>();
         Clock::setShared(clock);
         // The recordings folder follows the documents folder: keep it here.
-        previousConfigHome = qgetenv("XDG_CONFIG_HOME");
-        QFile dirs(folder.filePath("user-dirs.dirs"));
-        ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
-        dirs.write("XDG_DOCUMENTS_DIR=\"" + folder.filePath("documents").toUtf8() + "\"\n");
-        dirs.close();
-        qputenv("XDG_CONFIG_HOME", folder.path().toUtf8());
+        ASSERT_TRUE(documents.place(folder.path(), folder.filePath("documents")));
     }
     void TearDown() override
     {
         controller.reset();
         clock->advance(60);
         Clock::setShared(nullptr);
-        qputenv("XDG_CONFIG_HOME", previousConfigHome);
         Log::setJournal(previousJournal);
     }
 
@@ -117,7 +112,7 @@ protected:
     std::shared_ptr<ManualClock> clock;
     FakeAlerts* alerts = nullptr;
     FakeWorkspace* workspace = nullptr;
-    QByteArray previousConfigHome;
+    DocumentsFolder documents;
     bool shot = false;
     std::unique_ptr<MenuBarController> controller;
 };

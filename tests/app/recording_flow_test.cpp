@@ -5,10 +5,12 @@
 #include "platform/journal.h"
 #include "tests/recording/audio_test_signals.h"
 #include "tests/support/fake_alerts.h"
+#include "tests/support/fake_desktop.h"
 #include "tests/support/fake_audio_input.h"
 #include "tests/support/fake_screen_capture.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
+#include "tests/support/documents_folder.h"
 #include "tests/support/qt_wait.h"
 
 #include <QFile>
@@ -34,12 +36,7 @@ protected:
         clock = std::make_shared<ManualClock>(QDateTime(QDate(2026, 12, 4), QTime(9, 0)));
         Clock::setShared(clock);
         previousJournal = Log::setJournal(std::make_shared<QuietJournal>());
-        previousConfigHome = qgetenv("XDG_CONFIG_HOME");
-        QFile dirs(folder.filePath("user-dirs.dirs"));
-        ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
-        dirs.write("XDG_DOCUMENTS_DIR=\"" + folder.filePath("documents").toUtf8() + "\"\n");
-        dirs.close();
-        qputenv("XDG_CONFIG_HOME", folder.path().toUtf8());
+        ASSERT_TRUE(documents.place(folder.path(), folder.filePath("documents")));
         capture->content = ShareableContent {{fakeDisplay(1, 1920, 1080)}, {}, {}};
         ScreenCapture::setShared(capture);
 
@@ -48,12 +45,9 @@ protected:
         dependencies.defaults->setValue("token", "secret");
         // Nothing answers here: the upload after a stop fails at once.
         dependencies.defaults->setValue("baseURL", "http://127.0.0.1:9/");
-        auto fakeAlerts = std::make_unique<FakeAlerts>();
-        auto fakeWorkspace = std::make_unique<FakeWorkspace>();
-        alerts = fakeAlerts.get();
-        workspace = fakeWorkspace.get();
-        dependencies.alerts = std::move(fakeAlerts);
-        dependencies.workspace = std::move(fakeWorkspace);
+        const FakeDesktop desktop = installFakeDesktop(dependencies);
+        alerts = desktop.alerts;
+        workspace = desktop.workspace;
         auto input = std::make_unique<FakeAudioInput>();
         mic = input.get();
         dependencies.recorder.engine = std::move(input);
@@ -75,7 +69,6 @@ protected:
         controller.reset();
         ScreenCapture::setShared(nullptr);
         Clock::setShared(nullptr);
-        qputenv("XDG_CONFIG_HOME", previousConfigHome);
         Log::setJournal(previousJournal);
     }
 
@@ -96,7 +89,7 @@ protected:
     QTemporaryDir folder;
     std::shared_ptr<ManualClock> clock;
     std::shared_ptr<Journal> previousJournal;
-    QByteArray previousConfigHome;
+    DocumentsFolder documents;
     std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
     FakeAlerts* alerts = nullptr;
     FakeWorkspace* workspace = nullptr;

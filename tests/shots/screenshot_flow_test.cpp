@@ -9,8 +9,10 @@
 #include "tests/shots/pictures.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/fake_alerts.h"
+#include "tests/support/fake_desktop.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
+#include "tests/support/documents_folder.h"
 #include "tests/support/qt_wait.h"
 
 #include <QClipboard>
@@ -43,20 +45,13 @@ protected:
     {
         Clock::setShared(clock);
         // Documents, and so the recordings folder, inside the test's folder.
-        previousConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
-        QDir().mkpath(home.filePath("config"));
-        QFile dirs(home.filePath("config/user-dirs.dirs"));
-        dirs.open(QIODevice::WriteOnly);
-        dirs.write("XDG_DOCUMENTS_DIR=\"" + home.filePath("Documents").toUtf8() + "\"\n");
-        dirs.close();
+        ASSERT_TRUE(documents.place(home.filePath("config"), home.filePath("Documents")));
         QGuiApplication::clipboard()->setText("было до снимка");
     }
     void TearDown() override
     {
         controller.reset();
         Clock::setShared(nullptr);
-        qputenv("XDG_CONFIG_HOME", previousConfig);
     }
 
     MenuBarController& make(std::optional<QString> token = std::nullopt, std::optional<QUrl> base = std::nullopt)
@@ -67,12 +62,9 @@ protected:
             dependencies.defaults->setValue("token", *token);
         if (base)
             dependencies.defaults->setValue("baseURL", base->toString());
-        auto fakeAlerts = std::make_unique<FakeAlerts>();
-        auto fakeWorkspace = std::make_unique<FakeWorkspace>();
-        alerts = fakeAlerts.get();
-        workspace = fakeWorkspace.get();
-        dependencies.alerts = std::move(fakeAlerts);
-        dependencies.workspace = std::move(fakeWorkspace);
+        const FakeDesktop desktop = installFakeDesktop(dependencies);
+        alerts = desktop.alerts;
+        workspace = desktop.workspace;
         // The display at twice its size in points, as the capture gives it.
         dependencies.captureDisplay = [this](quint32) -> QCoro::Task<std::optional<QImage>> {
             ++captures;
@@ -110,7 +102,7 @@ protected:
     QString recordings() { return controller->store().recordingsDirectory(); }
 
     QTemporaryDir home;
-    QByteArray previousConfig;
+    DocumentsFolder documents;
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::unique_ptr<MenuBarController> controller;
     FakeAlerts* alerts = nullptr;
