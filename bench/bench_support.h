@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 inline double median(std::vector<double> values)
@@ -45,3 +46,18 @@ protected:
 private:
     QColor colour_;
 };
+
+// Ten overlapping windows of different colours, titled "Окно 1" to "Окно 10",
+// as a picker sees them on a busy desktop.
+inline std::vector<std::unique_ptr<Swatch>> showTenWindows()
+{
+    std::vector<std::unique_ptr<Swatch>> swatches;
+    for (int i = 0; i < 10; ++i) {
+        auto swatch = std::make_unique<Swatch>(QColor::fromHsv(i * 36, 200, 220));
+        swatch->setTitle(QStringLiteral("Окно %1").arg(i + 1));
+        swatch->setGeometry(40 + 170 * i, 100 + 40 * i, 640, 420);
+        swatch->show();
+        swatches.push_back(std::move(swatch));
+    }
+    return swatches;
+}

@@ -76,18 +76,8 @@ int main(int argc, char** argv)
     // Two monitors and ten windows, as a picker would see them.
     QProcess::execute("xrandr", {"--setmonitor", "bench-left", "960/254x1080/286+0+0", "screen"});
     QProcess::execute("xrandr", {"--setmonitor", "bench-right", "960/254x1080/286+960+0", "none"});
-    std::vector<std::unique_ptr<Swatch>> swatches;
-    for (int i = 0; i < 10; ++i) {
-        auto swatch = std::make_unique<Swatch>(QColor::fromHsv(i * 36, 200, 220));
-        swatch->setTitle(QStringLiteral("Окно %1").arg(i + 1));
-        swatch->setGeometry(40 + 170 * i, 100 + 40 * i, 640, 420);
-        swatch->show();
-        swatches.push_back(std::move(swatch));
-    }
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 1500)
-        app.processEvents(QEventLoop::AllEvents, 50);
+    const auto swatches = showTenWindows();
+    settle(1500);
 
     std::vector<CaptureTarget> targets;
     content = QCoro::waitFor(ScreenCapture::shared()->shareableContent());

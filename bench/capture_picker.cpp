@@ -30,14 +30,7 @@ namespace {
 int showWindows(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    std::vector<std::unique_ptr<Swatch>> swatches;
-    for (int i = 0; i < 10; ++i) {
-        auto swatch = std::make_unique<Swatch>(QColor::fromHsv(i * 36, 200, 220));
-        swatch->setTitle(QStringLiteral("Окно %1").arg(i + 1));
-        swatch->setGeometry(40 + 170 * i, 100 + 40 * i, 640, 420);
-        swatch->show();
-        swatches.push_back(std::move(swatch));
-    }
+    const auto swatches = showTenWindows();
     return app.exec();
 }
 

@@ -7,10 +7,11 @@
 #include "shots/shot_preview_parts.h"
 #include "shots/shot_preview_window.h"
 
+#include "tests/shots/integration/pattern_window.h"
 #include "tests/shots/pictures.h"
+#include "tests/support/event_loop_process.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/qt_wait.h"
-#include "tests/support/event_loop_process.h"
 
 #include <QApplication>
 #include <QDir>
@@ -43,25 +44,6 @@ void xdotool(const QStringList& arguments)
     runWithEventLoop("xdotool", arguments);
     QCoreApplication::processEvents();
 }
-
-// Red left half, blue right half: colours a 24-bit framebuffer keeps exactly.
-class PatternWindow final : public QWidget {
-public:
-    explicit PatternWindow(const QRect& geometry)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint)
-    {
-        setGeometry(geometry);
-        show();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(0, 0, width() / 2, height(), QColor(255, 0, 0));
-        painter.fillRect(width() / 2, 0, width() - width() / 2, height(), QColor(0, 0, 255));
-    }
-};
 
 QString picturePath(const QString& name)
 {
