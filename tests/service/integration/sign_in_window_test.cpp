@@ -6,10 +6,10 @@
 #include "platform/journal.h"
 #include "service/sign_in_window.h"
 #include "tests/support/dev_service.h"
+#include "tests/support/event_loop_process.h"
 #include "tests/support/fake_alerts.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/qt_wait.h"
-#include "tests/support/event_loop_process.h"
 
 #include <QClipboard>
 #include <QDir>
