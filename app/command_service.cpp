@@ -1,7 +1,7 @@
 #include "app/command_service.h"
 
 #include "app/menu_bar_controller.h"
-#include "app/version.h"
+#include "core/version.h"
 
 #include <QDBusConnectionInterface>
 

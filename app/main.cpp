@@ -1,11 +1,13 @@
 #include "app/command_client.h"
 #include "app/command_service.h"
-#include "app/log.h"
+#include "core/log.h"
 #include "app/menu_bar_controller.h"
-#include "app/version.h"
+#include "core/version.h"
 #include "capture/capture_choices.h"
 #include "platform/linux/desktop/desktop_workspace.h"
 #include "platform/linux/desktop/message_box_alerts.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/restore_token_keeper.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -15,6 +17,17 @@
 #include <cstring>
 
 namespace {
+
+// The desktop's permission to share the screen, kept beside the other
+// settings so that it asks once rather than at every recording.
+class StoredRestoreToken final : public RestoreTokenKeeper {
+public:
+    QString restoreToken() const override { return Store(*settings_).portalRestoreToken(); }
+    void keepRestoreToken(const QString& token) override { Store(*settings_).setPortalRestoreToken(token); }
+
+private:
+    std::unique_ptr<QSettings> settings_ = Store::openStandard();
+};
 
 int runCommand(int argc, char** argv)
 {
@@ -51,15 +64,20 @@ int main(int argc, char** argv)
     // Alerts and windows come and go; only "Выйти" ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    Log::setJournal(LinuxPlatform::systemJournal());
+    const auto capture = LinuxPlatform::screenCaptureForSession(std::make_shared<StoredRestoreToken>());
+
     MenuBarController::Dependencies dependencies;
     dependencies.defaults = Store::openStandard();
     dependencies.alerts = std::make_unique<MessageBoxAlerts>();
     dependencies.workspace = std::make_unique<DesktopWorkspace>();
+    dependencies.recorder = {LinuxPlatform::microphoneInput(), capture, LinuxPlatform::audioMedia(),
+                             LinuxPlatform::videoMedia()};
     // Screenshots take the whole display at its full size, then crop.
-    dependencies.captureDisplay = [](quint32 displayID) {
-        return CaptureChoices::capture(CaptureTarget::display(displayID));
+    dependencies.captureDisplay = [capture](quint32 displayID) {
+        return CaptureChoices::capture(capture, CaptureTarget::display(displayID));
     };
-    dependencies.captureLines = &MenuBarController::captureChoiceLines;
+    dependencies.captureLines = [capture] { return MenuBarController::captureChoiceLines(capture); };
     MenuBarController controller(std::move(dependencies));
 
     CommandService service(controller);

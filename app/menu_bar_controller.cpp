@@ -1,10 +1,11 @@
 #include "app/menu_bar_controller.h"
+#include "app/toast.h"
 
-#include "app/described_error.h"
-#include "app/log.h"
+#include "core/described_error.h"
+#include "core/log.h"
 #include "capture/capture_choices.h"
 #include "capture/capture_picker_window.h"
-#include "platform/clock.h"
+#include "core/clock.h"
 #include "service/sign_in_window.h"
 
 #include <QAction>
@@ -100,6 +101,7 @@ MenuBarController::MenuBarController(Dependencies dependencies)
     , captureLines_(std::move(dependencies.captureLines))
     , trayImage_(std::move(dependencies.trayImage))
     , captureDisplay_(std::move(dependencies.captureDisplay))
+    , capture_(dependencies.recorder.capture)
     , recorder_(std::make_unique<Recorder>(store_.recordingsDirectory(), std::move(dependencies.recorder)))
     , signInWindow_(std::make_unique<SignInWindow>())
 {
@@ -329,9 +331,15 @@ QStringList MenuBarController::commandNames()
     return names;
 }
 
-QCoro::Task<std::vector<MenuBarController::CaptureLine>> MenuBarController::captureChoiceLines()
+void MenuBarController::notify(const QString& text, double seconds)
 {
-    const CaptureChoices choices = co_await CaptureChoices::current();
+    Toast::show(text, seconds);
+}
+
+QCoro::Task<std::vector<MenuBarController::CaptureLine>> MenuBarController::captureChoiceLines(
+    std::shared_ptr<ScreenCapture> service)
+{
+    const CaptureChoices choices = co_await CaptureChoices::current(std::move(service));
     std::vector<CaptureLine> lines;
     for (const auto* items : {&choices.displays, &choices.windows}) {
         for (const CaptureChoices::Item& item : *items)

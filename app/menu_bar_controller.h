@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/store.h"
+#include "core/store.h"
 #include "capture/capture_target.h"
 #include "platform/alerts.h"
 #include "service/api.h"
@@ -93,6 +93,8 @@ public:
     void report(const std::exception& error);
 
     void rebuildMenu();
+    // A short notice that takes no focus.
+    void notify(const QString& text, double seconds);
 
     static constexpr double lostCloseSeconds = 60;
 
@@ -106,7 +108,7 @@ public:
     Recorder& recorder() { return *recorder_; }
 
     // The displays and windows of CaptureChoices, as `korvala targets` prints them.
-    static QCoro::Task<std::vector<CaptureLine>> captureChoiceLines();
+    static QCoro::Task<std::vector<CaptureLine>> captureChoiceLines(std::shared_ptr<ScreenCapture> service);
 
     const std::optional<UpdateOffer>& update() const { return update_; }
     // Sets the pending offer; a closed menu shows it at once.
@@ -209,6 +211,7 @@ private:
     std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines_;
     QString trayImage_;
     std::function<QCoro::Task<std::optional<QImage>>(quint32)> captureDisplay_;
+    std::shared_ptr<ScreenCapture> capture_;
     AreaSelector* areaSelector_ = nullptr;
     ShotPreviewWindow* shotPreview_ = nullptr;
     // Made once at launch over the recordings folder, used for every recording.

@@ -3,16 +3,15 @@
 
 #include "app/menu_bar_controller.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "capture/capture_picker_window.h"
-#include "platform/clock.h"
+#include "core/clock.h"
 #include "recording/recorder.h"
 
 #include <QPointer>
 
 namespace {
 
-const QString consentKey = QStringLiteral("warnedAboutConsent");
 
 } // namespace
 
@@ -33,7 +32,7 @@ void MenuBarController::start()
 CapturePickerWindow& MenuBarController::capturePicker()
 {
     if (!capturePicker_)
-        capturePicker_ = std::make_unique<CapturePickerWindow>(*workspace_);
+        capturePicker_ = std::make_unique<CapturePickerWindow>(*workspace_, CapturePickerWindow::Sources::of(capture_));
     return *capturePicker_;
 }
 

@@ -1,6 +1,6 @@
 #include "app/toast.h"
 
-#include "platform/clock.h"
+#include "core/clock.h"
 
 #include <QCursor>
 #include <QGuiApplication>

@@ -7,7 +7,7 @@
 
 #include "platform/linux/portal/portal_screen_capture.h"
 #include "platform/linux/x11/x11_screen_capture.h"
-#include "platform/serial_queue.h"
+#include "core/serial_queue.h"
 #include "recording/video_writer.h"
 
 #include <QApplication>

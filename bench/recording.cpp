@@ -9,8 +9,8 @@
 // The recording modes print their own processor time (all threads) and peak
 // resident memory when they are done.
 
-#include "app/described_error.h"
-#include "platform/clock.h"
+#include "core/described_error.h"
+#include "core/clock.h"
 #include "recording/recorder.h"
 
 #include <QFileInfo>

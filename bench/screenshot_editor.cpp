@@ -7,7 +7,7 @@
 
 #include "bench/bench_support.h"
 #include "capture/capture_choices.h"
-#include "platform/clock.h"
+#include "core/clock.h"
 #include "platform/screen_numbers.h"
 #include "platform/workspace.h"
 #include "shots/area_selector.h"

@@ -6,7 +6,7 @@
 // body that `curl -F file=@track` sends for the same track.
 //   bench_upload_flow [polls until ready]
 #include "app/menu_bar_controller.h"
-#include "platform/clock.h"
+#include "core/clock.h"
 #include "platform/linux/desktop/desktop_workspace.h"
 #include "platform/linux/desktop/message_box_alerts.h"
 #include "recording/recorder_result.h"

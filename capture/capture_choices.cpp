@@ -1,8 +1,8 @@
 #include "capture/capture_choices.h"
 
-#include "app/version.h"
-#include "platform/clock.h"
-#include "platform/serial_queue.h"
+#include "core/version.h"
+#include "core/clock.h"
+#include "core/serial_queue.h"
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -134,11 +134,10 @@ std::optional<QImage> applicationIcon(const ShareableApplication& application)
 
 } // namespace
 
-QCoro::Task<CaptureChoices> CaptureChoices::current()
+QCoro::Task<CaptureChoices> CaptureChoices::current(std::shared_ptr<ScreenCapture> service)
 {
     // Made apart from the co_await: GCC 12 destroys temporaries of a
     // co_await expression twice.
-    const auto service = ScreenCapture::shared();
     auto listing = service->shareableContent();
     const auto content = co_await std::move(listing);
     if (!content)
@@ -182,11 +181,11 @@ std::optional<QSize> CaptureChoices::outputSize(QSizeF size, std::optional<int> 
     return QSize(outputWidth, height);
 }
 
-QCoro::Task<std::optional<QImage>> CaptureChoices::capture(CaptureTarget target, std::optional<int> width)
+QCoro::Task<std::optional<QImage>> CaptureChoices::capture(std::shared_ptr<ScreenCapture> service, CaptureTarget target,
+                                                           std::optional<int> width)
 {
     if (target.kind() == CaptureTarget::Kind::AudioOnly)
         co_return std::nullopt;
-    const auto service = ScreenCapture::shared();
     auto listing = service->shareableContent();
     const auto content = co_await std::move(listing);
     if (!content)
@@ -242,17 +241,18 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(CaptureTarget target,
     auto still = service->captureImage(*filter, config);
     if (auto image = co_await std::move(still))
         co_return image;
-    auto fallback = frameFromStream(*filter, config);
+    auto fallback = frameFromStream(service, *filter, config);
     auto frame = co_await std::move(fallback);
     co_return frame;
 }
 
-QCoro::Task<std::optional<QImage>> CaptureChoices::frameFromStream(ContentFilter filter, StreamConfiguration config)
+QCoro::Task<std::optional<QImage>> CaptureChoices::frameFromStream(std::shared_ptr<ScreenCapture> service,
+                                                                   ContentFilter filter, StreamConfiguration config)
 {
     auto grabber = std::make_shared<FrameGrabber>();
     // Declared before the stream: the queue must outlive the stream's stop.
     SerialQueue queue(queueLabel(".thumb"));
-    const auto stream = ScreenCapture::shared()->makeStream(filter, config, nullptr);
+    const auto stream = service->makeStream(filter, config, nullptr);
     if (!stream || stream->addStreamOutput(grabber, StreamOutputType::Screen, &queue))
         co_return std::nullopt;
     auto starting = stream->startCapture();

@@ -10,6 +10,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -45,13 +46,15 @@ struct CaptureChoices {
     // Title prefixes of auxiliary windows that other toolkits create.
     static const QStringList toolkitInternals;
 
-    static QCoro::Task<CaptureChoices> current();
+    static QCoro::Task<CaptureChoices> current(std::shared_ptr<ScreenCapture> service);
     static std::vector<ShareableWindow> ownWindows(const ShareableContent& content);
     // An image of the target, `width` pixels wide (twice the target's width
     // in points when not given), its height following the target's aspect.
-    static QCoro::Task<std::optional<QImage>> capture(CaptureTarget target, std::optional<int> width = std::nullopt);
+    static QCoro::Task<std::optional<QImage>> capture(std::shared_ptr<ScreenCapture> service, CaptureTarget target,
+                                                      std::optional<int> width = std::nullopt);
     // One frame of a short stream, waiting about 0.4 seconds at most.
-    static QCoro::Task<std::optional<QImage>> frameFromStream(ContentFilter filter, StreamConfiguration config);
+    static QCoro::Task<std::optional<QImage>> frameFromStream(std::shared_ptr<ScreenCapture> service, ContentFilter filter,
+                                                              StreamConfiguration config);
 
     // The pure parts of current() and capture().
     struct Process {

@@ -235,13 +235,17 @@ void TileView::setHovered(bool hovered)
     frameBox_->setHighlighted(hovered);
 }
 
+CapturePickerWindow::Sources CapturePickerWindow::Sources::of(std::shared_ptr<ScreenCapture> service)
+{
+    return {
+        [service] { return CaptureChoices::current(service); },
+        [service](CaptureTarget target, int width) { return CaptureChoices::capture(service, target, width); },
+    };
+}
+
 CapturePickerWindow::CapturePickerWindow(Workspace& workspace, Sources sources)
     : workspace_(workspace), sources_(std::move(sources))
 {
-    if (!sources_.list)
-        sources_.list = [] { return CaptureChoices::current(); };
-    if (!sources_.thumbnail)
-        sources_.thumbnail = [](CaptureTarget target, int width) { return CaptureChoices::capture(target, width); };
 }
 
 CapturePickerWindow::~CapturePickerWindow()

@@ -140,14 +140,16 @@ class CapturePickerWindow final : public QObject {
 public:
     using PickHandler = std::function<void(CaptureTarget)>;
 
-    // Where the items and their thumbnails come from; the live desktop
-    // through CaptureChoices unless a test says otherwise.
+    // Where the items and their thumbnails come from: the desktop's capture
+    // service through CaptureChoices, or a test's own.
     struct Sources {
         std::function<QCoro::Task<CaptureChoices>()> list;
         std::function<QCoro::Task<std::optional<QImage>>(CaptureTarget, int width)> thumbnail;
+
+        static Sources of(std::shared_ptr<ScreenCapture> service);
     };
 
-    explicit CapturePickerWindow(Workspace& workspace, Sources sources = {});
+    CapturePickerWindow(Workspace& workspace, Sources sources);
     ~CapturePickerWindow() override;
 
     // Opens (or brings back) the picker and starts a fresh load.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/pcm_buffer.h"
+#include "core/pcm_buffer.h"
 
 #include <QString>
 
@@ -51,7 +51,4 @@ public:
     // nullptr when no resampler can be made between the formats. Several
     // channels become one by averaging them.
     virtual std::unique_ptr<AudioResampler> makeResampler(const AudioFormat& from, const AudioFormat& to) = 0;
-
-    // FFmpeg.
-    static std::shared_ptr<AudioMedia> system();
 };

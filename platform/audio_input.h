@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/pcm_buffer.h"
+#include "core/pcm_buffer.h"
 
 #include <qcoro/qcorotask.h>
 
@@ -33,7 +33,4 @@ public:
     // Throws MediaError-like std::runtime_error when the input cannot start.
     virtual void start() = 0;
     virtual void stop() = 0;
-
-    // The input of this desktop (PulseAudio's default source).
-    static std::unique_ptr<AudioInput> create();
 };

@@ -1,6 +1,5 @@
 #include "platform/screen_capture.h"
 
-#include <mutex>
 
 ContentFilter ContentFilter::ofDisplay(const ShareableDisplay& display, std::vector<ShareableWindow> excluding)
 {
@@ -56,23 +55,3 @@ const PcmBuffer* asPcmBuffer(const SampleBuffer& sample)
     return &buffer;
 }
 
-namespace {
-
-std::mutex sharedMutex;
-std::shared_ptr<ScreenCapture> sharedCapture;
-
-} // namespace
-
-std::shared_ptr<ScreenCapture> ScreenCapture::shared()
-{
-    std::lock_guard lock(sharedMutex);
-    if (!sharedCapture)
-        sharedCapture = forSession();
-    return sharedCapture;
-}
-
-void ScreenCapture::setShared(std::shared_ptr<ScreenCapture> capture)
-{
-    std::lock_guard lock(sharedMutex);
-    sharedCapture = std::move(capture);
-}

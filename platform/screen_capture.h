@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/pcm_buffer.h"
+#include "core/pcm_buffer.h"
 
 #include <QImage>
 #include <QRectF>
@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+class QScreen;
 class SerialQueue;
 
 // What can be captured on this desktop: displays, windows and the
@@ -146,9 +147,11 @@ public:
     // Returns the reason when the output cannot be added.
     virtual std::optional<QString> addStreamOutput(std::shared_ptr<StreamOutput> output, StreamOutputType type,
                                                    SerialQueue* queue) = 0;
-    // Returns the reason when the capture could not start. A stream without
-    // a screen output reads no pictures at all.
+    // Returns the reason when the capture could not start, `denied` when the
+    // user or the desktop did not allow it. A stream without a screen output
+    // reads no pictures at all.
     virtual QCoro::Task<std::optional<QString>> startCapture() = 0;
+    static inline const QString denied = QStringLiteral("screen capture denied");
     // After it returns no output is called any more (work already handed to
     // their queues still runs there).
     virtual QCoro::Task<std::optional<QString>> stopCapture() = 0;
@@ -172,11 +175,10 @@ public:
     // user picks a screen or a window in the desktop's own dialog (a Wayland
     // portal). Windows cannot be listed then, nor one screen named.
     virtual bool desktopPicksContent() const { return false; }
-
-    // The service the program uses, chosen for this session on first use.
-    static std::shared_ptr<ScreenCapture> shared();
-    // Replaces the shared service (tests); nullptr chooses again.
-    static void setShared(std::shared_ptr<ScreenCapture> capture);
-    // The service for this session: the one decision about the backend.
-    static std::shared_ptr<ScreenCapture> forSession();
+    // The number this service gives the display that `screen` shows, so
+    // that an area drawn on that screen is captured from the same display.
+    virtual quint32 displayNumber(const QScreen* screen) const = 0;
+    // Whether translucent windows show what lies beneath them; without a
+    // compositing manager they show their own pixels over black.
+    virtual bool desktopComposites() const { return true; }
 };

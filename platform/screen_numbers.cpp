@@ -15,13 +15,12 @@ quint32 displayNumberAmong(const std::vector<MonitorNumber>& monitors, const QRe
     return monitors.empty() ? 0 : monitors.front().number;
 }
 
-quint32 displayNumber(const QScreen* screen)
+QRect nativeGeometry(const QScreen* screen)
 {
     if (!screen)
-        return displayNumberAmong(currentMonitors(), QRect());
+        return {};
     // Qt keeps a screen's top-left corner in device pixels and scales only
     // its size by the device pixel ratio.
     const QRect logical = screen->geometry();
-    const QRect native(logical.topLeft(), (QSizeF(logical.size()) * screen->devicePixelRatio()).toSize());
-    return displayNumberAmong(currentMonitors(), native);
+    return {logical.topLeft(), (QSizeF(logical.size()) * screen->devicePixelRatio()).toSize()};
 }

@@ -27,12 +27,5 @@ struct MonitorNumber {
 // the first one; 0 when there are no monitors at all.
 quint32 displayNumberAmong(const std::vector<MonitorNumber>& monitors, const QRect& screenGeometry);
 
-// The monitors of the running X session; empty outside X11.
-std::vector<MonitorNumber> currentMonitors();
-
-// The display number of `screen` in the running session.
-quint32 displayNumber(const QScreen* screen);
-
-// Whether a compositing manager runs, so that translucent windows show what
-// lies beneath them. Without one they show their own pixels over black.
-bool desktopComposites();
+// The geometry of `screen` in device pixels, as monitors give theirs.
+QRect nativeGeometry(const QScreen* screen);

@@ -28,9 +28,6 @@ public:
     virtual void write(const QImage& picture, int64_t millisecondsFromStart) = 0;
     // Flushes the encoder and completes the file. Throws MediaError.
     virtual void finish() = 0;
-
-    // Creates the file at `path` with libx264. Throws MediaError.
-    static std::unique_ptr<VideoFile> create(const QString& path, const Settings& settings);
 };
 
 // Where the video writer gets its files from; tests put a failing one in.
@@ -42,5 +39,4 @@ public:
     virtual void check(const QString& path, const VideoFile::Settings& settings) = 0;
     // Opens the file when the first frame is there. Throws MediaError.
     virtual std::unique_ptr<VideoFile> createFile(const QString& path, const VideoFile::Settings& settings) = 0;
-    static std::shared_ptr<VideoMedia> system();
 };

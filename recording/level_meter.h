@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/pcm_buffer.h"
+#include "core/pcm_buffer.h"
 
 #include <mutex>
 

@@ -13,7 +13,7 @@
 // The input ("engine") and the meter are made once and serve every recording.
 class Microphone {
 public:
-    explicit Microphone(std::unique_ptr<AudioInput> engine = AudioInput::create());
+    explicit Microphone(std::unique_ptr<AudioInput> engine);
 
     // Throws RecorderFailure::microphoneDenied when refused now or before.
     QCoro::Task<void> requestMicrophone();

@@ -1,8 +1,8 @@
 #include "recording/recorder.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "capture/capture_choices.h"
-#include "platform/clock.h"
+#include "core/clock.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,10 +31,10 @@ QString describe(const std::exception& error)
 } // namespace
 
 Recorder::Recorder(QString directory, Dependencies dependencies)
-    : microphone_(dependencies.engine ? std::move(dependencies.engine) : AudioInput::create())
-    , capture_(dependencies.capture ? std::move(dependencies.capture) : ScreenCapture::shared())
-    , audioMedia_(dependencies.audioMedia ? std::move(dependencies.audioMedia) : AudioMedia::system())
-    , videoMedia_(dependencies.videoMedia ? std::move(dependencies.videoMedia) : VideoMedia::system())
+    : microphone_(std::move(dependencies.engine))
+    , capture_(std::move(dependencies.capture))
+    , audioMedia_(std::move(dependencies.audioMedia))
+    , videoMedia_(std::move(dependencies.videoMedia))
     , screenQueue_(queueLabel(".screen"))
     , directory_(std::move(directory))
 {
@@ -170,8 +170,11 @@ QCoro::Task<void> Recorder::startSystemAudio()
     }
 
     auto starting = stream->startCapture();
-    if (auto refused = co_await starting)
+    if (auto refused = co_await starting) {
+        if (*refused == Stream::denied)
+            throw Failure::screenRecordingDenied();
         refuse(*refused);
+    }
     stream_ = std::move(stream);
     systemOutput_ = output;
     streamWatcher_ = watcher;

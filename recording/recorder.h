@@ -4,7 +4,7 @@
 #include "platform/audio_file.h"
 #include "platform/audio_input.h"
 #include "platform/screen_capture.h"
-#include "platform/serial_queue.h"
+#include "core/serial_queue.h"
 #include "platform/video_file.h"
 #include "recording/microphone.h"
 #include "recording/recorder_failure.h"
@@ -32,7 +32,8 @@ public:
     using Failure = RecorderFailure;
     using Result = RecorderResult;
 
-    // The platform pieces; tests pass fakes, the program the defaults.
+    // The platform pieces, all of them given: tests pass fakes, main() the
+    // desktop's own.
     struct Dependencies {
         std::unique_ptr<AudioInput> engine;
         std::shared_ptr<ScreenCapture> capture;
@@ -40,7 +41,7 @@ public:
         std::shared_ptr<VideoMedia> videoMedia;
     };
 
-    explicit Recorder(QString directory, Dependencies dependencies = {});
+    Recorder(QString directory, Dependencies dependencies);
     ~Recorder() override;
 
     bool isRecording() const { return startedAt_.has_value(); }

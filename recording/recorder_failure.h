@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/described_error.h"
+#include "core/described_error.h"
 
 #include <QString>
 

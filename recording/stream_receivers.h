@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/screen_capture.h"
-#include "recording/pcm_buffer.h"
+#include "core/pcm_buffer.h"
 
 #include <QString>
 

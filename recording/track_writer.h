@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/audio_file.h"
-#include "platform/serial_queue.h"
-#include "recording/pcm_buffer.h"
+#include "core/serial_queue.h"
+#include "core/pcm_buffer.h"
 
 #include <QString>
 
@@ -19,7 +19,7 @@ class TrackWriter {
 public:
     // Creates the file. Throws MediaError when it cannot be opened, RecorderFailure
     // when the mono format cannot be made.
-    explicit TrackWriter(const QString& path, std::shared_ptr<AudioMedia> media = AudioMedia::system());
+    TrackWriter(const QString& path, std::shared_ptr<AudioMedia> media);
     ~TrackWriter();
 
     TrackWriter(const TrackWriter&) = delete;

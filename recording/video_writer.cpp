@@ -1,6 +1,6 @@
 #include "recording/video_writer.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "recording/recorder_failure.h"
 
 #include <QFile>

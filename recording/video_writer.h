@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/serial_queue.h"
+#include "core/serial_queue.h"
 #include "platform/video_file.h"
 
 #include <QImage>
@@ -37,8 +37,7 @@ public:
 
     // Throws RecorderFailure::writerFailed when no file of this kind can be
     // written at `path`.
-    VideoWriter(const QString& path, int width, int height,
-                std::shared_ptr<VideoMedia> media = VideoMedia::system());
+    VideoWriter(const QString& path, int width, int height, std::shared_ptr<VideoMedia> media);
     ~VideoWriter();
 
     VideoWriter(const VideoWriter&) = delete;

@@ -1,6 +1,6 @@
 #include "service/api.h"
 
-#include "app/store.h"
+#include "core/store.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,7 +1,7 @@
 // "Войти…": the sign-in window, and what its submit does with the service.
 
-#include "app/described_error.h"
-#include "app/log.h"
+#include "core/described_error.h"
+#include "core/log.h"
 #include "app/menu_bar_controller.h"
 #include "service/sign_in_window.h"
 
@@ -36,9 +36,7 @@ QCoro::Task<std::optional<QString>> attemptSignIn(QPointer<MenuBarController> co
     if (!controller)
         co_return std::nullopt;
 
-    QSettings& defaults = controller->store().defaults();
-    defaults.setValue(QStringLiteral("token"), token);
-    defaults.sync();
+    controller->store().setToken(token);
     controller->show(QStringLiteral("Вошли"));
     auto limit = controller->refreshLimit();
     co_await std::move(limit);

@@ -1,6 +1,6 @@
 #include "service/sign_in_window.h"
 
-#include "app/described_error.h"
+#include "core/described_error.h"
 
 #include <QCursor>
 #include <QFont>

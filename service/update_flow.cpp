@@ -1,8 +1,8 @@
 // The version check at launch and the update offer it may lead to.
 
-#include "app/log.h"
+#include "core/log.h"
 #include "app/menu_bar_controller.h"
-#include "platform/clock.h"
+#include "core/clock.h"
 
 #include <QPointer>
 
@@ -66,12 +66,7 @@ void MenuBarController::offerUpdate(const Api::VersionCheck& offer)
 
     const qint64 days = offer.remindAfterDays ? std::max<qint64>(1, *offer.remindAfterDays) : defaultSnoozeDays;
     const QDateTime until = days <= longestSnoozeDays ? Clock::shared().now().addDays(days) : QDateTime();
-    QSettings& defaults = store_.defaults();
-    if (until.isValid())
-        defaults.setValue(QStringLiteral("updateRemindAfter"), until);
-    else
-        defaults.remove(QStringLiteral("updateRemindAfter"));
-    defaults.sync();
+    store_.setUpdateRemindAfter(until);
 }
 
 void MenuBarController::openUpdate()

@@ -1,9 +1,9 @@
 // After a recording: each track goes to the service as a job of its own,
 // and the job is polled until its transcript is ready or failed.
 
-#include "app/log.h"
+#include "core/log.h"
 #include "app/menu_bar_controller.h"
-#include "platform/clock.h"
+#include "core/clock.h"
 #include "recording/recorder_result.h"
 
 #include <QFileInfo>

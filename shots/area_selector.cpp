@@ -1,15 +1,15 @@
 #include "shots/area_selector.h"
 
-#include "platform/screen_numbers.h"
 #include "shots/selection_view.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 
-AreaSelector::AreaSelector(QObject* parent, DisplayNumbering numbering)
+AreaSelector::AreaSelector(QObject* parent, DisplayNumbering numbering, CompositeCheck composites)
     : QObject(parent)
-    , numbering_(numbering ? std::move(numbering) : DisplayNumbering(&displayNumber))
+    , numbering_(std::move(numbering))
+    , composites_(std::move(composites))
 {
     // A screen unplugged while the user is selecting would leave its overlay
     // stranded on another screen with the wrong geometry: cancel instead.
@@ -44,7 +44,7 @@ void AreaSelector::begin(OnSelect onSelect)
     // Without a compositing manager a translucent window would show black
     // where the desktop should be, so the overlays paint a picture of their
     // screen taken before they appear.
-    const bool composited = desktopComposites();
+    const bool composited = composites_();
     const QPointer<AreaSelector> self(this);
     for (QScreen* screen : QGuiApplication::screens()) {
         QImage backdrop;

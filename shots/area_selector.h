@@ -20,10 +20,12 @@ class AreaSelector final : public QObject {
 public:
     using OnSelect = std::function<void(std::optional<SelectedArea>)>;
     using DisplayNumbering = std::function<quint32(const QScreen*)>;
+    using CompositeCheck = std::function<bool()>;
 
-    // `numbering` gives each screen its display number; the session's own
-    // numbering unless a test supplies another.
-    explicit AreaSelector(QObject* parent = nullptr, DisplayNumbering numbering = {});
+    // `numbering` gives each screen the display number that the capture
+    // knows it by; `composites` says whether translucent overlays show the
+    // desktop beneath them (else they paint a picture of their screen).
+    AreaSelector(QObject* parent, DisplayNumbering numbering, CompositeCheck composites = [] { return true; });
     ~AreaSelector() override;
 
     // Starts a selection; `onSelect` runs once, after every overlay is gone,
@@ -38,6 +40,7 @@ private:
     void finish(std::optional<SelectedArea> result);
 
     DisplayNumbering numbering_;
+    CompositeCheck composites_;
     QList<QPointer<SelectionView>> windows_;
     OnSelect onSelect_;
 };

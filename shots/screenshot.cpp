@@ -1,6 +1,6 @@
 #include "shots/screenshot.h"
 
-#include "platform/clock.h"
+#include "core/clock.h"
 
 #include <QBuffer>
 #include <QClipboard>

@@ -1,9 +1,9 @@
 // The controller's screenshot commands: from the area selection through the
 // capture and the editor to the delivery the user picks.
 
-#include "app/log.h"
+#include "core/log.h"
 #include "app/menu_bar_controller.h"
-#include "platform/clock.h"
+#include "core/clock.h"
 #include "shots/area_selector.h"
 #include "shots/screenshot.h"
 #include "shots/shot_preview_window.h"
@@ -86,7 +86,9 @@ QCoro::Task<std::optional<QImage>> captureWith(DisplayCapture capture, quint32 d
 AreaSelector& MenuBarController::areaSelector()
 {
     if (!areaSelector_)
-        areaSelector_ = new AreaSelector(this);
+        areaSelector_ = new AreaSelector(
+            this, [capture = capture_](const QScreen* screen) { return capture->displayNumber(screen); },
+            [capture = capture_] { return capture->desktopComposites(); });
     return *areaSelector_;
 }
 

@@ -2,7 +2,6 @@
 // and the notices that tell the user how it went.
 
 #include "app/menu_bar_controller.h"
-#include "app/toast.h"
 #include "service/api.h"
 #include "shots/screenshot.h"
 
@@ -35,7 +34,7 @@ QCoro::Task<void> uploadShot(QPointer<MenuBarController> self, QByteArray png)
     if (!self)
         co_return;
     if (failure) {
-        Toast::show(QStringLiteral("Не удалось поделиться"), 1);
+        self->notify(QStringLiteral("Не удалось поделиться"), 1);
         self->report(*failure);
         co_return;
     }
@@ -44,7 +43,7 @@ QCoro::Task<void> uploadShot(QPointer<MenuBarController> self, QByteArray png)
     clipboard->setText(shared->link);
     if (isWebAddress(shared->link))
         self->workspace().openUrl(QUrl(shared->link));
-    Toast::show(QStringLiteral("Ссылка скопирована · действует ") + shared->days, 2.5);
+    self->notify(QStringLiteral("Ссылка скопирована · действует ") + shared->days, 2.5);
     self->show(QStringLiteral("Ссылка на снимок в буфере — вставляйте"));
 }
 
@@ -64,6 +63,6 @@ void MenuBarController::share(const QImage& bitmap)
         report(Screenshot::Failure::writeFailed(QStringLiteral("не удалось собрать png")));
         return;
     }
-    Toast::show(QStringLiteral("Отправляем снимок…"), 60);
+    notify(QStringLiteral("Отправляем снимок…"), 60);
     uploadShot(QPointer<MenuBarController>(this), std::move(png));
 }

@@ -1,6 +1,6 @@
 #include "shots/shot_preview_window.h"
 
-#include "platform/clock.h"
+#include "core/clock.h"
 #include "platform/workspace.h"
 #include "shots/shot_canvas.h"
 #include "shots/shot_preview_parts.h"

@@ -1,6 +1,6 @@
 #include "platform/linux/desktop_capture.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "platform/linux/blocking_work.h"
 #include "platform/linux/pulse/pulse_system_audio.h"
 

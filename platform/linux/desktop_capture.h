@@ -20,6 +20,8 @@ public:
     std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                        std::shared_ptr<StreamDelegate> delegate) override;
     bool desktopPicksContent() const override { return pictures_->desktopPicksContent(); }
+    quint32 displayNumber(const QScreen* screen) const override { return pictures_->displayNumber(screen); }
+    bool desktopComposites() const override { return pictures_->desktopComposites(); }
 
 private:
     std::shared_ptr<ScreenCapture> pictures_;

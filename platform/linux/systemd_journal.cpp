@@ -1,4 +1,6 @@
-#include "platform/journal.h"
+#include "platform/linux/linux_platform.h"
+
+#include "core/journal.h"
 
 #include <systemd/sd-journal.h>
 
@@ -20,7 +22,7 @@ public:
 
 } // namespace
 
-std::shared_ptr<Journal> Journal::system()
+std::shared_ptr<Journal> LinuxPlatform::systemJournal()
 {
     static const auto journal = std::make_shared<SystemdJournal>();
     return journal;

@@ -2,6 +2,7 @@
 
 #include "app/menu_bar_controller.h"
 #include "service/sign_in_window.h"
+#include "tests/support/fake_desktop.h"
 #include "tests/support/fake_alerts.h"
 #include "tests/support/fake_screen_capture.h"
 #include "tests/support/fake_workspace.h"
@@ -25,8 +26,7 @@ protected:
     {
         MenuBarController::Dependencies dependencies;
         dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
-        dependencies.alerts = std::make_unique<FakeAlerts>();
-        dependencies.workspace = std::make_unique<FakeWorkspace>();
+        installFakeDesktop(dependencies);
         capture->desktopPicks = desktopPicks();
         dependencies.recorder.capture = capture;
         if (hasPicker()) {

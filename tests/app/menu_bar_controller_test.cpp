@@ -1,8 +1,8 @@
 #include "app/menu_bar_controller.h"
 
-#include "app/described_error.h"
-#include "app/log.h"
-#include "platform/journal.h"
+#include "core/described_error.h"
+#include "core/log.h"
+#include "core/journal.h"
 #include "service/sign_in_window.h"
 #include "tests/support/fake_alerts.h"
 #include "tests/support/fake_desktop.h"

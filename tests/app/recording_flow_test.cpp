@@ -1,8 +1,8 @@
 #include "app/menu_bar_controller.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "capture/capture_picker_window.h"
-#include "platform/journal.h"
+#include "core/journal.h"
 #include "tests/recording/audio_test_signals.h"
 #include "tests/support/fake_alerts.h"
 #include "tests/support/fake_desktop.h"
@@ -38,7 +38,6 @@ protected:
         previousJournal = Log::setJournal(std::make_shared<QuietJournal>());
         ASSERT_TRUE(documents.place(folder.path(), folder.filePath("documents")));
         capture->content = ShareableContent {{fakeDisplay(1, 1920, 1080)}, {}, {}};
-        ScreenCapture::setShared(capture);
 
         MenuBarController::Dependencies dependencies;
         dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
@@ -67,7 +66,6 @@ protected:
         clock->advance(3600);
         waitUntil([] { return false; }, 100);
         controller.reset();
-        ScreenCapture::setShared(nullptr);
         Clock::setShared(nullptr);
         Log::setJournal(previousJournal);
     }

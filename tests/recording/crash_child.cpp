@@ -3,6 +3,7 @@
 // N seconds of both have been handed over.
 #include "recording/track_writer.h"
 #include "recording/video_writer.h"
+#include "platform/linux/linux_platform.h"
 #include "tests/recording/audio_test_signals.h"
 
 #include <QCoreApplication>
@@ -18,8 +19,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (argc < 3)
         return 2;
-    TrackWriter track(QString::fromLocal8Bit(argv[1]));
-    VideoWriter video(QString::fromLocal8Bit(argv[2]), 320, 240);
+    TrackWriter track(QString::fromLocal8Bit(argv[1]), LinuxPlatform::audioMedia());
+    VideoWriter video(QString::fromLocal8Bit(argv[2]), 320, 240, LinuxPlatform::videoMedia());
     ToneSource tone({48000, 2, AudioFormat::SampleType::float32}, 1000, 0.5);
     QImage picture(320, 240, QImage::Format_RGB32);
     // Ten video frames and about ten audio buffers a second, in real time.

@@ -4,6 +4,7 @@
 #include "tests/support/fake_audio_input.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QTemporaryDir>
 
@@ -113,7 +114,7 @@ TEST_F(MicrophoneTest, PermissionIsAskedOnlyWhenUndecided)
 TEST_F(MicrophoneTest, TheTapFeedsTheMeterThenTheTrackUntilStopped)
 {
     QTemporaryDir dir;
-    auto writer = std::make_shared<TrackWriter>(dir.filePath("mikrofon.m4a"));
+    auto writer = std::make_shared<TrackWriter>(dir.filePath("mikrofon.m4a"), LinuxPlatform::audioMedia());
     microphone->startMicrophone(writer);
     EXPECT_TRUE(input->running);
     EXPECT_EQ(input->tapBufferSize, 4096u);

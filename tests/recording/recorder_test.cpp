@@ -1,6 +1,6 @@
 #include "recording/recorder.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "tests/recording/audio_test_signals.h"
 #include "tests/support/fake_audio_input.h"
 #include "tests/support/fake_screen_capture.h"
@@ -8,6 +8,7 @@
 #include "tests/support/qt_wait.h"
 #include "tests/support/recording_journal.h"
 #include "tests/support/task_outcome.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,7 +47,7 @@ protected:
         auto input = std::make_unique<FakeAudioInput>();
         mic = input.get();
         return std::make_unique<Recorder>(folder.filePath("records"),
-                                          Recorder::Dependencies {std::move(input), capture, nullptr, nullptr});
+                                          Recorder::Dependencies {std::move(input), capture, LinuxPlatform::audioMedia(), LinuxPlatform::videoMedia()});
     }
 
     void start(CaptureTarget target) { QCoro::waitFor(recorder->start(target)); }

@@ -4,6 +4,7 @@
 #include "tests/support/fault_injecting_audio_media.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/stderr_capture.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -56,7 +57,7 @@ float peakOf(const std::vector<float>& samples)
 
 TEST_F(TrackWriterTest, WritesMonoAacAt44kOfTheLengthAppendedWithTheToneInIt)
 {
-    TrackWriter writer(file("vstrecha-mikrofon.m4a"));
+    TrackWriter writer(file("vstrecha-mikrofon.m4a"), LinuxPlatform::audioMedia());
     ToneSource tone(mono44, 1000, 0.5);
     const QString path = writeTone(writer, tone, 44100, 3.0);
     EXPECT_EQ(path, file("vstrecha-mikrofon.m4a"));
@@ -76,7 +77,7 @@ TEST_F(TrackWriterTest, WritesMonoAacAt44kOfTheLengthAppendedWithTheToneInIt)
 
 TEST_F(TrackWriterTest, AveragesStereoAt48kIntoMonoWithoutLosingLevelOrContinuity)
 {
-    TrackWriter writer(file("sistema.m4a"));
+    TrackWriter writer(file("sistema.m4a"), LinuxPlatform::audioMedia());
     ToneSource tone(stereo48, 1000, 1.0);
     const ProbedAudio audio = probeAudio(writeTone(writer, tone, 48000, 2.0));
     ASSERT_TRUE(audio.opened);
@@ -95,7 +96,7 @@ TEST_F(TrackWriterTest, AveragesStereoAt48kIntoMonoWithoutLosingLevelOrContinuit
 TEST_F(TrackWriterTest, OppositeChannelsCancelAndInt16BuffersAreConverted)
 {
     {
-        TrackWriter writer(file("cancel.m4a"));
+        TrackWriter writer(file("cancel.m4a"), LinuxPlatform::audioMedia());
         ToneSource tone(stereo48, 700, 0.8);
         for (int i = 0; i < 12; ++i) {
             PcmBuffer buffer = tone.next(4096);
@@ -108,7 +109,7 @@ TEST_F(TrackWriterTest, OppositeChannelsCancelAndInt16BuffersAreConverted)
         EXPECT_LT(peakOf(audio.samples), 0.01f);
     }
     {
-        TrackWriter writer(file("int16.m4a"));
+        TrackWriter writer(file("int16.m4a"), LinuxPlatform::audioMedia());
         ToneSource tone({48000, 1, AudioFormat::SampleType::int16}, 440, 0.5);
         const ProbedAudio audio = probeAudio(writeTone(writer, tone, 48000, 1.5));
         EXPECT_NEAR(audio.duration, 1.5, 0.03);
@@ -119,14 +120,14 @@ TEST_F(TrackWriterTest, OppositeChannelsCancelAndInt16BuffersAreConverted)
 TEST_F(TrackWriterTest, EmptyTracksAndZeroFrameBuffersGiveClosedReadableFiles)
 {
     StderrCapture errors;
-    TrackWriter silent(file("silent.m4a"));
+    TrackWriter silent(file("silent.m4a"), LinuxPlatform::audioMedia());
     EXPECT_TRUE(QFileInfo::exists(file("silent.m4a"))) << "the file exists from the start";
     const ProbedAudio empty = probeAudio(QCoro::waitFor(silent.finish()));
     EXPECT_TRUE(empty.opened);
     EXPECT_EQ(empty.codec, "aac");
     EXPECT_LT(empty.duration, 0.03);
 
-    TrackWriter writer(file("zero.m4a"));
+    TrackWriter writer(file("zero.m4a"), LinuxPlatform::audioMedia());
     float nothing[1] = {};
     writer.append(PcmBuffer::view(stereo48, 0, {nothing, nothing}));
     ToneSource tone(mono44, 1000, 0.5);
@@ -139,7 +140,7 @@ TEST_F(TrackWriterTest, EmptyTracksAndZeroFrameBuffersGiveClosedReadableFiles)
 
 TEST_F(TrackWriterTest, FinishWaitsForEveryEarlierBufferAndLaterOnesAreDropped)
 {
-    TrackWriter writer(file("order.m4a"));
+    TrackWriter writer(file("order.m4a"), LinuxPlatform::audioMedia());
     ToneSource tone(stereo48, 1000, 0.5);
     feed(writer, tone, 48000, 4.0);
     const QString path = QCoro::waitFor(writer.finish());
@@ -191,13 +192,13 @@ TEST_F(TrackWriterTest, AFailedWriteLosesOneBufferAndTheTrackGoesOn)
 
     media->failOpen = true;
     EXPECT_THROW(TrackWriter(file("never.m4a"), media), MediaError);
-    EXPECT_THROW(TrackWriter(dir.filePath("missing/folder/track.m4a")), MediaError);
+    EXPECT_THROW(TrackWriter(dir.filePath("missing/folder/track.m4a"), LinuxPlatform::audioMedia()), MediaError);
 }
 
 TEST_F(TrackWriterTest, AWriterDroppedWithWorkQueuedLeavesAReadableFile)
 {
     {
-        TrackWriter writer(file("dropped.m4a"));
+        TrackWriter writer(file("dropped.m4a"), LinuxPlatform::audioMedia());
         ToneSource tone(stereo48, 1000, 0.5);
         feed(writer, tone, 48000, 2.0);
     }

@@ -3,6 +3,7 @@
 #include "tests/support/media_probe.h"
 #include "tests/support/spawned_child.h"
 #include "tests/support/stderr_capture.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -29,7 +30,7 @@ public:
     int opens = 0;
     void check(const QString& path, const VideoFile::Settings& settings) override
     {
-        VideoMedia::system()->check(path, settings);
+        LinuxPlatform::videoMedia()->check(path, settings);
     }
     std::unique_ptr<VideoFile> createFile(const QString&, const VideoFile::Settings&) override
     {
@@ -55,7 +56,7 @@ TEST(VideoWriter, FramesWithUnevenTimesDecodeAsH264FromTimeZeroWithTheGapsKept)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("vstrecha-ekran.mp4");
-    VideoWriter writer(path, 960, 540);
+    VideoWriter writer(path, 960, 540, LinuxPlatform::videoMedia());
     // Capture times on some steady clock far from zero; one long pause.
     const double times[] = {1000.0, 1000.1, 1000.2, 1000.3, 1001.5, 1001.6, 1001.7};
     int step = 0;
@@ -83,7 +84,7 @@ TEST(VideoWriter, FramesWithUnevenTimesDecodeAsH264FromTimeZeroWithTheGapsKept)
 TEST(VideoWriter, PicturesOfAnotherSizeAreScaledToTheFile)
 {
     QTemporaryDir dir;
-    VideoWriter writer(dir.filePath("scaled.mp4"), 960, 622);
+    VideoWriter writer(dir.filePath("scaled.mp4"), 960, 622, LinuxPlatform::videoMedia());
     writer.append({picture(1512, 982, 0), 5.0});
     writer.append({picture(1512, 982, 1), 5.1});
     const auto result = QCoro::waitFor(writer.finish());
@@ -97,7 +98,7 @@ TEST(VideoWriter, NoFramesOrAFailedStartLeaveNoFile)
 {
     QTemporaryDir dir;
     {
-        VideoWriter writer(dir.filePath("empty.mp4"), 960, 540);
+        VideoWriter writer(dir.filePath("empty.mp4"), 960, 540, LinuxPlatform::videoMedia());
         writer.append({QImage(), 1.0});
         EXPECT_FALSE(QCoro::waitFor(writer.finish()));
     }
@@ -116,7 +117,7 @@ TEST(VideoWriter, NoFramesOrAFailedStartLeaveNoFile)
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 
     try {
-        VideoWriter writer(dir.filePath("no/such/folder/ekran.mp4"), 960, 540);
+        VideoWriter writer(dir.filePath("no/such/folder/ekran.mp4"), 960, 540, LinuxPlatform::videoMedia());
         ADD_FAILURE() << "no folder";
     } catch (const RecorderFailure& failure) {
         EXPECT_EQ(failure.kind(), RecorderFailure::Case::writerFailed);
@@ -126,7 +127,7 @@ TEST(VideoWriter, NoFramesOrAFailedStartLeaveNoFile)
 TEST(VideoWriter, FramesBeyondWhatTheEncoderHoldsAreDropped)
 {
     QTemporaryDir dir;
-    VideoWriter writer(dir.filePath("burst.mp4"), 960, 540);
+    VideoWriter writer(dir.filePath("burst.mp4"), 960, 540, LinuxPlatform::videoMedia());
     const QImage image = picture(1920, 1080, 0);
     for (int i = 0; i < 200; ++i)
         writer.append({image, i * 0.1});
@@ -144,7 +145,7 @@ TEST(VideoWriter, TheFirstPicturesKeepTheirColours)
     // the first seconds come out grey and washed out.
     QTemporaryDir dir;
     const QString path = dir.filePath("vstrecha-ekran.mp4");
-    VideoWriter writer(path, 960, 540);
+    VideoWriter writer(path, 960, 540, LinuxPlatform::videoMedia());
     const QColor blue(32, 64, 208);
     for (int i = 0; i < 5; ++i) {
         QImage image(960, 540, QImage::Format_RGB32);

@@ -3,7 +3,7 @@
 // A controller wired to the stand-in service, a manual clock and fakes for
 // the desktop, for the tests of the controller's service flows.
 
-#include "app/log.h"
+#include "core/log.h"
 #include "app/menu_bar_controller.h"
 #include "service/api.h"
 #include "tests/support/dev_service.h"

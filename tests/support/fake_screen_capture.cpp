@@ -1,6 +1,9 @@
 #include "tests/support/fake_screen_capture.h"
 
-#include "platform/serial_queue.h"
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "core/serial_queue.h"
 
 namespace {
 
@@ -138,4 +141,9 @@ ShareableWindow fakeWindow(uint32_t id, const std::optional<QString>& title,
     window.windowLayer = layer;
     window.isOnScreen = true;
     return window;
+}
+
+quint32 FakeScreenCapture::displayNumber(const QScreen* screen) const
+{
+    return static_cast<quint32>(QGuiApplication::screens().indexOf(const_cast<QScreen*>(screen)) + 1);
 }

@@ -58,6 +58,8 @@ public:
     std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                        std::shared_ptr<StreamDelegate> delegate) override;
     bool desktopPicksContent() const override { return desktopPicks; }
+    // Screens are numbered from 1 in Qt's order, as the portal does.
+    quint32 displayNumber(const QScreen* screen) const override;
 };
 
 // Builders for content in tests.

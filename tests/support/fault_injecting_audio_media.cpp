@@ -1,4 +1,5 @@
 #include "tests/support/fault_injecting_audio_media.h"
+#include "platform/linux/linux_platform.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ std::unique_ptr<AudioFile> FaultInjectingAudioMedia::createFile(const QString& p
 {
     if (failOpen)
         throw MediaError("нет прав на запись");
-    return std::make_unique<FaultyFile>(AudioMedia::system()->createFile(path, settings), *this);
+    return std::make_unique<FaultyFile>(LinuxPlatform::audioMedia()->createFile(path, settings), *this);
 }
 
 std::unique_ptr<AudioResampler> FaultInjectingAudioMedia::makeResampler(const AudioFormat& from, const AudioFormat& to)
@@ -40,5 +41,5 @@ std::unique_ptr<AudioResampler> FaultInjectingAudioMedia::makeResampler(const Au
         return nullptr;
     }
     ++resamplersMade;
-    return AudioMedia::system()->makeResampler(from, to);
+    return LinuxPlatform::audioMedia()->makeResampler(from, to);
 }

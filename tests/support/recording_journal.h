@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/journal.h"
+#include "core/journal.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "platform/linux/desktop/desktop_workspace.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "platform/linux/desktop/settings_commands.h"
 #include "platform/linux/desktop/virtual_desktops.h"
 

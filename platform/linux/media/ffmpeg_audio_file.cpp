@@ -1,4 +1,5 @@
 #include "platform/audio_file.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/linux/media/fragmented_mp4.h"
 
 extern "C" {
@@ -192,7 +193,7 @@ public:
 
 } // namespace
 
-std::shared_ptr<AudioMedia> AudioMedia::system()
+std::shared_ptr<AudioMedia> LinuxPlatform::audioMedia()
 {
     static const auto media = std::make_shared<FfmpegAudioMedia>();
     return media;

@@ -1,4 +1,5 @@
 #include "platform/linux/media/fragmented_mp4.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/video_file.h"
 
 #include <QDir>
@@ -163,18 +164,13 @@ public:
 
     std::unique_ptr<VideoFile> createFile(const QString& path, const VideoFile::Settings& settings) override
     {
-        return VideoFile::create(path, settings);
+        return std::make_unique<FfmpegVideoFile>(path, settings);
     }
 };
 
 } // namespace
 
-std::unique_ptr<VideoFile> VideoFile::create(const QString& path, const Settings& settings)
-{
-    return std::make_unique<FfmpegVideoFile>(path, settings);
-}
-
-std::shared_ptr<VideoMedia> VideoMedia::system()
+std::shared_ptr<VideoMedia> LinuxPlatform::videoMedia()
 {
     static const auto media = std::make_shared<FfmpegVideoMedia>();
     return media;

@@ -1,12 +1,11 @@
 #include "platform/linux/portal/portal_screen_capture.h"
 
-#include "app/log.h"
+#include "core/log.h"
 #include "platform/linux/portal/pipewire_video_stream.h"
 #include "platform/linux/portal/portal_request.h"
 #include "platform/linux/portal/portal_streams.h"
 #include "platform/linux/x11/frame_scaler.h"
-#include "platform/serial_queue.h"
-#include "recording/recorder_failure.h"
+#include "core/serial_queue.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -28,7 +27,6 @@
 #include <cstring>
 #include <mutex>
 
-const char* const PortalScreenCapture::restoreTokenKey = "portalRestoreToken";
 
 namespace {
 
@@ -112,10 +110,10 @@ QString sessionHandleFrom(const QVariant& value)
 class ScreenCastStream final : public Stream {
 public:
     ScreenCastStream(QDBusConnection bus, ContentFilter filter, StreamConfiguration configuration,
-                 std::shared_ptr<StreamDelegate> delegate, std::shared_ptr<QSettings> settings,
+                 std::shared_ptr<StreamDelegate> delegate, std::shared_ptr<RestoreTokenKeeper> tokens,
                  const PortalScreenCapture::SoundStreams& sound)
         : bus_(std::move(bus)), filter_(std::move(filter)), configuration_(configuration),
-          settings_(std::move(settings)), state_(std::make_shared<State>())
+          tokens_(std::move(tokens)), state_(std::make_shared<State>())
     {
         state_->configuration = configuration_;
         if (sound)
@@ -151,7 +149,7 @@ public:
         if (auto refused = co_await startPicture()) {
             Log::warn(QString::fromUtf8("портал записи экрана: ") + *refused);
             closeSession();
-            co_return RecorderFailure::screenRecordingDenied().description();
+            co_return Stream::denied;
         }
         if (sound_) {
             if (auto failed = co_await sound_->startCapture()) {
@@ -199,7 +197,7 @@ private:
             co_return QString::fromUtf8("портал не назвал сеанс");
 
         QVariantMap selection = selectionOptions(filter_, configuration_);
-        const QString token = settings_ ? settings_->value(PortalScreenCapture::restoreTokenKey).toString() : QString();
+        const QString token = tokens_ ? tokens_->restoreToken() : QString();
         if (!token.isEmpty())
             selection.insert(QString::fromUtf8("restore_token"), token);
         const PortalResponse selected =
@@ -214,10 +212,8 @@ private:
         if (!started.ok())
             co_return QString::fromUtf8("показ экрана не разрешён (") + started.error + ')';
         const QString newToken = started.results.value(QString::fromUtf8("restore_token")).toString();
-        if (settings_ && !newToken.isEmpty()) {
-            settings_->setValue(PortalScreenCapture::restoreTokenKey, newToken);
-            settings_->sync();
-        }
+        if (tokens_ && !newToken.isEmpty())
+            tokens_->keepRestoreToken(newToken);
         const PortalStreams streams = portalStreamsFrom(started.results.value(QString::fromUtf8("streams")));
         if (streams.isEmpty())
             co_return QString::fromUtf8("портал не дал ни одного потока");
@@ -317,7 +313,7 @@ private:
     QDBusConnection bus_;
     const ContentFilter filter_;
     const StreamConfiguration configuration_;
-    std::shared_ptr<QSettings> settings_;
+    std::shared_ptr<RestoreTokenKeeper> tokens_;
     std::shared_ptr<State> state_;
     std::unique_ptr<Stream> sound_;
     std::unique_ptr<PipeWireVideoStream> picture_;
@@ -327,8 +323,8 @@ private:
 
 } // namespace
 
-PortalScreenCapture::PortalScreenCapture(QDBusConnection bus, std::shared_ptr<QSettings> settings, SoundStreams sound)
-    : bus_(std::move(bus)), settings_(std::move(settings)), sound_(std::move(sound))
+PortalScreenCapture::PortalScreenCapture(QDBusConnection bus, std::shared_ptr<RestoreTokenKeeper> tokens, SoundStreams sound)
+    : bus_(std::move(bus)), tokens_(std::move(tokens)), sound_(std::move(sound))
 {
     registerPortalStreamTypes();
 }
@@ -342,6 +338,14 @@ QCoro::Task<std::optional<ShareableContent>> PortalScreenCapture::shareableConte
     if (content.displays.empty())
         co_return std::nullopt;
     co_return content;
+}
+
+quint32 PortalScreenCapture::displayNumber(const QScreen* screen) const
+{
+    // The numbers shareableContent() gives: Qt's screens counted from 1.
+    const auto screens = QGuiApplication::screens();
+    const auto index = screens.indexOf(const_cast<QScreen*>(screen));
+    return index < 0 ? 1 : static_cast<quint32>(index + 1);
 }
 
 QImage PortalScreenCapture::fitPicture(const uint8_t* pixels, int stride, int width, int height, int outWidth,
@@ -422,5 +426,5 @@ std::unique_ptr<Stream> PortalScreenCapture::makeStream(const ContentFilter& fil
                                                         const StreamConfiguration& configuration,
                                                         std::shared_ptr<StreamDelegate> delegate)
 {
-    return std::make_unique<ScreenCastStream>(bus_, filter, configuration, std::move(delegate), settings_, sound_);
+    return std::make_unique<ScreenCastStream>(bus_, filter, configuration, std::move(delegate), tokens_, sound_);
 }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/restore_token_keeper.h"
 #include "platform/screen_capture.h"
 
 #include <QDBusConnection>
-#include <QSettings>
 
 #include <functional>
 #include <memory>
@@ -23,8 +23,9 @@ public:
     using SoundStreams = std::function<std::unique_ptr<Stream>(const StreamConfiguration&,
                                                                std::shared_ptr<StreamDelegate>)>;
 
-    // `settings` keeps the restore token between runs; `sound` may be empty.
-    PortalScreenCapture(QDBusConnection bus, std::shared_ptr<QSettings> settings, SoundStreams sound = {});
+    // `tokens` keeps the restore token between runs (none: the desktop asks
+    // every time); `sound` may be empty.
+    PortalScreenCapture(QDBusConnection bus, std::shared_ptr<RestoreTokenKeeper> tokens, SoundStreams sound = {});
     ~PortalScreenCapture() override;
 
     QCoro::Task<std::optional<ShareableContent>> shareableContent() override;
@@ -32,9 +33,7 @@ public:
     std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                        std::shared_ptr<StreamDelegate> delegate) override;
     bool desktopPicksContent() const override { return true; }
-
-    // The settings key of the restore token.
-    static const char* const restoreTokenKey;
+    quint32 displayNumber(const QScreen* screen) const override;
 
     // The part of a screenshot of all screens that shows `display`, its
     // frame given in points like the others in `displays`.
@@ -49,6 +48,6 @@ public:
 
 private:
     QDBusConnection bus_;
-    std::shared_ptr<QSettings> settings_;
+    std::shared_ptr<RestoreTokenKeeper> tokens_;
     SoundStreams sound_;
 };

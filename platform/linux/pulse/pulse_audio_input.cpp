@@ -1,7 +1,8 @@
 #include "platform/audio_input.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/linux/pulse/pulse_context.h"
 #include "platform/linux/pulse/pulse_record_stream.h"
-#include "platform/serial_queue.h"
+#include "core/serial_queue.h"
 
 #include <stdexcept>
 
@@ -91,7 +92,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<AudioInput> AudioInput::create()
+std::unique_ptr<AudioInput> LinuxPlatform::microphoneInput()
 {
     return std::make_unique<PulseAudioInput>();
 }

@@ -1,6 +1,6 @@
 #include "platform/linux/pulse/pulse_context.h"
 
-#include "platform/serial_queue.h"
+#include "core/serial_queue.h"
 
 PulseContext::PulseContext(const std::string& threadLabel)
     : loop_(pa_threaded_mainloop_new())

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/linux/pulse/pulse_context.h"
-#include "recording/pcm_buffer.h"
+#include "core/pcm_buffer.h"
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
 #include "platform/linux/pulse/pulse_system_audio.h"
 
-#include "platform/serial_queue.h"
+#include "core/serial_queue.h"
 
 #include <stdexcept>
 

@@ -5,7 +5,8 @@
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/x11/x11_content.h"
 #include "platform/linux/x11/x11_grabber.h"
-#include "platform/serial_queue.h"
+#include "platform/linux/x11/x11_monitors.h"
+#include "core/serial_queue.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -191,6 +192,16 @@ X11ScreenCapture::X11ScreenCapture(QByteArray displayName)
 X11ScreenCapture::~X11ScreenCapture()
 {
     pool_->waitForDone();
+}
+
+quint32 X11ScreenCapture::displayNumber(const QScreen* screen) const
+{
+    return displayNumberAmong(currentMonitors(), nativeGeometry(screen));
+}
+
+bool X11ScreenCapture::desktopComposites() const
+{
+    return ::desktopComposites();
 }
 
 QCoro::Task<std::optional<ShareableContent>> X11ScreenCapture::shareableContent()

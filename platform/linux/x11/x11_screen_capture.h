@@ -24,6 +24,8 @@ public:
     QCoro::Task<std::optional<QImage>> captureImage(ContentFilter filter, StreamConfiguration configuration) override;
     std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                        std::shared_ptr<StreamDelegate> delegate) override;
+    quint32 displayNumber(const QScreen* screen) const override;
+    bool desktopComposites() const override;
 
     struct State;
 

@@ -3,7 +3,7 @@
 // session bus, the stand-in service on 127.0.0.1, driven only through
 // `korvala COMMAND` as a shortcut or a status bar would drive it.
 
-#include "app/store.h"
+#include "core/store.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"

@@ -6,6 +6,7 @@
 
 #include "tests/capture/integration/test_windows.h"
 #include "tests/support/qt_wait.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QDir>
 #include <QImage>
@@ -29,7 +30,7 @@ TEST(CapturePickerOnX11Test, ShowsTheDesktopsWindowsAsTilesWithTheirPictures)
     ASSERT_TRUE(windows.started());
 
     DesktopWorkspace workspace;
-    CapturePickerWindow picker(workspace);
+    CapturePickerWindow picker(workspace, CapturePickerWindow::Sources::of(LinuxPlatform::screenCaptureForSession(nullptr)));
     std::vector<CaptureTarget> picked;
     picker.show(QStringLiteral("Что записывать"), [&](CaptureTarget target) { picked.push_back(target); });
     ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
@@ -76,7 +77,7 @@ TEST(CapturePickerOnX11Test, FollowsTheUserToAnotherDesktopAndReloads)
     TestWindows windows({"Окно для записи|#e0a010|100|20|500|240"});
     ASSERT_TRUE(windows.started());
     DesktopWorkspace workspace;
-    CapturePickerWindow picker(workspace);
+    CapturePickerWindow picker(workspace, CapturePickerWindow::Sources::of(LinuxPlatform::screenCaptureForSession(nullptr)));
     picker.show(QStringLiteral("Что записывать"), [](CaptureTarget) {});
     ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
     ASSERT_TRUE(waitUntil([&] { return desktopOf(picker.window()) == "0"; }));

@@ -2,6 +2,7 @@
 // another process, real pixels, real RandR monitors.
 
 #include "capture/capture_choices.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/linux/x11/x11_screen_capture.h"
 
 #include "tests/capture/integration/test_windows.h"
@@ -21,9 +22,16 @@
 
 namespace {
 
+// The capture of the test desktop, as the program makes it.
+std::shared_ptr<ScreenCapture> session()
+{
+    static const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    return capture;
+}
+
 std::optional<ShareableContent> listContent()
 {
-    return QCoro::waitFor(ScreenCapture::shared()->shareableContent());
+    return QCoro::waitFor(session()->shareableContent());
 }
 
 const ShareableWindow* findWindow(const std::optional<ShareableContent>& content, uint32_t id)
@@ -121,7 +129,7 @@ TEST(X11Capture, OtherProgramsOrdinaryWindowsAreOfferedAndTheRestLeftOut)
     ASSERT_EQ(own_.size(), 1u);
     EXPECT_EQ(own_[0].windowID, own.winId());
 
-    const auto choices = QCoro::waitFor(CaptureChoices::current());
+    const auto choices = QCoro::waitFor(CaptureChoices::current(session()));
     ASSERT_EQ(choices.displays.size(), 1u);
     EXPECT_EQ(choices.displays[0].title, "Весь экран");
     EXPECT_EQ(choices.displays[0].subtitle, "1920×1080");
@@ -145,7 +153,7 @@ TEST(X11Capture, ADisplayAndAWindowShowTheWindowsColourWhereItLies)
     ASSERT_TRUE(content && content->displays.size() == 1);
     const uint32_t display = content->displays[0].displayID;
 
-    const auto screen = QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(display), 1920));
+    const auto screen = QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::display(display), 1920));
     ASSERT_TRUE(screen);
     ASSERT_EQ(screen->size(), QSize(1920, 1080));
     const QPoint middle = frame.center().toPoint();
@@ -154,12 +162,12 @@ TEST(X11Capture, ADisplayAndAWindowShowTheWindowsColourWhereItLies)
     EXPECT_EQ(screen->pixelColor(middle).alpha(), 255);
 
     // Twice the width, as screenshots ask.
-    const auto twice = QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(display)));
+    const auto twice = QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::display(display)));
     ASSERT_TRUE(twice);
     EXPECT_EQ(twice->size(), QSize(3840, 2160));
     EXPECT_TRUE(near(twice->pixelColor(middle * 2), QColor("#e01010")));
 
-    const auto window = QCoro::waitFor(CaptureChoices::capture(CaptureTarget::window(windows.id(0)), 480));
+    const auto window = QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::window(windows.id(0)), 480));
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(480, 342));
     for (QPoint p : {QPoint(2, 2), QPoint(240, 171), QPoint(477, 339)})
@@ -169,9 +177,9 @@ TEST(X11Capture, ADisplayAndAWindowShowTheWindowsColourWhereItLies)
     run("xdotool", {"mousemove", QString::number(middle.x()), QString::number(middle.y())});
     const auto* listed = findWindow(content, windows.id(0));
     StreamConfiguration config{420, 300};
-    const auto noPointer = QCoro::waitFor(ScreenCapture::shared()->captureImage(ContentFilter::ofWindow(*listed), config));
+    const auto noPointer = QCoro::waitFor(session()->captureImage(ContentFilter::ofWindow(*listed), config));
     config.showsCursor = true;
-    const auto pointer = QCoro::waitFor(ScreenCapture::shared()->captureImage(ContentFilter::ofWindow(*listed), config));
+    const auto pointer = QCoro::waitFor(session()->captureImage(ContentFilter::ofWindow(*listed), config));
     ASSERT_TRUE(noPointer && pointer);
     const auto changed = [&](const QImage& image) {
         int count = 0;
@@ -185,7 +193,7 @@ TEST(X11Capture, ADisplayAndAWindowShowTheWindowsColourWhereItLies)
     run("xdotool", {"mousemove", "5", "1075"});
 
     // The fallback stream sees the same window.
-    const auto frameOfStream = QCoro::waitFor(CaptureChoices::frameFromStream(
+    const auto frameOfStream = QCoro::waitFor(CaptureChoices::frameFromStream(session(), 
         ContentFilter::ofWindow(*listed), StreamConfiguration{200, 142}));
     ASSERT_TRUE(frameOfStream);
     EXPECT_EQ(frameOfStream->size(), QSize(200, 142));
@@ -200,15 +208,15 @@ TEST(X11Capture, TwoMonitorsGiveTwoDisplaysAndTheSecondShowsItsOwnContent)
     const QRectF frame = waitForFrame(windows.id(0));
     ASSERT_FALSE(frame.isEmpty());
 
-    const auto choices = QCoro::waitFor(CaptureChoices::current());
+    const auto choices = QCoro::waitFor(CaptureChoices::current(session()));
     ASSERT_EQ(choices.displays.size(), 2u);
     EXPECT_EQ(choices.displays[0].title, "Экран 1");
     EXPECT_EQ(choices.displays[1].title, "Экран 2");
     EXPECT_EQ(choices.displays[1].subtitle, "960×1080");
     EXPECT_NE(choices.displays[0].target, choices.displays[1].target);
 
-    const auto right = QCoro::waitFor(CaptureChoices::capture(choices.displays[1].target, 960));
-    const auto left = QCoro::waitFor(CaptureChoices::capture(choices.displays[0].target, 960));
+    const auto right = QCoro::waitFor(CaptureChoices::capture(session(), choices.displays[1].target, 960));
+    const auto left = QCoro::waitFor(CaptureChoices::capture(session(), choices.displays[0].target, 960));
     ASSERT_TRUE(right && left);
     EXPECT_EQ(right->size(), QSize(960, 1080));
     const QPoint inRight = frame.center().toPoint() - QPoint(960, 0);
@@ -230,7 +238,7 @@ TEST(X11Capture, AnApplicationIsCapturedWithItsOwnWindowsOnly)
     EXPECT_EQ(window->owningApplication->applicationName, "Alphaprobe");
 
     const auto image = QCoro::waitFor(
-        CaptureChoices::capture(CaptureTarget::application(window->owningApplication->bundleIdentifier), 1920));
+        CaptureChoices::capture(session(), CaptureTarget::application(window->owningApplication->bundleIdentifier), 1920));
     ASSERT_TRUE(image);
     EXPECT_TRUE(near(image->pixelColor(alphaFrame.center().toPoint()), QColor("#e01010")));
     EXPECT_EQ(image->pixelColor(betaFrame.center().toPoint()), QColor(Qt::black)) << "another program's window";
@@ -243,7 +251,7 @@ TEST(X11Capture, AWindowPartlyBeyondTheScreenEdgeIsCapturedWithItsHiddenPartBlac
     const QRectF frame = waitForFrame(windows.id(0));
     ASSERT_FALSE(frame.isEmpty());
     ASSERT_GT(frame.right(), 1920);
-    const auto image = QCoro::waitFor(CaptureChoices::capture(CaptureTarget::window(windows.id(0)), 400));
+    const auto image = QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::window(windows.id(0)), 400));
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), QSize(400, 300));
     const int edge = int(1920 - frame.x());
@@ -257,13 +265,13 @@ TEST(X11Capture, AClosedWindowAndAnUnknownDisplayGiveNoImage)
     ASSERT_TRUE(windows.started());
     const uint32_t id = windows.id(0);
     ASSERT_FALSE(waitForFrame(id).isEmpty());
-    ASSERT_TRUE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::window(id), 480)));
+    ASSERT_TRUE(QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::window(id), 480)));
     windows.close();
     waitUntil([&] { return !findWindow(listContent(), id); });
 
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::window(id), 480)));
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(4242), 480)));
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::audioOnly())));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::window(id), 480)));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::display(4242), 480)));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::audioOnly())));
 }
 
 namespace {
@@ -306,33 +314,28 @@ private:
     QProcess server_;
 };
 
-struct UseCapture {
-    explicit UseCapture(std::shared_ptr<ScreenCapture> capture) { ScreenCapture::setShared(std::move(capture)); }
-    ~UseCapture() { ScreenCapture::setShared(nullptr); }
-};
-
 } // namespace
 
 TEST(X11Capture, AStuckOrDeadServerNeverHoldsTheMainThreadAndGivesEmptyResults)
 {
     {
-        UseCapture absent(std::make_shared<X11ScreenCapture>(":4999"));
-        const auto nothing = QCoro::waitFor(CaptureChoices::current());
+        const auto absent = std::make_shared<X11ScreenCapture>(":4999");
+        const auto nothing = QCoro::waitFor(CaptureChoices::current(absent));
         EXPECT_TRUE(nothing.displays.empty() && nothing.windows.empty());
-        EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(CaptureTarget::display(1), 480)));
+        EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(absent, CaptureTarget::display(1), 480)));
     }
 
     PrivateServer server;
-    UseCapture use(std::make_shared<X11ScreenCapture>(server.name().toUtf8()));
-    const auto before = QCoro::waitFor(CaptureChoices::current());
+    const auto use = std::make_shared<X11ScreenCapture>(server.name().toUtf8());
+    const auto before = QCoro::waitFor(CaptureChoices::current(use));
     ASSERT_EQ(before.displays.size(), 1u);
     EXPECT_EQ(before.displays[0].subtitle, "640×480");
 
     // A server that does not answer: the listing waits on a worker thread
     // while the main thread keeps running its events.
     server.signal(SIGSTOP);
-    auto listing = CaptureChoices::current();
-    auto capture = CaptureChoices::capture(before.displays[0].target, 480);
+    auto listing = CaptureChoices::current(use);
+    auto capture = CaptureChoices::capture(use, before.displays[0].target, 480);
     int ticks = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
@@ -347,5 +350,5 @@ TEST(X11Capture, AStuckOrDeadServerNeverHoldsTheMainThreadAndGivesEmptyResults)
     const auto after = QCoro::waitFor(std::move(listing));
     EXPECT_TRUE(after.displays.empty() && after.windows.empty());
     EXPECT_FALSE(QCoro::waitFor(std::move(capture)));
-    EXPECT_TRUE(QCoro::waitFor(CaptureChoices::current()).displays.empty());
+    EXPECT_TRUE(QCoro::waitFor(CaptureChoices::current(use)).displays.empty());
 }

@@ -3,7 +3,7 @@
 // PipeWire stream of a known test picture, real encoded files.
 
 #include "platform/linux/portal/portal_screen_capture.h"
-#include "platform/serial_queue.h"
+#include "core/serial_queue.h"
 #include "recording/recorder_failure.h"
 #include "recording/video_writer.h"
 #include "shots/screenshot.h"
@@ -11,6 +11,7 @@
 #include "tests/support/qt_wait.h"
 #include "tests/support/stderr_capture.h"
 #include "tests/support/task_outcome.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QDBusInterface>
 #include <QDBusReply>
@@ -26,6 +27,13 @@
 #include <mutex>
 
 namespace {
+
+// The desktop's permission as the program keeps it between recordings.
+struct KeptToken final : RestoreTokenKeeper {
+    QString restoreToken() const override { return token; }
+    void keepRestoreToken(const QString& kept) override { token = kept; }
+    QString token;
+};
 
 QDBusInterface fakePortal()
 {
@@ -143,8 +151,8 @@ protected:
         auto portal = fakePortal();
         portal.call(QStringLiteral("SetAnswer"), 0u);
         portal.call(QStringLiteral("ForgetRequests"));
-        settings = std::make_shared<QSettings>(folder.filePath(QStringLiteral("korvala.conf")), QSettings::IniFormat);
-        capture = std::make_unique<PortalScreenCapture>(QDBusConnection::sessionBus(), settings,
+        tokens = std::make_shared<KeptToken>();
+        capture = std::make_unique<PortalScreenCapture>(QDBusConnection::sessionBus(), tokens,
                                                         [this](const StreamConfiguration&, auto delegate) {
                                                             auto stream = std::make_unique<SoundStream>();
                                                             sound = stream.get();
@@ -171,7 +179,7 @@ protected:
     }
 
     QTemporaryDir folder;
-    std::shared_ptr<QSettings> settings;
+    std::shared_ptr<KeptToken> tokens;
     std::unique_ptr<PortalScreenCapture> capture;
     SoundStream* sound = nullptr;
     std::shared_ptr<StreamDelegate> soundDelegate;
@@ -233,7 +241,7 @@ TEST_F(PortalCapture, ADisplayRecordingIsADecodableH264VideoOfTheSharedPictureAn
     QTemporaryDir output;
     const QString path = output.filePath(QStringLiteral("video.mp4"));
     for (int recording = 0; recording < 2; ++recording) {
-        VideoWriter writer(path, 960, 540);
+        VideoWriter writer(path, 960, 540, LinuxPlatform::videoMedia());
         auto frames = std::make_shared<VideoOutput>(writer);
         SerialQueue screen("test.screen");
         auto stream = capture->makeStream(ContentFilter::ofDisplay({}, {}), videoConfiguration(), nullptr);
@@ -248,7 +256,7 @@ TEST_F(PortalCapture, ADisplayRecordingIsADecodableH264VideoOfTheSharedPictureAn
             // The second recording offers the token the first one was given,
             // and the frontend recognises it: the backend gets back what it
             // asked to keep, so a real desktop would not ask again.
-            EXPECT_FALSE(settings->value(PortalScreenCapture::restoreTokenKey).toString().isEmpty());
+            EXPECT_FALSE(tokens->token.isEmpty());
             EXPECT_TRUE(selection.contains(QStringLiteral("restore_data"))) << selection.keys().join(' ').toStdString();
         }
 
@@ -286,7 +294,7 @@ TEST_F(PortalCapture, TheDesktopsPickOffersScreensAndWindowsAndKeepsItsShapeInTh
     // The user picks a square window for a video of the first screen's shape.
     fakePortal().call(QStringLiteral("SetStreamSize"), 1080, 1080);
     QTemporaryDir output;
-    VideoWriter writer(output.filePath(QStringLiteral("video.mp4")), 960, 540);
+    VideoWriter writer(output.filePath(QStringLiteral("video.mp4")), 960, 540, LinuxPlatform::videoMedia());
     auto frames = std::make_shared<VideoOutput>(writer);
     SerialQueue screen("test.screen");
     const ShareableDisplay first{1, 1920, 1080, QRectF(0, 0, 1920, 1080)};
@@ -316,7 +324,7 @@ TEST_F(PortalCapture, TheDesktopsPickOffersScreensAndWindowsAndKeepsItsShapeInTh
 TEST_F(PortalCapture, APictureThatEndsMidRecordingLeavesTheVideoSoFarAndTheSoundRecording)
 {
     QTemporaryDir output;
-    VideoWriter writer(output.filePath(QStringLiteral("video.mp4")), 960, 540);
+    VideoWriter writer(output.filePath(QStringLiteral("video.mp4")), 960, 540, LinuxPlatform::videoMedia());
     auto frames = std::make_shared<VideoOutput>(writer);
     auto delegate = std::make_shared<CountingDelegate>();
     SerialQueue screen("test.screen");

@@ -2,6 +2,7 @@
 #include "recording/recorder_failure.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -46,11 +47,11 @@ TEST(MicrophoneOnTheSoundServer, CapturesTheDefaultSourceIntoATrackAndTheMeter)
     ASSERT_GT(expectedPeak, 0.05f);
 
     QTemporaryDir dir;
-    Microphone microphone;
+    Microphone microphone(LinuxPlatform::microphoneInput());
     const AudioFormat format = microphone.engine().inputFormat();
     EXPECT_EQ(format.sampleRate, 48000);
 
-    auto writer = std::make_shared<TrackWriter>(dir.filePath("vstrecha-mikrofon.m4a"));
+    auto writer = std::make_shared<TrackWriter>(dir.filePath("vstrecha-mikrofon.m4a"), LinuxPlatform::audioMedia());
     microphone.startMicrophone(writer);
     ASSERT_TRUE(waitUntil([&] { return microphone.level().peak() > 0; }, 10000));
     // Two seconds of sound, counted by the meter's side rather than a clock:
@@ -78,7 +79,7 @@ TEST(MicrophoneOnTheSoundServer, NoServerMeansNoAudioDevice)
     const QByteArray server = qgetenv("PULSE_SERVER");
     qputenv("PULSE_SERVER", "unix:/nonexistent/korvala-test-socket");
     {
-        Microphone microphone;
+        Microphone microphone(LinuxPlatform::microphoneInput());
         EXPECT_EQ(microphone.engine().inputFormat().sampleRate, 0);
         EXPECT_THROW(microphone.startMicrophone(nullptr), RecorderFailure);
         EXPECT_FALSE(microphone.engine().hasTap());

@@ -1,5 +1,5 @@
-#include "app/described_error.h"
-#include "app/log.h"
+#include "core/described_error.h"
+#include "core/log.h"
 #include "recording/recorder.h"
 
 #include "tests/capture/integration/test_windows.h"
@@ -7,6 +7,7 @@
 #include "tests/support/qt_wait.h"
 #include "tests/support/recording_journal.h"
 #include "tests/support/task_outcome.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QImage>
 #include <QProcess>
@@ -120,7 +121,10 @@ protected:
     void TearDown() override { Log::setJournal(previousJournal); }
 
     QTemporaryDir folder;
-    Recorder recorder {folder.filePath("records")};
+    std::shared_ptr<ScreenCapture> capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    Recorder recorder {folder.filePath("records"),
+                       {LinuxPlatform::microphoneInput(), capture, LinuxPlatform::audioMedia(),
+                        LinuxPlatform::videoMedia()}};
     std::shared_ptr<RecordingJournal> journal = std::make_shared<RecordingJournal>();
     std::shared_ptr<Journal> previousJournal;
 };
@@ -161,7 +165,7 @@ TEST_F(RecorderOnTheDesktop, DisplayRecordingShowsAWindowAtItsPlace)
     TestWindows windows({"Проба|#d02020|400|300|640|400"});
     ASSERT_NE(windows.id(0), 0u);
     letTheWindowManagerPlaceThem();
-    const auto content = QCoro::waitFor(ScreenCapture::shared()->shareableContent());
+    const auto content = QCoro::waitFor(capture->shareableContent());
     ASSERT_TRUE(content && !content->displays.empty());
     const ShareableDisplay display = content->displays.front();
     // The window is painted before the recording starts: on a busy machine
@@ -172,7 +176,7 @@ TEST_F(RecorderOnTheDesktop, DisplayRecordingShowsAWindowAtItsPlace)
     ASSERT_TRUE(waitUntil(
         [&] {
             const auto shot = QCoro::waitFor(
-                ScreenCapture::shared()->captureImage(ContentFilter::ofDisplay(display, {}), still));
+                capture->captureImage(ContentFilter::ofDisplay(display, {}), still));
             return shot && QColor(shot->pixel(400 + 320, 300 + 200)).red() > 160;
         },
         10000));
@@ -290,7 +294,7 @@ TEST_F(RecorderOnTheDesktop, RemovedMonitorEndsThePictureAndTheSoundGoesOn)
     struct Removal {
         ~Removal() { run("xrandr", {"--delmonitor", "korvala-half"}); }
     } removal;
-    const auto content = QCoro::waitFor(ScreenCapture::shared()->shareableContent());
+    const auto content = QCoro::waitFor(capture->shareableContent());
     ASSERT_TRUE(content);
     const auto half = std::find_if(content->displays.begin(), content->displays.end(),
                                    [](const ShareableDisplay& display) { return display.width == 960; });

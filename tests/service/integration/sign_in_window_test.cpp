@@ -1,12 +1,13 @@
 // The sign-in window on a real X server, typed into with xdotool the way a
 // user types, against the stand-in service.
 
-#include "app/log.h"
+#include "core/log.h"
 #include "app/menu_bar_controller.h"
-#include "platform/journal.h"
+#include "core/journal.h"
 #include "service/sign_in_window.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/event_loop_process.h"
+#include "tests/support/fake_desktop.h"
 #include "tests/support/fake_alerts.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/qt_wait.h"
@@ -43,8 +44,7 @@ protected:
         MenuBarController::Dependencies dependencies;
         dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
         dependencies.defaults->setValue("baseURL", service.baseURL().toString());
-        dependencies.alerts = std::make_unique<FakeAlerts>();
-        dependencies.workspace = std::make_unique<FakeWorkspace>();
+        installFakeDesktop(dependencies);
         controller = std::make_unique<MenuBarController>(std::move(dependencies));
         controller->rebuildMenu();
     }

@@ -10,6 +10,8 @@
 
 #include "tests/shots/integration/pattern_window.h"
 #include "tests/support/qt_wait.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/screen_capture.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -65,11 +67,18 @@ QScreen* screenAt(const QRect& geometry)
     return nullptr;
 }
 
+// The capture of the test desktop, as the program makes it.
+std::shared_ptr<ScreenCapture> session()
+{
+    static const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    return capture;
+}
+
 // The display as the X server shows it: what the screen capture will hand us.
 QCoro::Task<std::optional<QImage>> grabDisplay(quint32 displayID)
 {
     for (QScreen* screen : QGuiApplication::screens()) {
-        if (displayNumber(screen) == displayID)
+        if (session()->displayNumber(screen) == displayID)
             co_return screen->grabWindow(0).toImage();
     }
     co_return std::nullopt;
@@ -139,7 +148,8 @@ protected:
         return count;
     }
 
-    AreaSelector selector;
+    AreaSelector selector {nullptr, [](const QScreen* screen) { return session()->displayNumber(screen); },
+                           [] { return session()->desktopComposites(); }};
     std::optional<SelectedArea> result;
     int calls = 0;
     int overlaysAtCall = -1;

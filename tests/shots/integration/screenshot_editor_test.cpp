@@ -3,7 +3,7 @@
 // and pictures of the editor in both palettes with its popovers open, for a
 // person to look at.
 
-#include "platform/clock.h"
+#include "core/clock.h"
 #include "shots/shot_preview_parts.h"
 #include "shots/shot_preview_window.h"
 

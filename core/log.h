@@ -18,7 +18,8 @@ void warn(const QString& message);
 void info(const QString& message);
 
 // Replaces the journal the entries go to and returns the one it replaces.
-// nullptr restores the system journal.
+// Until main() sets the system's journal, and with nullptr, entries go to
+// standard error only (warnings) or nowhere (information).
 std::shared_ptr<Journal> setJournal(std::shared_ptr<Journal> journal);
 
 } // namespace Log

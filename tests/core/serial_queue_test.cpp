@@ -1,4 +1,4 @@
-#include "platform/serial_queue.h"
+#include "core/serial_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "app/log.h"
+#include "core/log.h"
 
-#include "app/version.h"
-#include "platform/journal.h"
+#include "core/version.h"
+#include "core/journal.h"
 
 #include <mutex>
 #include <string>
@@ -17,14 +17,15 @@ std::shared_ptr<Journal> currentJournal;
 std::shared_ptr<Journal> journal()
 {
     std::lock_guard lock(journalMutex);
-    if (!currentJournal)
-        currentJournal = Journal::system();
     return currentJournal;
 }
 
 void sendToJournal(int priority, const std::string& message)
 {
-    journal()->send({
+    const auto target = journal();
+    if (!target)
+        return;
+    target->send({
         "MESSAGE=" + message,
         "PRIORITY=" + std::to_string(priority),
         "SYSLOG_IDENTIFIER=korvala",
@@ -63,7 +64,7 @@ std::shared_ptr<Journal> setJournal(std::shared_ptr<Journal> replacement)
     std::lock_guard lock(journalMutex);
     auto previous = std::move(currentJournal);
     currentJournal = std::move(replacement);
-    return previous ? previous : Journal::system();
+    return previous;
 }
 
 } // namespace Log

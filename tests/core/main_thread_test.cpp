@@ -1,5 +1,5 @@
-#include "platform/main_thread.h"
-#include "platform/serial_queue.h"
+#include "core/main_thread.h"
+#include "core/serial_queue.h"
 #include "tests/support/qt_wait.h"
 
 #include <QObject>

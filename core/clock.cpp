@@ -1,4 +1,4 @@
-#include "platform/clock.h"
+#include "core/clock.h"
 
 #include <QTimer>
 

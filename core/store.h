@@ -8,8 +8,10 @@
 #include <memory>
 #include <optional>
 
-// The persisted settings: four keys in the user's settings file, and where
-// recordings go. A small value over a QSettings that its owner keeps alive.
+// The persisted settings and where recordings go. A small value over a
+// QSettings that its owner keeps alive. The only code that knows the keys;
+// every setter writes through at once, so an answer holds even if the
+// program is killed right after.
 class Store {
 public:
     explicit Store(QSettings& defaults) : defaults_(&defaults) {}
@@ -24,6 +26,7 @@ public:
 
     // Present means signed in, whatever the value.
     std::optional<QString> token() const;
+    void setToken(const QString& token);
     bool warnedAboutConsent() const;
     void setWarnedAboutConsent(bool warned);
 
@@ -32,6 +35,12 @@ public:
     QUrl baseURL() const;
     // Set only when the stored value is a date.
     std::optional<QDateTime> updateRemindAfter() const;
+    // Nothing forgets a postponement.
+    void setUpdateRemindAfter(std::optional<QDateTime> until);
+    // The desktop's permission to share the screen (a portal's restore
+    // token); empty when none is kept.
+    QString portalRestoreToken() const;
+    void setPortalRestoreToken(const QString& token);
     // The documents folder (else the temporary folder) plus
     // "Корвала — записи встреч". Reading it creates nothing.
     QString recordingsDirectory() const;

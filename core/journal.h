@@ -11,7 +11,4 @@ public:
     virtual ~Journal() = default;
     // Returns false when the entry could not be delivered.
     virtual bool send(const std::vector<std::string>& fields) = 0;
-
-    // The journal of this machine.
-    static std::shared_ptr<Journal> system();
 };

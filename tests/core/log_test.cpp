@@ -1,6 +1,6 @@
-#include "app/log.h"
+#include "core/log.h"
 
-#include "platform/journal.h"
+#include "core/journal.h"
 #include "tests/support/stderr_capture.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "app/store.h"
+#include "core/store.h"
 
-#include "app/log.h"
-#include "app/version.h"
+#include "core/log.h"
+#include "core/version.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,6 +40,12 @@ std::optional<QString> Store::token() const
     return value.toString();
 }
 
+void Store::setToken(const QString& token)
+{
+    defaults_->setValue("token", token);
+    defaults_->sync();
+}
+
 bool Store::warnedAboutConsent() const
 {
     return defaults_->value("warnedAboutConsent", false).toBool();
@@ -48,7 +54,6 @@ bool Store::warnedAboutConsent() const
 void Store::setWarnedAboutConsent(bool warned)
 {
     defaults_->setValue("warnedAboutConsent", warned);
-    // Written at once: the answer must hold even if the program is killed.
     defaults_->sync();
 }
 
@@ -92,6 +97,26 @@ std::optional<QDateTime> Store::updateRemindAfter() const
     if (!date.isValid())
         return std::nullopt;
     return date;
+}
+
+void Store::setUpdateRemindAfter(std::optional<QDateTime> until)
+{
+    if (until && until->isValid())
+        defaults_->setValue("updateRemindAfter", *until);
+    else
+        defaults_->remove("updateRemindAfter");
+    defaults_->sync();
+}
+
+QString Store::portalRestoreToken() const
+{
+    return defaults_->value("portalRestoreToken").toString();
+}
+
+void Store::setPortalRestoreToken(const QString& token)
+{
+    defaults_->setValue("portalRestoreToken", token);
+    defaults_->sync();
 }
 
 QString Store::recordingsDirectory() const

@@ -1,7 +1,7 @@
-#include "app/store.h"
+#include "core/store.h"
 
-#include "platform/journal.h"
-#include "app/log.h"
+#include "core/journal.h"
+#include "core/log.h"
 
 #include <QDir>
 #include <QFileInfo>

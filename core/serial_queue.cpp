@@ -1,6 +1,6 @@
-#include "platform/serial_queue.h"
+#include "core/serial_queue.h"
 
-#include "app/version.h"
+#include "core/version.h"
 
 #include <cassert>
 #include <pthread.h>

@@ -1,4 +1,4 @@
-#include "platform/screen_numbers.h"
+#include "platform/linux/x11/x11_monitors.h"
 
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>

@@ -1,4 +1,4 @@
-#include "recording/pcm_buffer.h"
+#include "core/pcm_buffer.h"
 
 #include <gtest/gtest.h>
 
