@@ -85,10 +85,16 @@ TEST_F(DevServiceTest, AnUploadBecomesAJobThatFinishesAfterAFewPolls)
 
     // The monthly limit counts started hours.
     EXPECT_EQ((*run(api.speechLimit()).value)->left, 9);
+    // The transcripts and recordings are the demo account's, for its browser alone.
+    const QString audio = "/audio/" + QString::number(job.value->id);
+    for (const QString& path : {QString("/rasshifrovka"), audio})
+        EXPECT_THROW(service.call("GET", path), std::runtime_error) << path.toStdString();
+    EXPECT_FALSE(service.signInBrowser("demo@korvala.local", "wrong"));
+    ASSERT_TRUE(service.signInBrowser());
     const QByteArray page = service.call("GET", "/rasshifrovka");
     EXPECT_TRUE(page.contains("vstrecha-mikrofon.m4a"));
     EXPECT_TRUE(page.contains("готово"));
-    EXPECT_EQ(service.call("GET", "/audio/" + QString::number(job.value->id)), fakeM4a(30'000));
+    EXPECT_EQ(service.call("GET", audio), fakeM4a(30'000));
 
     EXPECT_EQ(run(api.recording(job.value->id + 1)).error->description(), "Нет такой расшифровки");
 }
