@@ -1,7 +1,5 @@
 #include "service/api.h"
 
-#include "app/store.h"
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -122,11 +120,6 @@ QString Api::ReadError::description() const
     return u"Не удалось прочитать запись "_s + QFileInfo(path_).fileName() + u": "_s + reason_;
 }
 
-Api Api::from(const Store& store)
-{
-    return Api(store.baseURL(), store.token());
-}
-
 QString Api::version()
 {
     const QString version = QCoreApplication::applicationVersion();
@@ -196,7 +189,7 @@ QCoro::Task<QByteArray> Api::perform(QNetworkRequest request, std::optional<QByt
                                        : u"непонятный ответ"_s);
         const int code = status.toInt();
         const QByteArray answer = reply->readAll();
-        const QUrl target = reply->header(QNetworkRequest::LocationHeader).toUrl();
+        const QUrl target = QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::StrictMode);
         const QUrl location = reply->url().resolved(target);
         const bool redirect = code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
         if (redirect && target.isValid() && sameOrigin(origin, location) && redirects < maximumRedirects) {

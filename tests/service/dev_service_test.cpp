@@ -4,6 +4,7 @@
 #include "tests/support/task_outcome.h"
 
 #include <QFile>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -126,6 +127,26 @@ TEST_F(DevServiceTest, ASharedShotIsServedAtItsLink)
     const auto notPng = run(signedIn().shareShot("GIF89a"));
     ASSERT_TRUE(notPng.error);
     EXPECT_EQ(notPng.error->kind(), Kind::rejected);
+}
+
+TEST_F(DevServiceTest, AnswersOnlyRequestsAddressedToItsOwnNames)
+{
+    // The status line of the answer to a request whose Host header is `host`.
+    const auto statusFor = [&](const QByteArray& host) {
+        QTcpSocket socket;
+        socket.connectToHost("127.0.0.1", quint16(service.baseURL().port()));
+        EXPECT_TRUE(socket.waitForConnected(10'000));
+        socket.write("GET /download HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
+        QByteArray answer;
+        while (!answer.contains("\r\n") && socket.waitForReadyRead(10'000))
+            answer += socket.readAll();
+        return answer.left(answer.indexOf("\r\n"));
+    };
+    const QByteArray port = ":" + QByteArray::number(service.baseURL().port());
+    for (const QByteArray& ours : {"127.0.0.1" + port, "localhost" + port, "[::1]" + port})
+        EXPECT_EQ(statusFor(ours), "HTTP/1.1 200 OK") << ours.toStdString();
+    for (const QByteArray& other : {"rebound.example" + port, QByteArray("127.0.0.1"), "127.0.0.1:1" + port})
+        EXPECT_TRUE(statusFor(other).startsWith("HTTP/1.1 421")) << other.toStdString();
 }
 
 TEST(DevServiceOptions, UpdateOfferAndAnExhaustedLimit)
