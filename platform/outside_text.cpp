@@ -75,8 +75,8 @@ QString terminalLine(const QString& text)
             // C0, DEL and C1 controls; the line and paragraph separators too,
             // which some terminals break lines at.
             if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-                result += c.unicode() <= 0xff ? u"\\x%1"_s.arg(c.unicode(), 2, 16, u'0')
-                                              : u"\\u%1"_s.arg(c.unicode(), 4, 16, u'0');
+                result += c.unicode() <= 0xff ? u"\\x%1"_s.arg(uint(c.unicode()), 2, 16, QChar(u'0'))
+                                              : u"\\u%1"_s.arg(uint(c.unicode()), 4, 16, QChar(u'0'));
             else
                 result += c;
         }

@@ -99,7 +99,7 @@ TEST_F(CommandServiceTest, ControlCharactersFromOutsideAreEscapedSoEachTargetIsO
     lines = {{"window-7", title, "xterm\r"}};
     const QStringList targets = call("Targets").arguments().value(0).toStringList();
     ASSERT_EQ(targets.size(), 1);
-    EXPECT_EQ(targets[0], "window-7\tОтчёт\\nwindow-1\\tзахват\\x1b[2J\\\\\txterm\\r");
+    EXPECT_EQ(targets[0].toStdString(), "window-7\tОтчёт\\nwindow-1\\tзахват\\x1b[2J\\\\\txterm\\r");
 
     withTargets->show(title);
     const QString status = call("Status").arguments().value(0).toString();
