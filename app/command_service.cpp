@@ -2,6 +2,7 @@
 
 #include "app/menu_bar_controller.h"
 #include "core/version.h"
+#include "platform/outside_text.h"
 
 #include <QDBusConnectionInterface>
 
@@ -16,7 +17,8 @@ const QString CommandService::desktopPicksMessage = QStringLiteral(
 
 CommandService::CommandService(MenuBarController& controller) : controller_(&controller)
 {
-    connect(&controller, &MenuBarController::statusLineChanged, this, &CommandService::StatusChanged);
+    connect(&controller, &MenuBarController::statusLineChanged, this,
+            [this](const QString& text) { emit StatusChanged(OutsideText::terminalLine(text)); });
 }
 
 CommandService::Registration CommandService::registerOn(QDBusConnection bus)
@@ -35,12 +37,17 @@ CommandService::Registration CommandService::registerOn(QDBusConnection bus)
 
 QString CommandService::Status()
 {
-    return controller_ ? controller_->statusLine() : QString();
+    return controller_ ? OutsideText::terminalLine(controller_->statusLine()) : QString();
 }
 
 QStringList CommandService::Menu()
 {
-    return controller_ ? controller_->menuLines() : QStringList();
+    QStringList lines;
+    if (controller_) {
+        for (const QString& line : controller_->menuLines())
+            lines.append(OutsideText::terminalLine(line));
+    }
+    return lines;
 }
 
 QStringList CommandService::Targets()
@@ -66,7 +73,8 @@ QCoro::Task<> CommandService::answerTargets(QDBusMessage request, QDBusConnectio
         co_return;
     QStringList answer;
     for (const MenuBarController::CaptureLine& line : lines)
-        answer.append(line.id + '\t' + line.title + '\t' + line.subtitle);
+        answer.append(line.id + '\t' + OutsideText::terminalLine(line.title) + '\t' +
+                      OutsideText::terminalLine(line.subtitle));
     bus.send(request.createReply(answer));
 }
 

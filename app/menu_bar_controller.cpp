@@ -6,6 +6,7 @@
 #include "capture/capture_choices.h"
 #include "capture/capture_picker_window.h"
 #include "core/clock.h"
+#include "platform/outside_text.h"
 #include "service/sign_in_window.h"
 
 #include <QAction>
@@ -121,7 +122,7 @@ void MenuBarController::launch()
 {
     workspace_->setActivationPolicy(Workspace::ActivationPolicy::accessory);
     item_.setIcon(trayIcon(trayImage_));
-    item_.setToolTip(QStringLiteral("Korvala — ") + statusLine_);
+    item_.setToolTip(OutsideText::trayToolTip(QStringLiteral("Korvala — ") + statusLine_));
     item_.setContextMenu(&menu_);
     rebuildMenu();
     if (!QSystemTrayIcon::isSystemTrayAvailable())
@@ -150,12 +151,12 @@ void MenuBarController::rebuildMenu()
         old->deleteLater();
     }
 
-    menu_.addAction(statusLine_)->setEnabled(false);
+    menu_.addAction(OutsideText::menuTitle(statusLine_))->setEnabled(false);
     menu_.addSeparator();
 
     if (update_) {
         const QString title = update_->title.value_or(QStringLiteral("Есть обновление"));
-        addCommand(title + QStringLiteral(" — скачать…"), "update", &MenuBarController::openUpdate);
+        addCommand(OutsideText::menuTitle(title + QStringLiteral(" — скачать…")), "update", &MenuBarController::openUpdate);
         menu_.addSeparator();
     }
 
@@ -182,7 +183,7 @@ void MenuBarController::rebuildMenu()
 void MenuBarController::show(const QString& text)
 {
     statusLine_ = text;
-    item_.setToolTip(QStringLiteral("Korvala — ") + text);
+    item_.setToolTip(OutsideText::trayToolTip(QStringLiteral("Korvala — ") + text));
     emit statusLineChanged(text);
 
     if (!menu_.activeAction() && !menuHeldOpen()) {
@@ -191,7 +192,7 @@ void MenuBarController::show(const QString& text)
     }
     const QList<QAction*> actions = menu_.actions();
     if (!actions.isEmpty())
-        actions.first()->setText(text);
+        actions.first()->setText(OutsideText::menuTitle(text));
 }
 
 void MenuBarController::menuWillOpen()
@@ -273,7 +274,7 @@ QStringList MenuBarController::menuLines()
     refreshIdleMenu();
     QStringList lines;
     for (QAction* action : menu_.actions())
-        lines.append(action->isSeparator() ? separatorLine : action->text());
+        lines.append(action->isSeparator() ? separatorLine : OutsideText::fromMenuTitle(action->text()));
     return lines;
 }
 

@@ -1,6 +1,7 @@
 #include "app/toast.h"
 
 #include "core/clock.h"
+#include "platform/outside_text.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -24,7 +25,8 @@ public:
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setFocusPolicy(Qt::NoFocus);
 
-        auto* label = new QLabel(text, this);
+        auto* label = new QLabel(this);
+        OutsideText::setLabel(*label, text);
         QFont font = label->font();
         font.setPixelSize(14);
         font.setWeight(QFont::Medium);

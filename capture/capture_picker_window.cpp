@@ -1,5 +1,7 @@
 #include "capture/capture_picker_window.h"
 
+#include "platform/outside_text.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEnterEvent>
@@ -117,9 +119,10 @@ QLabel* label(QWidget* parent, const QString& text, QRect frame, int pixelSize, 
     }
     // Cut at the tail to fit, with the whole text kept for the tooltip.
     const QString shown = result->fontMetrics().elidedText(text, Qt::ElideRight, frame.width());
-    result->setText(shown);
+    // Titles and names are other programs' to choose.
+    OutsideText::setLabel(*result, shown);
     if (shown != text)
-        result->setToolTip(text);
+        result->setToolTip(OutsideText::toolTip(text));
     return result;
 }
 

@@ -2,8 +2,8 @@
 # Installs what is needed, builds everything with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs every test: unit tests on the offscreen
 # platform, integration tests in a private X server, sound server and session
-# bus that the test run starts and stops itself; then a short fuzz run of the
-# service answer decoders.
+# bus that the test run starts and stops itself; then short fuzz runs of the
+# service client's answer path.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -14,16 +14,21 @@ build=${KORVALA_TEST_BUILD:-$root/build-test}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/support/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-# A short fuzz run of the service answer decoders (libFuzzer with ASan and
-# UBSan). Only the decoders are compiled, in a build of their own with clang.
+# Short fuzz runs of the service client (libFuzzer with ASan and UBSan): its
+# answer decoders, then the whole answer path from a local server's bytes.
+# Only the client is compiled, in a build of its own with clang.
 fuzz_build=${KORVALA_FUZZ_BUILD:-$build-fuzz}
 cmake -S "$root" -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DKORVALA_FUZZ=ON -DKORVALA_BENCH=OFF >/dev/null
-cmake --build "$fuzz_build" -j "$(nproc)" --target fuzz_api_decoding
+cmake --build "$fuzz_build" -j "$(nproc)" --target fuzz_api_decoding fuzz_api_answers
 fuzz_corpus=$(mktemp -d)
 trap 'rm -rf "$fuzz_corpus"' EXIT
-"$fuzz_build/tests/service/fuzz_api_decoding" -max_total_time="${KORVALA_FUZZ_SECONDS:-60}" -max_len=4096 \
-  -print_final_stats=1 "$fuzz_corpus" "$root/tests/service/fuzz/corpus"
+fuzz_seconds=${KORVALA_FUZZ_SECONDS:-30}
+mkdir "$fuzz_corpus/decoding" "$fuzz_corpus/answers"
+"$fuzz_build/tests/service/fuzz_api_decoding" -max_total_time="$fuzz_seconds" -max_len=4096 \
+  -print_final_stats=1 "$fuzz_corpus/decoding" "$root/tests/service/fuzz/corpus"
+"$fuzz_build/tests/service/fuzz_api_answers" -max_total_time="$fuzz_seconds" -max_len=4096 -timeout=20 \
+  -print_final_stats=1 "$fuzz_corpus/answers" "$root/tests/service/fuzz/answer_corpus"
 
 (cd "$build" && ctest --output-on-failure -j "$(nproc)" "$@")
 

@@ -1,7 +1,5 @@
 #include "service/api.h"
 
-#include "core/store.h"
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +8,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSysInfo>
+#include <QTimer>
 #include <QUuid>
 
 #include <qcoro/qcoronetworkreply.h>
@@ -23,11 +22,11 @@ const QString Api::unexpectedAnswer = u"сервер ответил неожид
 namespace {
 
 // The detail of a transport failure. Qt's own texts are English and name the
-// mechanism ("Operation canceled" for a transfer timeout), so the common
-// cases get words of ours.
-QString transportDetail(const QNetworkReply& reply)
+// mechanism ("Operation canceled" for a transfer timeout), so every case gets
+// words of ours.
+QString transportDetail(QNetworkReply::NetworkError error)
 {
-    switch (reply.error()) {
+    switch (error) {
     case QNetworkReply::ConnectionRefusedError:
         return u"сервер не принимает соединения"_s;
     case QNetworkReply::HostNotFoundError:
@@ -42,10 +41,33 @@ QString transportDetail(const QNetworkReply& reply)
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::TemporaryNetworkFailureError:
         return u"сеть недоступна"_s;
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+    case QNetworkReply::UnknownProxyError:
+        return u"не удалось связаться через прокси-сервер"_s;
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::ProtocolInvalidOperationError:
+    case QNetworkReply::ProtocolFailure:
+        return u"сервер ответил не по протоколу"_s;
     default:
-        return reply.errorString();
+        return u"сбой соединения"_s;
     }
 }
+
+// Redirects are followed by hand, and only within the origin the request was
+// made for: Qt would carry the raw headers (the token among them) and, for
+// 307 and 308, the body (a recording, the password) to any host it is sent to.
+bool sameOrigin(const QUrl& a, const QUrl& b)
+{
+    const auto defaultPort = [](const QUrl& url) { return url.scheme() == u"https" ? 443 : 80; };
+    return a.scheme() == b.scheme() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           a.port(defaultPort(a)) == b.port(defaultPort(b));
+}
+
+constexpr int maximumRedirects = 10;
 
 // Network-layer and proxy errors: the answer, if any started, is incomplete.
 bool isTransportError(QNetworkReply::NetworkError error)
@@ -98,11 +120,6 @@ QString Api::ReadError::description() const
     return u"Не удалось прочитать запись "_s + QFileInfo(path_).fileName() + u": "_s + reason_;
 }
 
-Api Api::from(const Store& store)
-{
-    return Api(store.baseURL(), store.token());
-}
-
 QString Api::version()
 {
     const QString version = QCoreApplication::applicationVersion();
@@ -115,12 +132,14 @@ QNetworkRequest Api::authorizedRequest(const QString& path, const QByteArray& me
     QString base = url.path(QUrl::FullyEncoded);
     if (!base.endsWith(u'/'))
         base += u'/';
-    url.setPath(base + u"api/v1/"_s + path);
+    // Both parts are set as they are written: the base's own escapes stay
+    // escapes rather than being escaped once more.
+    url.setPath(base + u"api/v1/"_s + path, QUrl::TolerantMode);
 
     QNetworkRequest request(url);
     request.setTransferTimeout(60'000);
     request.setAttribute(QNetworkRequest::CustomVerbAttribute, method);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setRawHeader("Accept", "application/json");
     request.setRawHeader("X-App-Version", version().toUtf8());
     request.setRawHeader("X-App-Platform", "macos");
@@ -133,28 +152,65 @@ QNetworkRequest Api::authorizedRequest(const QString& path, const QByteArray& me
 QCoro::Task<QByteArray> Api::perform(QNetworkRequest request, std::optional<QByteArray> body) const
 {
     request.setTransferTimeout(int(transferTimeout.count()));
-    const QByteArray method = request.attribute(QNetworkRequest::CustomVerbAttribute).toByteArray();
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QByteArray method = request.attribute(QNetworkRequest::CustomVerbAttribute).toByteArray();
+    const QUrl origin = request.url();
 
     // A manager per call keeps Api free of shared state; the calls are
     // seconds apart, so the lost connection reuse costs nothing noticeable.
     QNetworkAccessManager manager;
-    QNetworkReply* reply = body ? manager.sendCustomRequest(request, method, *body)
-                                : manager.sendCustomRequest(request, method);
-    co_await reply;
+    // The whole call, redirects included, ends by this deadline, so a server
+    // that trickles bytes under the inactivity timeout cannot hold it for ever.
+    // A body adds a second for every 16 KiB, a slow uplink's pace.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.start(callDeadline + std::chrono::seconds(body ? body->size() / 16384 : 0));
+    for (int redirects = 0;; ++redirects) {
+        bool oversized = false;
+        std::unique_ptr<QNetworkReply> reply(body ? manager.sendCustomRequest(request, method, *body)
+                                                  : manager.sendCustomRequest(request, method));
+        QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(),
+                         [&oversized, raw = reply.get()](qint64 received, qint64 total) {
+                             if (received > maximumAnswerSize || total > maximumAnswerSize) {
+                                 oversized = true;
+                                 raw->abort();
+                             }
+                         });
+        QObject::connect(&deadline, &QTimer::timeout, reply.get(), &QNetworkReply::abort);
+        if (!reply->isFinished())
+            co_await reply.get();
 
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (isTransportError(reply->error()) || !status.isValid())
-        throw Failure::network(status.isValid() || reply->error() != QNetworkReply::NoError ? transportDetail(*reply)
-                                                                                             : u"непонятный ответ"_s);
-    const int code = status.toInt();
-    const QByteArray answer = reply->readAll();
-    if (code >= 200 && code <= 299)
-        co_return answer;
-    if (code == 429)
-        throw Failure::planLimit(message(answer).value_or(u"Закончился месячный лимит расшифровки."_s));
-    if (code == 401)
-        throw Failure::badCredentials();
-    throw Failure::rejected(message(answer).value_or(u"Сервер отказал ("_s + QString::number(code) + u")."_s));
+        if (oversized)
+            throw Failure::rejected(unexpectedAnswer);
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (isTransportError(reply->error()) || !status.isValid())
+            throw Failure::network(status.isValid() || reply->error() != QNetworkReply::NoError
+                                       ? transportDetail(reply->error())
+                                       : u"непонятный ответ"_s);
+        const int code = status.toInt();
+        const QByteArray answer = reply->readAll();
+        const QUrl target = QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::StrictMode);
+        const QUrl location = reply->url().resolved(target);
+        const bool redirect = code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+        if (redirect && target.isValid() && sameOrigin(origin, location) && redirects < maximumRedirects) {
+            request.setUrl(location);
+            // As browsers do: 303, and 301 or 302 after a POST, fetch the new place with GET.
+            if (code == 303 || ((code == 301 || code == 302) && method == "POST")) {
+                method = "GET";
+                body.reset();
+                request.setAttribute(QNetworkRequest::CustomVerbAttribute, method);
+                request.setHeader(QNetworkRequest::ContentTypeHeader, QVariant());
+            }
+            continue;
+        }
+        if (code >= 200 && code <= 299)
+            co_return answer;
+        if (code == 429)
+            throw Failure::planLimit(message(answer).value_or(u"Закончился месячный лимит расшифровки."_s));
+        if (code == 401)
+            throw Failure::badCredentials();
+        throw Failure::rejected(message(answer).value_or(u"Сервер отказал ("_s + QString::number(code) + u")."_s));
+    }
 }
 
 QCoro::Task<QString> Api::signIn(QString email, QString password) const

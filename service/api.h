@@ -14,8 +14,6 @@
 #include <optional>
 #include <vector>
 
-class Store;
-
 // The client of the transcription service: a small value (base URL and the
 // token, when signed in). Every call builds one request under "api/v1/",
 // sends it once, and hands back a decoded record or throws one Api::Failure.
@@ -127,17 +125,28 @@ public:
     };
 
     static constexpr std::chrono::milliseconds defaultTransferTimeout{300'000};
+    static constexpr std::chrono::milliseconds defaultCallDeadline{600'000};
+    // Every answer is a small JSON document; a larger one is not the service's.
+    static constexpr qint64 maximumAnswerSize = 1 << 20;
     // The text of rejected when a success answer does not decode.
     static const QString unexpectedAnswer;
 
     Api(QUrl baseURL, std::optional<QString> token) : baseURL_(std::move(baseURL)), token_(std::move(token)) {}
-    static Api from(const Store& store);
+    // From the Store's base URL and token. A template so that the client
+    // itself, and the answer fuzzer with it, builds without the settings.
+    template <typename Settings>
+    static Api from(const Settings& store)
+    {
+        return Api(store.baseURL(), store.token());
+    }
 
     const QUrl& baseURL() const { return baseURL_; }
     const std::optional<QString>& token() const { return token_; }
 
     // Tests shorten it; the service calls keep the default.
     std::chrono::milliseconds transferTimeout = defaultTransferTimeout;
+    // The longest a call may take however steadily bytes arrive.
+    std::chrono::milliseconds callDeadline = defaultCallDeadline;
 
     // The application's version, "0" when it has none.
     static QString version();
@@ -146,6 +155,8 @@ public:
     // with the common headers in their order.
     QNetworkRequest authorizedRequest(const QString& path, const QByteArray& method) const;
     // Sends once and returns the body of a 2xx answer; throws Failure otherwise.
+    // A redirect is followed only within the request's own origin; one
+    // elsewhere is an answer of its status, and nothing goes to the other host.
     QCoro::Task<QByteArray> perform(QNetworkRequest request, std::optional<QByteArray> body = std::nullopt) const;
     // The string "message" of an error body, or none.
     static std::optional<QString> message(const QByteArray& body);

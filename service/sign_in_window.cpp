@@ -1,6 +1,7 @@
 #include "service/sign_in_window.h"
 
 #include "core/described_error.h"
+#include "platform/outside_text.h"
 
 #include <QCursor>
 #include <QFont>
@@ -61,7 +62,8 @@ QPixmap roundedLogo(int side, qreal radius, qreal density)
 
 QLabel* label(const QString& text, const QFont& font)
 {
-    auto* result = new QLabel(text);
+    auto* result = new QLabel;
+    OutsideText::setLabel(*result, text);
     result->setFont(font);
     result->setAlignment(Qt::AlignHCenter);
     return result;
@@ -215,7 +217,8 @@ void SignInWindow::bringForward()
 
 void SignInWindow::showError(const QString& text)
 {
-    error_->setText(text);
+    // The service's own message may be among the text.
+    OutsideText::setLabel(*error_, text);
     error_->setVisible(true);
     if (afterError_)
         afterError_->changeSize(0, 18 - stackSpacing, QSizePolicy::Minimum, QSizePolicy::Fixed);

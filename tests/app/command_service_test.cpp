@@ -92,6 +92,21 @@ TEST_F(CommandServiceTest, StatusMenuAndTargetsAnswerAsTheClientPrintsThem)
               QStringList({"display-1\tЭкран 1\t1920 × 1080", "window-4194312\tТерминал\txterm"}));
 }
 
+TEST_F(CommandServiceTest, ControlCharactersFromOutsideAreEscapedSoEachTargetIsOneLine)
+{
+    // A window title may forge a second target or talk to the terminal.
+    const QString title = "Отчёт\nwindow-1\tзахват\x1b[2J\\";
+    lines = {{"window-7", title, "xterm\r"}};
+    const QStringList targets = call("Targets").arguments().value(0).toStringList();
+    ASSERT_EQ(targets.size(), 1);
+    EXPECT_EQ(targets[0].toStdString(), "window-7\tОтчёт\\nwindow-1\\tзахват\\x1b[2J\\\\\txterm\\r");
+
+    withTargets->show(title);
+    const QString status = call("Status").arguments().value(0).toString();
+    EXPECT_FALSE(status.contains('\n') || status.contains('\t') || status.contains(QChar(0x1b))) << status.toStdString();
+    EXPECT_EQ(call("Menu").arguments().value(0).toStringList().value(0), status);
+}
+
 TEST_F(CommandServiceTest, RunRefusesWhatTheMenuDoesNotOffer)
 {
     const QDBusMessage refused = call("Run", {QString("stop")});

@@ -12,6 +12,7 @@
 #include "tests/support/manual_clock.h"
 #include "tests/support/documents_folder.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/shown_text.h"
 
 #include <QAction>
 #include <QDialog>
@@ -149,6 +150,26 @@ TEST_F(MenuBarControllerTest, UpdateOfferSitsUnderTheFirstSeparator)
 
     controller->setUpdate(MenuBarController::UpdateOffer{std::nullopt, std::nullopt});
     EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Есть обновление — скачать…", "---", "Войти…"}) + tail);
+}
+
+// A menu shows "&&" as "&" and takes a lone "&" for the shortcut mark.
+QString shownInMenu(const QAction* action)
+{
+    QString text = action->text();
+    return text.replace("&&", QChar(0)).remove('&').replace(QChar(0), '&');
+}
+
+TEST_F(MenuBarControllerTest, OutsideTextShowsAsItselfInTheMenuAndTheTrayTooltip)
+{
+    make();
+    controller->setUpdate(MenuBarController::UpdateOffer{markupText, QString("https://example.test/get")});
+    controller->show(markupText);
+    const QList<QAction*> actions = controller->menu().actions();
+    ASSERT_GE(actions.size(), 3);
+    EXPECT_EQ(shownInMenu(actions[0]), markupText);
+    EXPECT_EQ(shownInMenu(actions[2]), markupText + " — скачать…");
+    EXPECT_EQ(titles().mid(0, 3), QStringList({markupText, "---", markupText + " — скачать…"}));
+    EXPECT_EQ(shownText(controller->item().toolTip()).remove(QChar(0x2060)), "Korvala — " + markupText);
 }
 
 TEST_F(MenuBarControllerTest, ItemsCarryTheirStateAndShortcut)

@@ -1,5 +1,7 @@
 #include "platform/linux/desktop/message_box_alerts.h"
 
+#include "tests/support/shown_text.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -15,6 +17,8 @@ namespace {
 struct Clicker {
     QString title;
     QStringList seen;
+    QStringList shown;
+    bool linksOpen = false;
 
     void arm()
     {
@@ -28,6 +32,11 @@ struct Clicker {
             return;
         }
         seen = {box->text(), box->informativeText()};
+        shown = {shownText(box->text(), box->textFormat())};
+        if (auto* informative = box->findChild<QLabel*>("qt_msgbox_informativelabel")) {
+            shown.append(shownText(*informative));
+            linksOpen = informative->openExternalLinks();
+        }
         for (QAbstractButton* button : box->buttons())
             seen.append(button->text());
         for (QAbstractButton* button : box->buttons()) {
@@ -50,6 +59,20 @@ TEST(MessageBoxAlerts, AnswersByButtonOrderFrom1000)
     Clicker first{"Понятно", {}};
     first.arm();
     EXPECT_EQ(alerts.run(alert), Alerts::firstButton);
+}
+
+} // namespace
+
+namespace {
+
+TEST(MessageBoxAlerts, ShowMarkupInTheMessageAndTheInformativeTextAsText)
+{
+    MessageBoxAlerts alerts;
+    Clicker clicker{"Понятно", {}};
+    clicker.arm();
+    EXPECT_EQ(alerts.run({markupText, markupText + "\n" + markupText, {"Понятно"}}), Alerts::firstButton);
+    EXPECT_EQ(clicker.shown, QStringList({markupText, markupText + "\n" + markupText}));
+    EXPECT_FALSE(clicker.linksOpen);
 }
 
 } // namespace

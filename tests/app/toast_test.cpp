@@ -1,6 +1,7 @@
 #include "app/toast.h"
 
 #include "tests/support/manual_clock.h"
+#include "tests/support/shown_text.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -84,4 +85,13 @@ TEST_F(ToastTest, NewerNoticeReplacesOlderAndKeepsItsOwnDuration)
     clock->advance(0.2);
     EXPECT_FALSE(second->isVisible());
     EXPECT_EQ(Toast::panel(), second) << "the last notice is kept after it hides";
+}
+
+TEST_F(ToastTest, ShowsMarkupAsText)
+{
+    Toast::show(markupText, 1);
+    ASSERT_TRUE(Toast::panel());
+    auto* label = Toast::panel()->findChild<QLabel*>();
+    ASSERT_TRUE(label);
+    EXPECT_EQ(shownText(*label), markupText);
 }

@@ -2,6 +2,7 @@
 
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
+#include "tests/support/shown_text.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -192,7 +193,23 @@ TEST_F(CapturePickerWindowTest, TilesShowEmptyTitlesAsUntitledAndOnlyNonEmptySub
     EXPECT_FALSE(untitled->subtitleLabel());
     const TileView* long_ = picker.tiles().at("window-2");
     EXPECT_TRUE(long_->titleLabel()->text().endsWith(QChar(0x2026)));
-    EXPECT_EQ(long_->titleLabel()->toolTip(), choices.windows[1].title);
+    EXPECT_EQ(shownText(long_->titleLabel()->toolTip()), choices.windows[1].title);
+}
+
+TEST_F(CapturePickerWindowTest, TitlesAndNamesShowTheirMarkupAsText)
+{
+    CaptureChoices choices;
+    choices.windows = {windowItem(1, markupText, markupText), windowItem(2, markupText.repeated(4))};
+    answer(choices);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+    ASSERT_EQ(picker.tiles().size(), 2u);
+    const TileView* tile = picker.tiles().at("window-1");
+    for (const QLabel* label : {tile->titleLabel(), tile->subtitleLabel()}) {
+        ASSERT_TRUE(label);
+        EXPECT_TRUE(markupText.startsWith(shownText(*label).chopped(1))) << label->text().toStdString();
+        EXPECT_FALSE(label->openExternalLinks());
+    }
+    EXPECT_EQ(shownText(picker.tiles().at("window-2")->titleLabel()->toolTip()), markupText.repeated(4));
 }
 
 TEST_F(CapturePickerWindowTest, AnItemWithoutThumbnailKeepsItsPlaceWithItsIcon)

@@ -10,9 +10,16 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 using namespace std::chrono_literals;
 using Kind = Api::Failure::Kind;
@@ -184,7 +191,57 @@ TEST_F(ApiTest, StatusesMapToBodiesOrFailures)
     }
 }
 
-TEST_F(ApiTest, RedirectsAreFollowed)
+// A server inside the test on another port of 127.0.0.1: another origin for
+// redirects, and answers the stand-in cannot give. It keeps the raw target
+// and the headers of every request.
+class LocalServer {
+public:
+    struct Seen {
+        std::string method;
+        std::string target;
+        bool authorization = false;
+        std::string body;
+    };
+
+    // `routes` come before the answer every other request gets.
+    explicit LocalServer(const std::function<void(httplib::Server&)>& routes = {})
+    {
+        if (routes)
+            routes(server);
+        const auto keep = [this](const httplib::Request& request, httplib::Response& response) {
+            {
+                const std::lock_guard lock(mutex);
+                seen.push_back({request.method, request.target, request.has_header("Authorization"), request.body});
+            }
+            response.set_content(R"({"status":"ok","data":{"id":1,"status":"ready"}})", "application/json");
+        };
+        server.Get(".*", keep);
+        server.Post(".*", keep);
+        port = server.bind_to_any_port("127.0.0.1");
+        // Bound and listening already: connections wait in the backlog.
+        thread = std::thread([this] { server.listen_after_bind(); });
+    }
+    ~LocalServer()
+    {
+        server.stop();
+        thread.join();
+    }
+
+    QUrl url(const QString& path = "/") const { return QUrl(QString("http://127.0.0.1:%1%2").arg(port).arg(path)); }
+    std::vector<Seen> requests()
+    {
+        const std::lock_guard lock(mutex);
+        return seen;
+    }
+
+    httplib::Server server;
+    int port = 0;
+    std::thread thread;
+    std::mutex mutex;
+    std::vector<Seen> seen;
+};
+
+TEST_F(ApiTest, RedirectsWithinTheOriginAreFollowedWithTheirBody)
 {
     QUrl target = service.baseURL();
     target.setPath("/api/v1/moved");
@@ -192,6 +249,132 @@ TEST_F(ApiTest, RedirectsAreFollowed)
     service.script("GET", "/api/v1/moved", 200, "here");
     const Api client = api();
     EXPECT_EQ(run(client.perform(client.authorizedRequest("probe", "GET"))).value, "here");
+
+    service.clearRequests();
+    service.script("POST", "/api/v1/login", {DevServiceProcess::Answer{.status = 307, .location = "/api/v1/again"}});
+    service.script("POST", "/api/v1/again", 200, R"({"token":"t"})");
+    EXPECT_EQ(run(client.signIn("a@b", "secret")).value, "t");
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].path, "/api/v1/again");
+    EXPECT_EQ(requests[1].body, requests[0].body);
+}
+
+TEST_F(ApiTest, ARedirectToAnotherOriginIsARefusalAndSendsItNothing)
+{
+    LocalServer other;
+    QTemporaryDir dir;
+    QFile track(dir.filePath("a.m4a"));
+    ASSERT_TRUE(track.open(QIODevice::WriteOnly));
+    track.write("recording");
+    track.close();
+    // Also "localhost" for 127.0.0.1 and the stand-in's own host on another port.
+    QUrl otherName = service.baseURL();
+    otherName.setHost("localhost");
+    service.script("GET", "/api/v1/subscription", {DevServiceProcess::Answer{.status = 302, .location = other.url().toEncoded()}});
+    service.script("POST", "/api/v1/login", {DevServiceProcess::Answer{.status = 307, .location = other.url().toEncoded()}});
+    service.script("POST", "/api/v1/rasshifrovka", {DevServiceProcess::Answer{.status = 308, .location = other.url().toEncoded()}});
+    service.script("GET", "/api/v1/versions/check", {DevServiceProcess::Answer{.status = 301, .location = otherName.toEncoded()}});
+
+    const Api client = api("secret");
+    const std::vector<std::pair<std::optional<Api::Failure>, int>> outcomes{
+        {run(client.speechLimit()).error, 302},
+        {run(client.signIn("a@b", "password")).error, 307},
+        {run(client.upload(track.fileName())).error, 308},
+        {run(client.checkVersion()).error, 301},
+    };
+    for (const auto& [failure, status] : outcomes) {
+        SCOPED_TRACE(status);
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->kind(), Kind::rejected);
+        EXPECT_TRUE(failure->description().contains(QString::number(status))) << failure->description().toStdString();
+    }
+    EXPECT_EQ(service.requests().size(), 4u);
+    EXPECT_TRUE(other.requests().empty());
+}
+
+TEST_F(ApiTest, TheBaseUrlPathIsKeptAsWritten)
+{
+    LocalServer server;
+    const QByteArray cyrillic = QUrl::toPercentEncoding("ключи");
+    const std::vector<std::pair<QString, std::string>> cases{
+        {"/k%20v", "/k%20v/api/v1/versions/check"},
+        {"/k%20v/", "/k%20v/api/v1/versions/check"},
+        {"/ключи", "/" + cyrillic.toStdString() + "/api/v1/versions/check"},
+        {"/" + QString::fromLatin1(cyrillic) + "/", "/" + cyrillic.toStdString() + "/api/v1/versions/check"},
+        {"/x", "/x/api/v1/versions/check"},
+        {"", "/api/v1/versions/check"},
+    };
+    for (const auto& [path, expected] : cases) {
+        SCOPED_TRACE(path.toStdString());
+        {
+            const std::lock_guard lock(server.mutex);
+            server.seen.clear();
+        }
+        const QUrl base(server.url().toString(QUrl::RemovePath) + path);
+        EXPECT_TRUE(run(Api(base, std::nullopt).checkVersion()).value);
+        ASSERT_EQ(server.requests().size(), 1u);
+        EXPECT_EQ(server.requests()[0].target, expected);
+    }
+}
+
+TEST(ApiAnswers, AnOversizedAnswerIsUnexpectedAndATricklingOneMeetsTheDeadline)
+{
+    const std::string big(Api::maximumAnswerSize + 1, ' ');
+    std::atomic<bool> stopping = false;
+    LocalServer server([&](httplib::Server& routes) {
+        routes.Get("/sized/api/v1/versions/check", [&](const httplib::Request&, httplib::Response& response) {
+            response.set_content(big, "application/json");
+        });
+        routes.Get("/chunked/api/v1/versions/check", [&](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider("application/json", [&](size_t, httplib::DataSink& sink) {
+                return sink.write(big.data(), 65536);
+            });
+        });
+        routes.Get("/slow/api/v1/versions/check", [&](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider("application/json", [&](size_t, httplib::DataSink& sink) {
+                std::this_thread::sleep_for(20ms);
+                return !stopping && sink.write(" ", 1);
+            });
+        });
+    });
+    for (const char* path : {"/sized", "/chunked"}) {
+        SCOPED_TRACE(path);
+        const auto outcome = run(Api(server.url(path), std::nullopt).checkVersion());
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->kind(), Kind::rejected);
+        EXPECT_EQ(outcome.error->description(), Api::unexpectedAnswer);
+    }
+
+    Api slow(server.url("/slow"), std::nullopt);
+    slow.callDeadline = 300ms;
+    const auto late = run(slow.checkVersion());
+    stopping = true;
+    ASSERT_TRUE(late.error);
+    EXPECT_EQ(late.error->kind(), Kind::network);
+}
+
+TEST(ApiAnswers, TransportFailuresAreDescribedInRussian)
+{
+    // A server that answers something other than HTTP.
+    QTcpServer garbage;
+    ASSERT_TRUE(garbage.listen(QHostAddress::LocalHost));
+    QObject::connect(&garbage, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = garbage.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+            socket->write("SSH-2.0-OpenSSH\r\n\x01\x02\r\n\r\n");
+            socket->disconnectFromHost();
+        });
+    });
+    const QUrl notHttp(QString("http://127.0.0.1:%1/").arg(garbage.serverPort()));
+    for (const QUrl& url : {notHttp, QUrl("gopher://127.0.0.1/"), QUrl("http://[::1")}) {
+        SCOPED_TRACE(url.toString().toStdString());
+        const auto outcome = run(Api(url, std::nullopt).checkVersion());
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->kind(), Kind::network);
+        EXPECT_FALSE(outcome.error->description().contains(QRegularExpression("[A-Za-z]")))
+            << outcome.error->description().toStdString();
+    }
 }
 
 TEST_F(ApiTest, TransportFailuresAreNetworkFailures)

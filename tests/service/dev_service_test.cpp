@@ -4,6 +4,7 @@
 #include "tests/support/task_outcome.h"
 
 #include <QFile>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -85,10 +86,16 @@ TEST_F(DevServiceTest, AnUploadBecomesAJobThatFinishesAfterAFewPolls)
 
     // The monthly limit counts started hours.
     EXPECT_EQ((*run(api.speechLimit()).value)->left, 9);
+    // The transcripts and recordings are the demo account's, for its browser alone.
+    const QString audio = "/audio/" + QString::number(job.value->id);
+    for (const QString& path : {QString("/rasshifrovka"), audio})
+        EXPECT_THROW(service.call("GET", path), std::runtime_error) << path.toStdString();
+    EXPECT_FALSE(service.signInBrowser("demo@korvala.local", "wrong"));
+    ASSERT_TRUE(service.signInBrowser());
     const QByteArray page = service.call("GET", "/rasshifrovka");
     EXPECT_TRUE(page.contains("vstrecha-mikrofon.m4a"));
     EXPECT_TRUE(page.contains("готово"));
-    EXPECT_EQ(service.call("GET", "/audio/" + QString::number(job.value->id)), fakeM4a(30'000));
+    EXPECT_EQ(service.call("GET", audio), fakeM4a(30'000));
 
     EXPECT_EQ(run(api.recording(job.value->id + 1)).error->description(), "Нет такой расшифровки");
 }
@@ -120,6 +127,26 @@ TEST_F(DevServiceTest, ASharedShotIsServedAtItsLink)
     const auto notPng = run(signedIn().shareShot("GIF89a"));
     ASSERT_TRUE(notPng.error);
     EXPECT_EQ(notPng.error->kind(), Kind::rejected);
+}
+
+TEST_F(DevServiceTest, AnswersOnlyRequestsAddressedToItsOwnNames)
+{
+    // The status line of the answer to a request whose Host header is `host`.
+    const auto statusFor = [&](const QByteArray& host) {
+        QTcpSocket socket;
+        socket.connectToHost("127.0.0.1", quint16(service.baseURL().port()));
+        EXPECT_TRUE(socket.waitForConnected(10'000));
+        socket.write("GET /download HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
+        QByteArray answer;
+        while (!answer.contains("\r\n") && socket.waitForReadyRead(10'000))
+            answer += socket.readAll();
+        return answer.left(answer.indexOf("\r\n"));
+    };
+    const QByteArray port = ":" + QByteArray::number(service.baseURL().port());
+    for (const QByteArray& ours : {"127.0.0.1" + port, "localhost" + port, "[::1]" + port})
+        EXPECT_EQ(statusFor(ours), "HTTP/1.1 200 OK") << ours.toStdString();
+    for (const QByteArray& other : {"rebound.example" + port, QByteArray("127.0.0.1"), "127.0.0.1:1" + port})
+        EXPECT_TRUE(statusFor(other).startsWith("HTTP/1.1 421")) << other.toStdString();
 }
 
 TEST(DevServiceOptions, UpdateOfferAndAnExhaustedLimit)

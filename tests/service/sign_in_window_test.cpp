@@ -3,6 +3,7 @@
 #include "service/busy_spinner.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/shown_text.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -173,6 +174,9 @@ TEST_F(SignInWindowTest, BusyWhileTheCallbackRunsThenShowsItsAnswer)
     EXPECT_TRUE(window.error().isVisible());
     EXPECT_EQ(window.error().text(), "Не подошли почта или пароль.");
     EXPECT_TRUE(window.window()->isVisible()) << "the window stays open";
+    reply = markupText;
+    signIn("me@example.test", "wrong");
+    EXPECT_EQ(shownText(window.error()), markupText) << "the service's message shows as text";
     EXPECT_EQ(window.email().text(), "me@example.test");
     EXPECT_EQ(window.password().text(), "wrong");
 

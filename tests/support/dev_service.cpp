@@ -58,14 +58,18 @@ DevServiceProcess::~DevServiceProcess()
     process_->terminate(5'000);
 }
 
-QByteArray DevServiceProcess::call(const QByteArray& method, const QString& path, const QByteArray& body)
+QByteArray DevServiceProcess::call(const QByteArray& method, const QString& path, const QByteArray& body,
+                                   const QByteArray& contentType)
 {
     QNetworkAccessManager manager;
     QUrl url = baseURL_;
     url.setPath(path);
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     request.setTransferTimeout(10'000);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (!cookie_.isEmpty())
+        request.setRawHeader("Cookie", cookie_);
     QNetworkReply* reply = manager.sendCustomRequest(request, method, body);
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -73,7 +77,20 @@ QByteArray DevServiceProcess::call(const QByteArray& method, const QString& path
         loop.exec();
     if (reply->error() != QNetworkReply::NoError)
         throw std::runtime_error("stand-in service: " + reply->errorString().toStdString());
+    if (reply->hasRawHeader("Set-Cookie"))
+        cookie_ = reply->rawHeader("Set-Cookie").split(';').front();
     return reply->readAll();
+}
+
+bool DevServiceProcess::signInBrowser(const QByteArray& email, const QByteArray& password)
+{
+    try {
+        call("POST", "/login", "email=" + email.toPercentEncoding() + "&password=" + password.toPercentEncoding(),
+             "application/x-www-form-urlencoded");
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    return !cookie_.isEmpty();
 }
 
 void DevServiceProcess::script(const QByteArray& method, const QString& path, const std::vector<Answer>& answers)

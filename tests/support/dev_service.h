@@ -60,10 +60,15 @@ public:
     // Signs in with the demo account and returns its token.
     QString demoToken();
 
-    // Any request to the stand-in, such as a site page; throws unless it answers 2xx.
-    QByteArray call(const QByteArray& method, const QString& path, const QByteArray& body = {});
+    // Any request to the stand-in, such as a site page, with the site's
+    // cookie once signInBrowser() got one; throws unless it answers 2xx.
+    QByteArray call(const QByteArray& method, const QString& path, const QByteArray& body = {},
+                    const QByteArray& contentType = "application/json");
+    // Signs in on the site's form as a browser would; true when a cookie came back.
+    bool signInBrowser(const QByteArray& email = "demo@korvala.local", const QByteArray& password = "demo");
 
 private:
     std::unique_ptr<class SpawnedChild> process_;
     QUrl baseURL_;
+    QByteArray cookie_;
 };

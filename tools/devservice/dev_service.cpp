@@ -7,12 +7,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QUrlQuery>
 
 #include <thread>
 
 namespace {
 
 const std::string apiPrefix = "/api/v1/";
+const std::string sessionCookie = "korvala_demo";
 
 std::string json(const QJsonObject& object)
 {
@@ -113,7 +115,7 @@ QJsonArray strings(std::initializer_list<const char*> items)
 
 } // namespace
 
-DevService::DevService(Options options) : options_(std::move(options))
+DevService::DevService(Options options) : options_(std::move(options)), session_(randomHex(16))
 {
     const auto withBody = [this](const httplib::Request& request, httplib::Response& response,
                                  const httplib::ContentReader& reader) {
@@ -127,7 +129,14 @@ DevService::DevService(Options options) : options_(std::move(options))
     const auto withoutBody = [this](const httplib::Request& request, httplib::Response& response) {
         handle(request, response, request.body);
     };
-    server_.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+    server_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+        // A page in a browser may point a name of its own at 127.0.0.1 (DNS
+        // rebinding) and then read whatever answers; it cannot make the
+        // browser send one of our own names as the Host.
+        if (!hostIsOurs(request.get_header_value("Host"))) {
+            refuse(response, 421, "Этот сервер отвечает только по адресу 127.0.0.1");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         const std::string type = request.get_header_value("Content-Type");
         if (type.rfind("multipart/", 0) == 0) {
             auto& headers = const_cast<httplib::Request&>(request).headers;
@@ -153,6 +162,16 @@ int DevService::bind(int port)
 bool DevService::serve()
 {
     return server_.listen_after_bind();
+}
+
+bool DevService::hostIsOurs(const std::string& host) const
+{
+    const std::string port = ":" + std::to_string(port_);
+    for (const char* name : {"127.0.0.1", "localhost", "[::1]"}) {
+        if (host == name + port)
+            return true;
+    }
+    return false;
 }
 
 std::string DevService::origin() const
@@ -181,7 +200,7 @@ void DevService::handle(const httplib::Request& request, httplib::Response& resp
     if (request.path.rfind(apiPrefix, 0) == 0)
         api(request, response, request.path.substr(apiPrefix.size()), body);
     else
-        site(request, response);
+        site(request, response, body);
 }
 
 // POST /_devservice/script {"method", "path", "responses": [{"status", "body",
@@ -443,9 +462,45 @@ void DevService::versionCheck(httplib::Response& response)
                });
 }
 
-void DevService::site(const httplib::Request& request, httplib::Response& response)
+// The site's sign-in: the demo account's email and password from a form, then
+// a session cookie. Transcripts and recordings are shown only with it.
+bool DevService::browserSignIn(const httplib::Request& request, httplib::Response& response, const std::string& body)
 {
+    if (request.path != "/login")
+        return false;
+    if (request.method == "POST") {
+        QUrlQuery form(QString::fromStdString(body).replace('+', ' '));
+        if (form.queryItemValue("email", QUrl::FullyDecoded).toStdString() == options_.email &&
+            form.queryItemValue("password", QUrl::FullyDecoded).toStdString() == options_.password) {
+            response.status = 303;
+            response.set_header("Location", "/rasshifrovka");
+            response.set_header("Set-Cookie", sessionCookie + "=" + session_ + "; Path=/; HttpOnly; SameSite=Strict");
+            return true;
+        }
+        response.status = 401;
+        response.set_content(SitePages::signIn(true), "text/html; charset=utf-8");
+        return true;
+    }
+    response.set_content(SitePages::signIn(false), "text/html; charset=utf-8");
+    return true;
+}
+
+bool DevService::browserSignedIn(const httplib::Request& request) const
+{
+    const std::string cookies = "; " + request.get_header_value("Cookie") + ";";
+    return cookies.find("; " + sessionCookie + "=" + session_ + ";") != std::string::npos;
+}
+
+void DevService::site(const httplib::Request& request, httplib::Response& response, const std::string& body)
+{
+    if (browserSignIn(request, response, body))
+        return;
     const std::string& path = request.path;
+    const bool personal = path == "/" || path == "/rasshifrovka" || path == "/rasshifrovka/" || path.rfind("/audio/", 0) == 0;
+    if (personal && !browserSignedIn(request)) {
+        response.status = 401;
+        return response.set_content(SitePages::signIn(false), "text/html; charset=utf-8");
+    }
     const std::lock_guard lock(mutex_);
     if (path == "/" || path == "/rasshifrovka" || path == "/rasshifrovka/") {
         std::vector<SitePages::JobRow> rows;

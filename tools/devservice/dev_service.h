@@ -16,7 +16,9 @@
 // A stand-in for the transcription service on 127.0.0.1: the six endpoints
 // under /api/v1/ with a demo account, a monthly limit, transcription jobs
 // that finish after a few polls and shared screenshots, plus the site pages
-// the client opens. In scripted mode a test may replace any endpoint's
+// the client opens (its transcripts only after signing in there with the
+// demo account). It answers only requests addressed to 127.0.0.1, localhost
+// or [::1] with its port. In scripted mode a test may replace any endpoint's
 // answer and read back every request the service received.
 class DevService {
 public:
@@ -67,7 +69,10 @@ private:
 
     void api(const httplib::Request& request, httplib::Response& response, const std::string& path,
              const std::string& body);
-    void site(const httplib::Request& request, httplib::Response& response);
+    void site(const httplib::Request& request, httplib::Response& response, const std::string& body);
+    bool browserSignIn(const httplib::Request& request, httplib::Response& response, const std::string& body);
+    bool browserSignedIn(const httplib::Request& request) const;
+    bool hostIsOurs(const std::string& host) const;
 
     // The signed-in account of the request, or none after answering 401.
     std::optional<std::string> account(const httplib::Request& request, httplib::Response& response);
@@ -87,6 +92,8 @@ private:
     Options options_;
     httplib::Server server_;
     int port_ = 0;
+    // The value of the site's session cookie, new with every start.
+    const std::string session_;
 
     // Handlers run on the server's worker threads.
     std::mutex mutex_;

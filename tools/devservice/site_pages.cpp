@@ -68,6 +68,14 @@ std::string download()
                                       "только показывает, что ссылка открылась.</p>");
 }
 
+std::string signIn(bool failed)
+{
+    return page("Вход", std::string(failed ? "<p class=\"failed\">Не подошли почта или пароль.</p>" : "") +
+                            "<form method=\"post\" action=\"/login\"><p><label>Почта <input name=\"email\" "
+                            "type=\"email\"></label></p><p><label>Пароль <input name=\"password\" "
+                            "type=\"password\"></label></p><p><button>Войти</button></p></form>");
+}
+
 std::string notFound()
 {
     return page("Не найдено", "<p>Такой страницы нет.</p>");

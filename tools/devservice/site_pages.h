@@ -19,5 +19,7 @@ std::string transcripts(const std::vector<JobRow>& jobs);
 std::string sharedShot(const std::string& imageUrl, const std::string& days);
 std::string download();
 std::string notFound();
+// The form for the demo account; `failed` after a wrong email or password.
+std::string signIn(bool failed);
 
 } // namespace SitePages

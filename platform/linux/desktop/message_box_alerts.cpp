@@ -1,5 +1,7 @@
 #include "platform/linux/desktop/message_box_alerts.h"
 
+#include "platform/outside_text.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -10,6 +12,8 @@ int MessageBoxAlerts::run(const Alert& alert)
     box.setIcon(QMessageBox::Warning);
     box.setText(alert.message);
     box.setInformativeText(alert.informativeText);
+    // Alerts carry the service's messages and titles, file names and errors.
+    OutsideText::makePlain(box);
     box.setWindowModality(Qt::ApplicationModal);
 
     QList<QAbstractButton*> buttons;
