@@ -109,6 +109,7 @@ TEST(RecordingClockTest, MinutesAndSecondsWithMinutesUncapped)
     EXPECT_EQ(MenuBarController::clockText(60, false, true), "Идёт видеозапись — 01:00");
     EXPECT_EQ(MenuBarController::clockText(6000, false, false), "Идёт аудиозапись — 100:00");
     EXPECT_EQ(MenuBarController::clockText(61, true, true), "⚠️ Вас почти не слышно — 01:01");
+    EXPECT_EQ(MenuBarController::clockText(61, true, true, "Нет связи"), "⚠️ Нет связи — 01:01") << "trouble first";
 }
 
 TEST_F(RecordingFlowTest, ConsentDeclinedIsAskedAgainAndAcceptedIsNeverAskedAgain)
