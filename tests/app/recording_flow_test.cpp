@@ -147,6 +147,7 @@ TEST_F(RecordingFlowTest, TheClockIsDerivedFromTheStartEverySecond)
     controller->start();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
     EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 00:00");
+    capture->deliverAudio(ToneSource({48000, 2, AudioFormat::SampleType::float32}, 660, 0.5).next(1024));
     ASSERT_TRUE(controller->clockTimer());
     EXPECT_TRUE(controller->clockTimer()->isActive());
     EXPECT_EQ(controller->clockTimer()->interval(), 1000);
@@ -167,6 +168,7 @@ TEST_F(RecordingFlowTest, TheQuietWarningComesAndGoesWithTheMicrophone)
     controller->store().setWarnedAboutConsent(true);
     controller->start();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    capture->deliverAudio(ToneSource({48000, 2, AudioFormat::SampleType::float32}, 660, 0.5).next(1024));
     ToneSource whisper({48000, 1, AudioFormat::SampleType::float32}, 440, 0.03);
     mic->deliver(whisper.next(4800));
     clock->advance(601);
@@ -176,6 +178,17 @@ TEST_F(RecordingFlowTest, TheQuietWarningComesAndGoesWithTheMicrophone)
     ToneSource voice({48000, 1, AudioFormat::SampleType::float32}, 440, 0.4);
     mic->deliver(voice.next(4800));
     clock->advance(1);
+    controller->tick();
+    EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 10:02");
+
+    // A track not being recorded is told by the next tick, and untold once
+    // it records again.
+    mic->trouble(QStringLiteral("нет связи"));
+    QCoreApplication::processEvents();
+    controller->tick();
+    EXPECT_EQ(controller->statusLine(), "⚠️ нет связи — 10:02");
+    mic->trouble(std::nullopt);
+    QCoreApplication::processEvents();
     controller->tick();
     EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 10:02");
     stopAndWaitForSending();
