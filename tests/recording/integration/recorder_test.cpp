@@ -116,6 +116,13 @@ void startSoundServer(int microphoneFrequency = 440)
     script.waitForFinished(30000);
 }
 
+void killSoundServer()
+{
+    QFile pid(qEnvironmentVariable("KORVALA_TESTENV") + "/pulse.pid");
+    if (pid.open(QIODevice::ReadOnly))
+        run("kill", {"-KILL", QString::fromUtf8(pid.readAll()).trimmed()});
+}
+
 bool soundServerAnswers()
 {
     QProcess info;
@@ -300,9 +307,7 @@ TEST_F(RecorderOnTheDesktop, SoundServerRestartIsToldAndBothTracksGoOn)
     const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
     ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
     record(5000);
-    QFile pid(qEnvironmentVariable("KORVALA_TESTENV") + "/pulse.pid");
-    ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
-    run("kill", {"-KILL", QString::fromUtf8(pid.readAll()).trimmed()});
+    killSoundServer();
     EXPECT_TRUE(waitUntil([&] { return recorder.audioTrouble().has_value(); }, 5000)) << "the user is told";
     EXPECT_TRUE(recorder.isRecording());
 
@@ -324,6 +329,12 @@ TEST_F(RecorderOnTheDesktop, SoundServerRestartIsToldAndBothTracksGoOn)
     EXPECT_GT(toneAmplitude(tail(system, 1.0), 44100, 1000), 0.05) << "the others' track went on";
     EXPECT_LT(toneAmplitude(system.samples, 44100, 440), 0.01);
     EXPECT_LT(toneAmplitude(system.samples, 44100, 880), 0.01);
+
+    // Stopping does not wait for a server that is gone.
+    ASSERT_TRUE(QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly())).isEmpty());
+    killSoundServer();
+    ASSERT_TRUE(waitUntil([&] { return recorder.audioTrouble().has_value(); }, 5000));
+    EXPECT_TRUE(QFileInfo::exists(stop(recorder).microphone));
 }
 
 TEST_F(RecorderOnTheDesktop, OnlyAMonitorToRecordIsNoAudioDevice)
