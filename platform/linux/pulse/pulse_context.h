@@ -66,7 +66,7 @@ public:
     // With the lock held; nothing of the watcher runs after it.
     void unwatch();
 
-    // Seconds between two tries to reach a server that went away: a
+    // The pause between two tries to reach a server that went away: a
     // PipeWire restart takes about one.
     static constexpr pa_usec_t retryInterval = PA_USEC_PER_SEC;
 

@@ -258,7 +258,7 @@ TEST_F(RecorderOnTheDesktop, WindowRecordingHasTheWindowsShape)
     EXPECT_GT(frame.pixelColor(480, 360).blue(), 160) << "the window fills the picture";
 }
 
-TEST_F(RecorderOnTheDesktop, OthersTrackFollowsTheDefaultOutputAndNeverTheMicrophone)
+TEST_F(RecorderOnTheDesktop, TracksFollowTheDefaultDevicesAndTheOthersNeverTheMicrophone)
 {
     // Each sink plays a tone of its own (the server moves tones that were
     // not routed by the user along with the default, so only the one of the
@@ -290,11 +290,18 @@ TEST_F(RecorderOnTheDesktop, OthersTrackFollowsTheDefaultOutputAndNeverTheMicrop
 
     const QString again = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
     ASSERT_TRUE(again.isEmpty()) << again.toStdString();
+    // The headset has a microphone of its own, made the default input too.
+    PulseModule headsetMicrophone({"module-sine-source", "source_name=headsetmic", "frequency=660"});
+    ASSERT_TRUE(headsetMicrophone.loaded());
     record(3000);
     second.makeDefault();
+    run("pactl", {"set-default-source", "headsetmic"});
     record(4000);
-    const ProbedAudio afterSwitch = probeAudio(stop(recorder).system);
+    const Recorder::Result switched = stop(recorder);
+    run("pactl", {"set-default-source", "microphone"});
+    const ProbedAudio afterSwitch = probeAudio(switched.system);
     EXPECT_GT(toneAmplitude(tail(afterSwitch, 1.0), 44100, 2500), 0.05) << "the new default after the switch";
+    EXPECT_GT(toneAmplitude(tail(probeAudio(switched.microphone), 1.0), 44100, 660), 0.1) << "the new microphone";
     EXPECT_LT(toneAmplitude(afterSwitch.samples, 44100, 440), 0.01);
 }
 
