@@ -30,3 +30,6 @@ pactl info >/dev/null 2>&1 || { echo "testenv: PulseAudio did not come up" >&2; 
 # low-latency reader kept open makes the monitor deliver at once.
 parec --latency-msec=10 -d speakers.monitor >/dev/null 2>&1 &
 echo $! >"$dir/parec.pid"
+# Only once a reader has had half a second of sound does a new one get it at
+# once: a test that starts right after a restart would miss its first seconds.
+(timeout 10 parec --raw --latency-msec=10 -d speakers.monitor | head -c 96000 >/dev/null) 2>/dev/null || true
