@@ -90,9 +90,9 @@ void PulseContext::stateChanged()
     pa_threaded_mainloop_signal(loop_, 0);
     const pa_context_state_t state = pa_context_get_state(context_);
     if (state == PA_CONTEXT_READY) {
-        pa_operation* subscribing = pa_context_subscribe(
-            context_, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE),
-            nullptr, nullptr);
+        const auto mask =
+            pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE);
+        pa_operation* subscribing = pa_context_subscribe(context_, mask, nullptr, nullptr);
         if (subscribing)
             pa_operation_unref(subscribing);
         if (broken_ && watcher_) {
