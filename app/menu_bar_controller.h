@@ -147,7 +147,9 @@ public:
     // the start and the recorder's state.
     void tick();
     // The status line of a running recording `elapsedSeconds` after its start.
-    static QString clockText(double elapsedSeconds, bool tooQuiet, bool video);
+    // `trouble` (a track not being recorded) goes before the too-quiet warning.
+    static QString clockText(double elapsedSeconds, bool tooQuiet, bool video,
+                             const std::optional<QString>& trouble = std::nullopt);
     // The clock's timer; none unless a recording runs.
     const QTimer* clockTimer() const { return timer_.get(); }
     const std::optional<QDateTime>& startedAt() const { return startedAt_; }

@@ -15,10 +15,13 @@ namespace {
 
 } // namespace
 
-QString MenuBarController::clockText(double elapsedSeconds, bool tooQuiet, bool video)
+QString MenuBarController::clockText(double elapsedSeconds, bool tooQuiet, bool video,
+                                     const std::optional<QString>& trouble)
 {
     const qint64 elapsed = elapsedSeconds > 0 ? static_cast<qint64>(elapsedSeconds) : 0;
     const QString clock = QString::asprintf("%02lld:%02lld", elapsed / 60, elapsed % 60);
+    if (trouble)
+        return QStringLiteral("⚠️ ") + *trouble + QStringLiteral(" — ") + clock;
     if (tooQuiet)
         return QStringLiteral("⚠️ Вас почти не слышно — ") + clock;
     return (video ? QStringLiteral("Идёт видеозапись — ") : QStringLiteral("Идёт аудиозапись — ")) + clock;
@@ -124,7 +127,7 @@ void MenuBarController::tick()
     // Derived from the start every time, so a late tick does not drift.
     const double elapsed = startedAt_->msecsTo(Clock::shared().now()) / 1000.0;
     show(clockText(elapsed, recorder_->microphoneTooQuiet(),
-                   recorder_->target().kind() != CaptureTarget::Kind::AudioOnly));
+                   recorder_->target().kind() != CaptureTarget::Kind::AudioOnly, recorder_->audioTrouble()));
 }
 
 void MenuBarController::stop()

@@ -132,6 +132,10 @@ class StreamDelegate {
 public:
     virtual ~StreamDelegate() = default;
     virtual void didStopWithError(const QString& description) = 0;
+    // The audio stopped coming for a reason that may pass (the sound server
+    // restarting, no output device), with a short Russian reason; nullopt
+    // once it comes again. The stream goes on meanwhile.
+    virtual void didChangeAudioTrouble(const std::optional<QString>& trouble) { (void)trouble; }
 };
 
 // A running capture of one filter. Created stopped; the outputs must be added

@@ -81,12 +81,18 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
     if (!QDir().mkpath(directory_))
         throw Failure::writerFailed(QStringLiteral("не удалось создать папку ") + directory_);
     const Paths planned = paths(directory_, stamp);
+    ++recordingNumber_;
+    microphoneTrouble_.reset();
+    systemTrouble_.reset();
+    systemAudioLost_ = false;
     micWriter_ = std::make_shared<TrackWriter>(planned.microphone, audioMedia_);
     systemWriter_ = std::make_shared<TrackWriter>(planned.system, audioMedia_);
     if (target.kind() == CaptureTarget::Kind::AudioOnly)
         videoURL_.reset();
     else
         videoURL_ = planned.video;
+    microphone_.engine().setTroubleHandler(
+        troubleReporter(&Recorder::microphoneTrouble_, QStringLiteral("микрофон")));
     microphone_.startMicrophone(micWriter_);
 
     std::optional<QString> failure;
@@ -142,16 +148,20 @@ QCoro::Task<void> Recorder::startSystemAudio()
     }
 
     const QPointer<Recorder> self(this);
-    auto watcher = std::make_shared<StreamWatcher>([self](const QString& text) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, text] {
-                if (self)
-                    self->systemAudioFailure_ = QStringLiteral("Звук собеседников прервался: ") + text;
-                Log::warn(QStringLiteral("поток системного звука остановлен: ") + text);
-            },
-            Qt::QueuedConnection);
-    });
+    auto watcher = std::make_shared<StreamWatcher>(
+        [self](const QString& text) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, text] {
+                    if (self) {
+                        self->systemAudioFailure_ = QStringLiteral("Звук собеседников прервался: ") + text;
+                        self->systemAudioLost_ = true;
+                    }
+                    Log::warn(QStringLiteral("поток системного звука остановлен: ") + text);
+                },
+                Qt::QueuedConnection);
+        },
+        troubleReporter(&Recorder::systemTrouble_, QStringLiteral("звук системы")));
 
     std::unique_ptr<Stream> stream = capture_->makeStream(contentFilter, configuration, watcher);
     if (!stream)
@@ -193,6 +203,7 @@ void Recorder::watchSystemAudio()
         if (output->received() == 0) {
             systemAudioFailure_ =
                 QStringLiteral("Собеседников не слышно: система не отдаёт звук. Остановите и начните запись заново.");
+            systemAudioLost_ = true;
             Log::warn(QStringLiteral("звук системы не идёт: за 5 секунд не пришло ни одного буфера"));
         }
     });
@@ -204,6 +215,7 @@ QCoro::Task<Recorder::Result> Recorder::stop()
         throw Failure::writerFailed(QStringLiteral("запись не была начата"));
 
     microphone_.stopMicrophone();
+    microphone_.engine().setTroubleHandler({});
     if (stream_) {
         auto stopping = stream_->stopCapture();
         co_await stopping;
@@ -243,6 +255,39 @@ QCoro::Task<Recorder::Result> Recorder::stop()
     if (failure)
         std::rethrow_exception(failure);
     co_return result;
+}
+
+std::function<void(const std::optional<QString>&)> Recorder::troubleReporter(std::optional<QString> Recorder::*field,
+                                                                              const QString& source)
+{
+    const QPointer<Recorder> self(this);
+    return [self, field, source, recording = recordingNumber_](const std::optional<QString>& trouble) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, field, source, recording, trouble] {
+                if (!self || self->recordingNumber_ != recording)
+                    return;
+                if (self->*field == trouble)
+                    return;
+                self->*field = trouble;
+                Log::warn(source + (trouble ? QStringLiteral(" не пишется: ") + *trouble
+                                            : QStringLiteral(" снова пишется")));
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+std::optional<QString> Recorder::audioTrouble() const
+{
+    if (!startedAt_)
+        return std::nullopt;
+    if (microphoneTrouble_)
+        return microphoneTrouble_;
+    if (systemTrouble_)
+        return systemTrouble_;
+    if (systemAudioLost_)
+        return QStringLiteral("Собеседников не слышно");
+    return std::nullopt;
 }
 
 bool Recorder::microphoneTooQuiet() const

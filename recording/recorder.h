@@ -59,6 +59,12 @@ public:
     // above a whisper (but did deliver sound).
     bool microphoneTooQuiet() const;
 
+    // What keeps a track from being recorded right now, in a few Russian
+    // words for the status line: the sound server gone (both tracks wait for
+    // it to come back), no microphone, no output device, the computer's
+    // sound lost for good. nullopt while all records, and when idle.
+    std::optional<QString> audioTrouble() const;
+
     const std::optional<QString>& systemAudioFailure() const { return systemAudioFailure_; }
     const CaptureTarget& target() const { return target_; }
     // Whether a video's screen or window is picked in the desktop's own
@@ -92,6 +98,10 @@ public:
 private:
     QCoro::Task<void> startSystemAudio();
     void watchSystemAudio();
+    // Hands a source's trouble, from any thread, to `field` on the main
+    // thread while this recording runs.
+    std::function<void(const std::optional<QString>&)> troubleReporter(std::optional<QString> Recorder::*field,
+                                                                        const QString& source);
 
     Microphone microphone_;
     std::shared_ptr<ScreenCapture> capture_;
@@ -114,4 +124,10 @@ private:
     std::optional<double> startedAt_;
     QString directory_;
     std::optional<QString> systemAudioFailure_;
+    // Set when the computer's sound ends by itself after the start.
+    bool systemAudioLost_ = false;
+    std::optional<QString> microphoneTrouble_;
+    std::optional<QString> systemTrouble_;
+    // Counts the starts, so that news of an earlier recording is dropped.
+    int recordingNumber_ = 0;
 };

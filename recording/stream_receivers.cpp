@@ -6,6 +6,12 @@ void StreamWatcher::didStopWithError(const QString& description)
         onStop(description);
 }
 
+void StreamWatcher::didChangeAudioTrouble(const std::optional<QString>& trouble)
+{
+    if (onTrouble)
+        onTrouble(trouble);
+}
+
 void SystemAudioOutput::didOutputSampleBuffer(const SampleBuffer& sample, StreamOutputType type)
 {
     if (type != StreamOutputType::Audio)

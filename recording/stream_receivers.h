@@ -8,22 +8,27 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 // The receivers a recording attaches to its capture stream. The stream calls
 // them on its own threads; each touches only its own fields and what its
 // function captured.
 
-// Told when the stream stops by itself.
+// Told when the stream stops by itself, and when its audio is in trouble.
 class StreamWatcher final : public StreamDelegate {
 public:
-    explicit StreamWatcher(std::function<void(const QString&)> onStop)
+    explicit StreamWatcher(std::function<void(const QString&)> onStop,
+                           std::function<void(const std::optional<QString>&)> onTrouble = {})
         : onStop(std::move(onStop))
+        , onTrouble(std::move(onTrouble))
     {
     }
 
     void didStopWithError(const QString& description) override;
+    void didChangeAudioTrouble(const std::optional<QString>& trouble) override;
 
     const std::function<void(const QString&)> onStop;
+    const std::function<void(const std::optional<QString>&)> onTrouble;
 };
 
 // The computer's sound: every usable buffer is counted, then handed to

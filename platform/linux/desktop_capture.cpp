@@ -70,9 +70,9 @@ public:
                     for (const auto& output : outputs)
                         output->didOutputSampleBuffer(sample, StreamOutputType::Audio);
                 },
-                [delegate = delegate_](const QString& description) {
+                [delegate = delegate_](const std::optional<QString>& trouble) {
                     if (delegate)
-                        delegate->didStopWithError(description);
+                        delegate->didChangeAudioTrouble(trouble);
                 });
             auto sound = sound_;
             auto starting = runOnThread([sound] { return sound->start(); });

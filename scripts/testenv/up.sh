@@ -37,23 +37,7 @@ export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/run/bus
 wait_for "the session bus" dbus-send --session --dest=org.freedesktop.DBus --print-reply /org/freedesktop/DBus org.freedesktop.DBus.ListNames
 
 # Sound server.
-mkdir -p "$dir/run/pulse"
-cat >"$dir/pulse.pa" <<PA
-load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/run/pulse/native
-load-module module-null-sink sink_name=speakers rate=48000 channels=2 sink_properties=device.description=Speakers
-load-module module-sine-source source_name=microphone rate=48000 frequency=440
-set-default-sink speakers
-set-default-source microphone
-PA
-pulseaudio --daemonize=no --exit-idle-time=-1 -n -F "$dir/pulse.pa" --use-pid-file=no \
-  --log-target=file:"$dir/pulse.log" >/dev/null 2>&1 &
-echo $! >"$dir/pulse.pid"
-export PULSE_SERVER=unix:$dir/run/pulse/native
-wait_for "PulseAudio" pactl info
-# A monitor reader on an idle null sink may get nothing for seconds; a
-# low-latency reader kept open makes the monitor deliver at once.
-parec --latency-msec=10 -d speakers.monitor >/dev/null 2>&1 &
-echo $! >"$dir/parec.pid"
+"$here/pulse-up.sh" "$dir" || fail "PulseAudio did not come up"
 
 cat >"$dir/env.sh" <<ENV
 export DISPLAY=:$display

@@ -107,6 +107,7 @@ TEST(RecordingClockTest, MinutesAndSecondsWithMinutesUncapped)
     EXPECT_EQ(MenuBarController::clockText(60, false, true), "Идёт видеозапись — 01:00");
     EXPECT_EQ(MenuBarController::clockText(6000, false, false), "Идёт аудиозапись — 100:00");
     EXPECT_EQ(MenuBarController::clockText(61, true, true), "⚠️ Вас почти не слышно — 01:01");
+    EXPECT_EQ(MenuBarController::clockText(61, true, true, "Нет связи"), "⚠️ Нет связи — 01:01") << "trouble first";
 }
 
 TEST_F(RecordingFlowTest, ConsentDeclinedIsAskedAgainAndAcceptedIsNeverAskedAgain)
@@ -144,6 +145,7 @@ TEST_F(RecordingFlowTest, TheClockIsDerivedFromTheStartEverySecond)
     controller->start();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
     EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 00:00");
+    capture->deliverAudio(ToneSource({48000, 2, AudioFormat::SampleType::float32}, 660, 0.5).next(1024));
     ASSERT_TRUE(controller->clockTimer());
     EXPECT_TRUE(controller->clockTimer()->isActive());
     EXPECT_EQ(controller->clockTimer()->interval(), 1000);
@@ -164,6 +166,7 @@ TEST_F(RecordingFlowTest, TheQuietWarningComesAndGoesWithTheMicrophone)
     controller->store().setWarnedAboutConsent(true);
     controller->start();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    capture->deliverAudio(ToneSource({48000, 2, AudioFormat::SampleType::float32}, 660, 0.5).next(1024));
     ToneSource whisper({48000, 1, AudioFormat::SampleType::float32}, 440, 0.03);
     mic->deliver(whisper.next(4800));
     clock->advance(601);
@@ -173,6 +176,17 @@ TEST_F(RecordingFlowTest, TheQuietWarningComesAndGoesWithTheMicrophone)
     ToneSource voice({48000, 1, AudioFormat::SampleType::float32}, 440, 0.4);
     mic->deliver(voice.next(4800));
     clock->advance(1);
+    controller->tick();
+    EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 10:02");
+
+    // A track not being recorded is told by the next tick, and untold once
+    // it records again.
+    mic->trouble(QStringLiteral("нет связи"));
+    QCoreApplication::processEvents();
+    controller->tick();
+    EXPECT_EQ(controller->statusLine(), "⚠️ нет связи — 10:02");
+    mic->trouble(std::nullopt);
+    QCoreApplication::processEvents();
     controller->tick();
     EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 10:02");
     stopAndWaitForSending();

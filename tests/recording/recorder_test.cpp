@@ -273,6 +273,35 @@ TEST_F(RecorderTest, StreamStoppingByItselfIsReportedWhileTheMicrophoneGoesOn)
     }));
 }
 
+TEST_F(RecorderTest, AudioTroubleOfEitherSourceIsToldWhileItLasts)
+{
+    const QString serverGone = "звуковой сервер недоступен";
+    start(CaptureTarget::audioOnly());
+    EXPECT_FALSE(recorder->audioTrouble());
+    const auto delegate = capture->streams.back()->delegate;
+    mic->trouble(serverGone);
+    delegate->didChangeAudioTrouble(serverGone);
+    EXPECT_TRUE(waitUntil([&] { return recorder->audioTrouble() == serverGone; }));
+    mic->trouble(std::nullopt);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(recorder->audioTrouble(), serverGone) << "the others' track still waits";
+    delegate->didChangeAudioTrouble(std::nullopt);
+    EXPECT_TRUE(waitUntil([&] { return !recorder->audioTrouble(); }));
+    EXPECT_TRUE(recorder->isRecording());
+    stop();
+
+    // News of a recording that has ended does not reach the next one.
+    start(CaptureTarget::audioOnly());
+    delegate->didChangeAudioTrouble(serverGone);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(recorder->audioTrouble());
+    // The computer's sound ending for good is told too, not only at the start.
+    capture->stopBySelf("устройство вывода звука отключено");
+    EXPECT_TRUE(waitUntil([&] { return recorder->audioTrouble().has_value(); }));
+    stop();
+    EXPECT_FALSE(recorder->audioTrouble()) << "nothing while idle";
+}
+
 TEST_F(RecorderTest, UnlistableScreenCostsTheVideoButNotTheSoundOfAnAudioRecording)
 {
     capture->content.reset();

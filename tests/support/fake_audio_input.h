@@ -31,6 +31,7 @@ public:
         tap_ = std::move(tap);
     }
     void removeTap() override { tap_ = nullptr; }
+    void setTroubleHandler(Trouble handler) override { trouble_ = std::move(handler); }
     bool hasTap() const override { return bool(tap_); }
     void start() override
     {
@@ -47,6 +48,14 @@ public:
             tap_(buffer);
     }
 
+    // Tells of trouble (or its end, with nullopt) as the audio thread would.
+    void trouble(const std::optional<QString>& trouble)
+    {
+        if (trouble_)
+            trouble_(trouble);
+    }
+
 private:
     Tap tap_;
+    Trouble trouble_;
 };

@@ -1,19 +1,32 @@
 #include "platform/audio_input.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/pulse/pulse_context.h"
-#include "platform/linux/pulse/pulse_record_stream.h"
+#include "platform/linux/pulse/pulse_default_stream.h"
 #include "core/serial_queue.h"
 
 #include <stdexcept>
 
 namespace {
 
-// The default source of the PulseAudio (or pipewire-pulse) server. A Linux
-// desktop has no microphone permission to ask for.
+// The default source of the PulseAudio (or pipewire-pulse) server, followed
+// when the user picks another one and across restarts of the server. A
+// Linux desktop has no microphone permission to ask for.
 class PulseAudioInput final : public AudioInput {
 public:
     PulseAudioInput()
         : context_(queueLabel(".mic"))
+        // Delivered with the loop's lock held, so removeTap() waits for a
+        // running tap and none runs after it.
+        , stream_(
+              context_, PulseDefaultStream::Device::input,
+              [this](const PcmBuffer& buffer) {
+                  if (tap_)
+                      tap_(buffer);
+              },
+              [this](const std::optional<QString>& trouble) {
+                  if (trouble_)
+                      trouble_(trouble);
+              })
     {
     }
 
@@ -24,16 +37,13 @@ public:
 
     AudioFormat inputFormat() override
     {
-        if (!context_.connect())
+        // A monitor of the speakers is no microphone: without a real one
+        // there is nothing to record.
+        const auto source = stream_.current();
+        if (!source || source->sampleSpec.rate == 0 || source->sampleSpec.channels == 0)
             return {};
-        const auto source = context_.defaultSourceName();
-        if (!source || source->empty())
-            return {};
-        const auto sampleSpec = context_.sourceSpec(*source);
-        if (!sampleSpec || sampleSpec->rate == 0 || sampleSpec->channels == 0)
-            return {};
-        source_ = *source;
-        return {double(sampleSpec->rate), int(sampleSpec->channels), AudioFormat::SampleType::float32};
+        source_ = source->name;
+        return {double(source->sampleSpec.rate), int(source->sampleSpec.channels), AudioFormat::SampleType::float32};
     }
 
     void installTap(uint32_t bufferSize, const AudioFormat& format, Tap tap) override
@@ -58,34 +68,35 @@ public:
         return bool(tap_);
     }
 
+    void setTroubleHandler(Trouble handler) override
+    {
+        PulseContext::Lock lock(context_);
+        trouble_ = std::move(handler);
+    }
+
     void start() override
     {
-        if (stream_)
+        if (running_)
             return;
         if (!(tapFormat_.sampleRate > 0))
             throw std::runtime_error("не задан формат записи микрофона");
-        // Delivered with the loop's lock held, so removeTap() waits for a
-        // running tap and none runs after it.
-        stream_ = std::make_unique<PulseRecordStream>(context_, source_, tapFormat_, bufferSize_,
-                                                      [this](const PcmBuffer& buffer) {
-                                                          if (tap_)
-                                                              tap_(buffer);
-                                                      });
-        try {
-            stream_->start();
-        } catch (...) {
-            stream_.reset();
-            throw;
-        }
+        stream_.start(source_, tapFormat_, bufferSize_);
+        running_ = true;
     }
 
-    void stop() override { stream_.reset(); }
+    void stop() override
+    {
+        stream_.stop();
+        running_ = false;
+    }
 
 private:
     PulseContext context_;
-    std::unique_ptr<PulseRecordStream> stream_;
-    std::string source_;
     Tap tap_;
+    Trouble trouble_;
+    PulseDefaultStream stream_;
+    bool running_ = false;
+    std::string source_;
     AudioFormat tapFormat_;
     uint32_t bufferSize_ = 4096;
 };

@@ -12,10 +12,10 @@ PulseContext::~PulseContext()
 {
     if (running_)
         pa_threaded_mainloop_stop(loop_);
-    if (context_) {
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-    }
+    // The loop thread has ended: nothing runs concurrently any more.
+    if (retry_)
+        pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
+    close();
     pa_threaded_mainloop_free(loop_);
 }
 
@@ -27,109 +27,133 @@ bool PulseContext::connect()
         running_ = true;
     }
     Lock lock(*this);
-    if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY)
+    if (ready())
         return true;
-    if (context_) {
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
+    open();
+    while (context_) {
+        const pa_context_state_t state = pa_context_get_state(context_);
+        if (state == PA_CONTEXT_READY)
+            return true;
+        if (!PA_CONTEXT_IS_GOOD(state))
+            break;
+        pa_threaded_mainloop_wait(loop_);
     }
+    close();
+    return false;
+}
+
+void PulseContext::open()
+{
+    close();
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Korvala");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, queueLabel("").c_str());
     context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Korvala", properties);
     pa_proplist_free(properties);
+    if (!context_)
+        return;
     pa_context_set_state_callback(
-        context_, [](pa_context*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
-        loop_);
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        for (;;) {
-            const pa_context_state_t state = pa_context_get_state(context_);
-            if (state == PA_CONTEXT_READY)
-                return true;
-            if (!PA_CONTEXT_IS_GOOD(state))
-                break;
-            pa_threaded_mainloop_wait(loop_);
-        }
-    }
+        context_, [](pa_context*, void* self) { static_cast<PulseContext*>(self)->stateChanged(); }, this);
+    pa_context_set_subscribe_callback(
+        context_,
+        [](pa_context*, pa_subscription_event_type_t event, uint32_t, void* self) {
+            auto* owner = static_cast<PulseContext*>(self);
+            const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+            const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+            // A sink or a source changes all the time (volume, suspending);
+            // only its coming and going matters here, and any change of the
+            // server's defaults.
+            if (facility != PA_SUBSCRIPTION_EVENT_SERVER && type == PA_SUBSCRIPTION_EVENT_CHANGE)
+                return;
+            if (owner->watcher_ && owner->watcher_->devicesChanged)
+                owner->watcher_->devicesChanged();
+        },
+        this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        close();
+}
+
+void PulseContext::close()
+{
+    if (!context_)
+        return;
     pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_set_subscribe_callback(context_, nullptr, nullptr);
     pa_context_disconnect(context_);
     pa_context_unref(context_);
     context_ = nullptr;
-    return false;
 }
 
-void PulseContext::wait(pa_operation* operation)
+void PulseContext::stateChanged()
 {
-    if (!operation)
+    // A connect() waiting on another thread looks at the state itself.
+    pa_threaded_mainloop_signal(loop_, 0);
+    const pa_context_state_t state = pa_context_get_state(context_);
+    if (state == PA_CONTEXT_READY) {
+        const auto mask =
+            pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE);
+        pa_operation* subscribing = pa_context_subscribe(context_, mask, nullptr, nullptr);
+        if (subscribing)
+            pa_operation_unref(subscribing);
+        if (broken_ && watcher_) {
+            broken_ = false;
+            if (watcher_->restored)
+                watcher_->restored();
+        }
         return;
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
-        pa_threaded_mainloop_wait(loop_);
-    pa_operation_unref(operation);
+    }
+    if (PA_CONTEXT_IS_GOOD(state) || !watcher_)
+        return;
+    if (!broken_) {
+        broken_ = true;
+        if (watcher_->lost)
+            watcher_->lost();
+    }
+    retryLater();
 }
 
-namespace {
-
-struct ServerQuery {
-    pa_threaded_mainloop* loop;
-    std::optional<std::string> source;
-    std::optional<std::string> sink;
-};
-
-struct SourceQuery {
-    pa_threaded_mainloop* loop;
-    std::optional<pa_sample_spec> sampleSpec;
-};
-
-} // namespace
-
-// The server's default source and sink, asked for in one round trip.
-static ServerQuery serverDefaults(PulseContext& pulse, pa_context* context, pa_threaded_mainloop* loop)
+void PulseContext::retryLater()
 {
-    ServerQuery query {loop, {}, {}};
-    pulse.wait(pa_context_get_server_info(
-        context,
-        [](pa_context*, const pa_server_info* info, void* data) {
-            auto* query = static_cast<ServerQuery*>(data);
-            if (info && info->default_source_name)
-                query->source = info->default_source_name;
-            if (info && info->default_sink_name)
-                query->sink = info->default_sink_name;
-            pa_threaded_mainloop_signal(query->loop, 0);
+    if (retry_)
+        return;
+    timeval when {};
+    pa_timeval_add(pa_gettimeofday(&when), retryInterval);
+    retry_ = pa_threaded_mainloop_get_api(loop_)->time_new(
+        pa_threaded_mainloop_get_api(loop_), &when,
+        [](pa_mainloop_api* api, pa_time_event* event, const timeval*, void* self) {
+            auto* owner = static_cast<PulseContext*>(self);
+            api->time_free(event);
+            owner->retry_ = nullptr;
+            if (!owner->watcher_)
+                return;
+            // The broken context is dropped here rather than in its own
+            // state callback; a failed try comes back through stateChanged()
+            // or right here.
+            owner->open();
+            if (!owner->context_)
+                owner->retryLater();
         },
-        &query));
-    return query;
+        this);
 }
 
-std::optional<std::string> PulseContext::defaultSourceName()
+void PulseContext::watch(Watcher watcher)
 {
-    Lock lock(*this);
-    if (!context_)
-        return std::nullopt;
-    return serverDefaults(*this, context_, loop_).source;
+    watcher_ = std::move(watcher);
+    broken_ = false;
+    if (!ready()) {
+        broken_ = true;
+        if (watcher_->lost)
+            watcher_->lost();
+        retryLater();
+    }
 }
 
-std::optional<std::string> PulseContext::defaultSinkName()
+void PulseContext::unwatch()
 {
-    Lock lock(*this);
-    if (!context_)
-        return std::nullopt;
-    return serverDefaults(*this, context_, loop_).sink;
-}
-
-std::optional<pa_sample_spec> PulseContext::sourceSpec(const std::string& name)
-{
-    Lock lock(*this);
-    if (!context_)
-        return std::nullopt;
-    SourceQuery query {loop_, {}};
-    wait(pa_context_get_source_info_by_name(
-        context_, name.c_str(),
-        [](pa_context*, const pa_source_info* info, int, void* data) {
-            auto* query = static_cast<SourceQuery*>(data);
-            if (info)
-                query->sampleSpec = info->sample_spec;
-            pa_threaded_mainloop_signal(query->loop, 0);
-        },
-        &query));
-    return query.sampleSpec;
+    watcher_.reset();
+    broken_ = false;
+    if (retry_) {
+        pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
+        retry_ = nullptr;
+    }
 }

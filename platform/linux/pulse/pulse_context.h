@@ -2,6 +2,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,15 +21,22 @@ public:
     // Call without the lock.
     bool connect();
 
-    // Holds the loop's lock for its life.
+    // Holds the loop's lock for its life. Another thread may take it again
+    // while holding it; on the loop thread, whose callbacks run with the lock
+    // held already, it is not taken at all.
     class Lock {
     public:
         explicit Lock(PulseContext& owner)
-            : loop_(owner.loop_)
+            : loop_(pa_threaded_mainloop_in_thread(owner.loop_) ? nullptr : owner.loop_)
         {
-            pa_threaded_mainloop_lock(loop_);
+            if (loop_)
+                pa_threaded_mainloop_lock(loop_);
         }
-        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        ~Lock()
+        {
+            if (loop_)
+                pa_threaded_mainloop_unlock(loop_);
+        }
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
 
@@ -39,18 +47,40 @@ public:
     pa_threaded_mainloop* loop() const { return loop_; }
     // nullptr until connected.
     pa_context* context() const { return context_; }
+    // Connected and usable now; with the lock held.
+    bool ready() const { return context_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
 
-    // The server's default source and its sample format ("@DEFAULT_MONITOR@"
-    // style names are not resolved here). Call connected, without the lock.
-    std::optional<std::string> defaultSourceName();
-    std::optional<std::string> defaultSinkName();
-    std::optional<pa_sample_spec> sourceSpec(const std::string& name);
+    // What the owner of a watched context hears, on the loop thread with
+    // the lock held.
+    struct Watcher {
+        // The connection broke: the server died or is restarting.
+        std::function<void()> lost;
+        // Connected again after `lost`.
+        std::function<void()> restored;
+        // The default devices changed, or a sink or a source came or went.
+        std::function<void()> devicesChanged;
+    };
+    // From here on a broken connection is tried again every second until
+    // unwatch(). With the lock held.
+    void watch(Watcher watcher);
+    // With the lock held; nothing of the watcher runs after it.
+    void unwatch();
 
-    // Waits for `operation` to finish; with the lock held.
-    void wait(pa_operation* operation);
+    // The pause between two tries to reach a server that went away: a
+    // PipeWire restart takes about one.
+    static constexpr pa_usec_t retryInterval = PA_USEC_PER_SEC;
 
 private:
+    void open();
+    void close();
+    void stateChanged();
+    void retryLater();
+
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     bool running_ = false;
+    std::optional<Watcher> watcher_;
+    // Set between `lost` and `restored`.
+    bool broken_ = false;
+    pa_time_event* retry_ = nullptr;
 };

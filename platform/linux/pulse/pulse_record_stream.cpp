@@ -26,47 +26,12 @@ void PulseRecordStream::start()
     PulseContext::Lock lock(context_);
     if (stream_)
         return;
-    pa_sample_spec sampleSpec {PA_SAMPLE_FLOAT32LE, uint32_t(format_.sampleRate), uint8_t(format_.channelCount)};
-    if (!pa_sample_spec_valid(&sampleSpec))
-        throw std::runtime_error("формат записи не годится для звукового сервера");
-    stream_ = pa_stream_new(context_.context(), "Korvala", &sampleSpec, nullptr);
-    if (!stream_)
-        throw std::runtime_error("звуковой сервер не дал поток записи");
-    pa_stream_set_state_callback(
-        stream_, [](pa_stream*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
-        context_.loop());
-    pa_stream_set_read_callback(
-        stream_, [](pa_stream*, size_t bytes, void* self) { static_cast<PulseRecordStream*>(self)->read(bytes); },
-        this);
-    // Fragments of one buffer's size: the server wakes us about as often as
-    // we hand buffers on.
-    pa_buffer_attr attributes {};
-    attributes.maxlength = uint32_t(-1);
-    attributes.fragsize = uint32_t(framesPerBuffer_ * pa_frame_size(&sampleSpec));
-    const char* device = sourceName_.empty() ? nullptr : sourceName_.c_str();
-    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | (keepToSource_ ? PA_STREAM_DONT_MOVE : 0));
-    if (pa_stream_connect_record(stream_, device, &attributes, flags) < 0) {
-        const std::string reason = pa_strerror(pa_context_errno(context_.context()));
-        pa_stream_unref(stream_);
-        stream_ = nullptr;
-        throw std::runtime_error("запись не началась: " + reason);
-    }
+    tellsEnd_ = false;
+    connectStream();
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(stream_);
         if (state == PA_STREAM_READY) {
-            pa_stream_set_state_callback(
-                stream_,
-                [](pa_stream* stream, void* self) {
-                    auto* owner = static_cast<PulseRecordStream*>(self);
-                    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
-                        return;
-                    // Once only: the stream stays in its final state.
-                    pa_stream_set_state_callback(stream, nullptr, nullptr);
-                    pa_stream_set_read_callback(stream, nullptr, nullptr);
-                    if (owner->stopped_)
-                        owner->stopped_(pa_context_errno(pa_stream_get_context(stream)));
-                },
-                this);
+            tellsEnd_ = true;
             return;
         }
         if (!PA_STREAM_IS_GOOD(state)) {
@@ -79,6 +44,58 @@ void PulseRecordStream::start()
         }
         pa_threaded_mainloop_wait(context_.loop());
     }
+}
+
+void PulseRecordStream::open()
+{
+    if (stream_)
+        return;
+    if (!context_.ready())
+        throw std::runtime_error("звуковой сервер недоступен");
+    tellsEnd_ = true;
+    connectStream();
+}
+
+void PulseRecordStream::connectStream()
+{
+    pa_sample_spec sampleSpec {PA_SAMPLE_FLOAT32LE, uint32_t(format_.sampleRate), uint8_t(format_.channelCount)};
+    if (!pa_sample_spec_valid(&sampleSpec))
+        throw std::runtime_error("формат записи не годится для звукового сервера");
+    stream_ = pa_stream_new(context_.context(), "Korvala", &sampleSpec, nullptr);
+    if (!stream_)
+        throw std::runtime_error("звуковой сервер не дал поток записи");
+    pa_stream_set_state_callback(
+        stream_, [](pa_stream*, void* self) { static_cast<PulseRecordStream*>(self)->stateChanged(); }, this);
+    pa_stream_set_read_callback(
+        stream_, [](pa_stream*, size_t bytes, void* self) { static_cast<PulseRecordStream*>(self)->read(bytes); },
+        this);
+    // Fragments of one buffer's size: the server wakes us about as often as
+    // we hand buffers on.
+    pa_buffer_attr attributes {};
+    attributes.maxlength = uint32_t(-1);
+    attributes.fragsize = uint32_t(framesPerBuffer_ * pa_frame_size(&sampleSpec));
+    const char* device = sourceName_.empty() ? nullptr : sourceName_.c_str();
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream_, device, &attributes, flags) < 0) {
+        const std::string reason = pa_strerror(pa_context_errno(context_.context()));
+        pa_stream_set_read_callback(stream_, nullptr, nullptr);
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+        throw std::runtime_error("запись не началась: " + reason);
+    }
+}
+
+void PulseRecordStream::stateChanged()
+{
+    pa_threaded_mainloop_signal(context_.loop(), 0);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)) || !tellsEnd_)
+        return;
+    // Once only: the stream stays in its final state.
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    if (stopped_)
+        stopped_(pa_context_errno(pa_stream_get_context(stream_)));
 }
 
 void PulseRecordStream::stop()

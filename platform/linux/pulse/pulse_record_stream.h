@@ -11,6 +11,11 @@
 // own sound) as float32 and hands it on in planar buffers of a fixed number
 // of frames. The consumer runs on the context's loop thread with its lock
 // held and gets views valid only during the call.
+//
+// The stream stays on its source: when the source goes away it ends rather
+// than being moved by the server to its fallback, which may be a monitor
+// (for a microphone) or the microphone (for the computer's sound). Which
+// device to record next is its owner's choice.
 class PulseRecordStream {
 public:
     using Consumer = std::function<void(const PcmBuffer&)>;
@@ -27,19 +32,28 @@ public:
     PulseRecordStream(const PulseRecordStream&) = delete;
     PulseRecordStream& operator=(const PulseRecordStream&) = delete;
 
-    // Set before start().
+    // Set before start() or open().
     void setStoppedHandler(StoppedHandler handler) { stopped_ = std::move(handler); }
-    // Set before start(): the stream ends, rather than being moved to
-    // another source, when its source goes away.
-    void keepToSource() { keepToSource_ = true; }
 
     // Connects the stream and waits until it records. Call without the lock.
     // Throws std::runtime_error.
     void start();
-    // Call without the lock. Once it returns the consumer is not called again.
+    // Connects the stream on a connected context without waiting: a stream
+    // that then fails to record ends through the stopped handler. With the
+    // lock held, also on the loop thread. Throws std::runtime_error when the
+    // server refuses at once.
+    void open();
+    // Call without the lock, or on the loop thread. Once it returns the
+    // consumer is not called again.
     void stop();
 
+    const std::string& sourceName() const { return sourceName_; }
+    // Connected and not ended; with the lock held.
+    bool recording() const { return stream_ && PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); }
+
 private:
+    void connectStream();
+    void stateChanged();
     void read(size_t bytes);
 
     PulseContext& context_;
@@ -48,7 +62,9 @@ private:
     uint32_t framesPerBuffer_;
     Consumer consumer_;
     StoppedHandler stopped_;
-    bool keepToSource_ = false;
+    // Whether an end is told through stopped_; a waiting start() sees a
+    // failure itself.
+    bool tellsEnd_ = false;
     pa_stream* stream_ = nullptr;
     // Interleaved samples not yet handed on.
     std::vector<float> pending_;
