@@ -1,14 +1,44 @@
 #include "recording/track_writer.h"
 
 #include "app/log.h"
+#include "platform/clock.h"
 #include "recording/recorder_failure.h"
 
+#include <QFileInfo>
 #include <QFuture>
 #include <QPromise>
 
 #include <qcoro/qcorofuture.h>
 
+#include <algorithm>
 #include <cmath>
+
+namespace {
+
+// Silence is written in pieces of this many frames, so that a gap of an hour
+// takes no more memory than one of a second.
+constexpr int64_t silenceChunk = 8192;
+
+// Runs `work` on `queue` after everything queued before; the future holds
+// what it gave or threw.
+template<typename T, typename Work>
+QFuture<T> afterQueued(SerialQueue& queue, Work work)
+{
+    QPromise<T> promise;
+    QFuture<T> done = promise.future();
+    promise.start();
+    queue.async([work = std::move(work), promise = std::make_shared<QPromise<T>>(std::move(promise))]() mutable {
+        try {
+            promise->addResult(work());
+        } catch (...) {
+            promise->setException(std::current_exception());
+        }
+        promise->finish();
+    });
+    return done;
+}
+
+} // namespace
 
 struct TrackWriter::State {
     std::shared_ptr<AudioMedia> media;
@@ -16,8 +46,16 @@ struct TrackWriter::State {
     std::unique_ptr<AudioResampler> converter;
     // The source format the converter was made for.
     AudioFormat converterFormat;
+    std::optional<TrackAligner> aligner;
+    std::optional<double> startedAt;
 
-    void write(const PcmBuffer& buffer);
+    mutable std::mutex failureLock;
+    std::optional<QString> failure;
+
+    void write(const PcmBuffer& buffer, double arrivedAt);
+    void writeToFile(const PcmBuffer& mono);
+    void writeSilence(int64_t frames);
+    void fail(const QString& reason);
     PcmBuffer convertToMono(const PcmBuffer& buffer);
 };
 
@@ -26,13 +64,17 @@ AudioFormat TrackWriter::monoFormat()
     return {44100.0, 1, AudioFormat::SampleType::float32};
 }
 
-TrackWriter::TrackWriter(const QString& path, std::shared_ptr<AudioMedia> media)
+TrackWriter::TrackWriter(const QString& path, std::shared_ptr<AudioMedia> media, std::optional<double> startedAt)
     : path_(path)
+    , startedAt_(startedAt)
     , state_(std::make_shared<State>())
     , queue_(std::make_unique<SerialQueue>(queueLabel(".writer")))
 {
     state_->media = std::move(media);
     state_->file = state_->media->createFile(path, AudioMedia::FileSettings {});
+    state_->startedAt = startedAt;
+    if (startedAt)
+        state_->aligner.emplace(monoFormat().sampleRate);
 }
 
 TrackWriter::~TrackWriter()
@@ -45,54 +87,133 @@ TrackWriter::~TrackWriter()
 
 void TrackWriter::append(const PcmBuffer& buffer)
 {
+    append(buffer, startedAt_ ? Clock::shared().uptime() : 0.0);
+}
+
+void TrackWriter::append(const PcmBuffer& buffer, double arrivedAt)
+{
     auto copy = buffer.copied();
     if (!copy)
         return;
     auto shared = std::make_shared<PcmBuffer>(std::move(*copy));
     ++*pending_;
-    queue_->async([weak = std::weak_ptr<State>(state_), shared, pending = pending_] {
+    queue_->async([weak = std::weak_ptr<State>(state_), shared, pending = pending_, arrivedAt] {
         --*pending;
         auto state = weak.lock();
         if (!state)
             return;
         try {
-            state->write(*shared);
+            state->write(*shared, arrivedAt);
         } catch (const std::exception& error) {
             Log::warn(QStringLiteral("не записался кусок дорожки: ") + QString::fromStdString(error.what()));
         }
     });
 }
 
-QCoro::Task<QString> TrackWriter::finish()
+std::optional<QString> TrackWriter::failure() const
 {
-    const QString path = path_;
-    QPromise<QString> promise;
-    QFuture<QString> done = promise.future();
-    promise.start();
-    queue_->async([weak = std::weak_ptr<State>(state_), path,
-                   promise = std::make_shared<QPromise<QString>>(std::move(promise))] {
-        if (auto state = weak.lock()) {
-            if (auto file = std::move(state->file)) {
-                try {
-                    file->close();
-                } catch (const std::exception& error) {
-                    Log::warn(QStringLiteral("дорожка не дописалась: ") + QString::fromStdString(error.what()));
-                }
-            }
-        }
-        promise->addResult(path);
-        promise->finish();
+    std::lock_guard guard(state_->failureLock);
+    return state_->failure;
+}
+
+QCoro::Task<double> TrackWriter::length()
+{
+    // Made before the await: a temporary lambda inside a co_await
+    // expression is destroyed twice by GCC 12.
+    QFuture<double> done = afterQueued<double>(*queue_, [weak = std::weak_ptr<State>(state_)] {
+        const auto state = weak.lock();
+        return state && state->aligner ? state->aligner->seconds() : 0.0;
     });
     co_return co_await done;
 }
 
-void TrackWriter::State::write(const PcmBuffer& buffer)
+QCoro::Task<QString> TrackWriter::finish(std::optional<double> duration)
+{
+    QFuture<QString> done = afterQueued<QString>(*queue_, [weak = std::weak_ptr<State>(state_), path = path_, duration] {
+        const auto state = weak.lock();
+        if (!state)
+            return path;
+        if (state->file) {
+            try {
+                // The last stretch the sources did not deliver before they
+                // stopped, so that every track lasts as long as the recording.
+                if (duration && state->aligner)
+                    state->writeSilence(state->aligner->padding(*duration));
+                state->file->close();
+            } catch (const std::exception& error) {
+                state->fail(QString::fromStdString(error.what()));
+            }
+            state->file.reset();
+        }
+        std::lock_guard guard(state->failureLock);
+        if (state->failure)
+            throw RecorderFailure::writerFailed(QFileInfo(path).fileName() + QStringLiteral(": ") + *state->failure);
+        return path;
+    });
+    co_return co_await done;
+}
+
+void TrackWriter::State::fail(const QString& reason)
+{
+    std::lock_guard guard(failureLock);
+    if (failure)
+        return;
+    failure = reason.isEmpty() ? QStringLiteral("неизвестная ошибка") : reason;
+    Log::warn(QStringLiteral("дорожка больше не пишется: ") + *failure);
+}
+
+void TrackWriter::State::write(const PcmBuffer& buffer, double arrivedAt)
 {
     if (buffer.frameLength() == 0)
         return;
     const PcmBuffer converted = convertToMono(buffer);
-    if (converted.frameLength() > 0 && file)
-        file->write(converted);
+    if (converted.frameLength() == 0)
+        return;
+    if (!aligner) {
+        writeToFile(converted);
+        return;
+    }
+    const auto placement = aligner->place(arrivedAt - *startedAt, converted.frameLength());
+    writeSilence(placement.silence);
+    if (placement.skip >= converted.frameLength())
+        return;
+    const auto skip = uint32_t(placement.skip);
+    float* samples = converted.floatChannelData()[0] + skip;
+    writeToFile(PcmBuffer::view(converted.format(), converted.frameLength() - skip, {samples}));
+}
+
+void TrackWriter::State::writeToFile(const PcmBuffer& mono)
+{
+    if (!file)
+        return;
+    // A file that failed once (a full disk) is not written to again: its
+    // fragments so far stay whole, and the journal gets one line, not one a
+    // buffer.
+    {
+        std::lock_guard guard(failureLock);
+        if (failure)
+            return;
+    }
+    try {
+        file->write(mono);
+    } catch (const MediaError& error) {
+        fail(QString::fromStdString(error.what()));
+    }
+}
+
+void TrackWriter::State::writeSilence(int64_t frames)
+{
+    if (frames <= 0)
+        return;
+    auto silence = PcmBuffer::allocate(monoFormat(), uint32_t(std::min(frames, silenceChunk)));
+    if (!silence)
+        throw RecorderFailure::writerFailed(QStringLiteral("не нашлось памяти под звук"));
+    std::fill_n(silence->floatChannelData()[0], silence->frameCapacity(), 0.0f);
+    while (frames > 0) {
+        silence->setFrameLength(uint32_t(std::min<int64_t>(frames, silence->frameCapacity())));
+        writeToFile(*silence);
+        frames -= silence->frameLength();
+    }
 }
 
 PcmBuffer TrackWriter::State::convertToMono(const PcmBuffer& buffer)

@@ -1,5 +1,7 @@
 #include "tests/support/fault_injecting_audio_media.h"
 
+#include <QFile>
+
 namespace {
 
 class FaultyFile final : public AudioFile {
@@ -30,6 +32,12 @@ std::unique_ptr<AudioFile> FaultInjectingAudioMedia::createFile(const QString& p
 {
     if (failOpen)
         throw MediaError("нет прав на запись");
+    if (takeFirst > 0) {
+        --takeFirst;
+        QFile other(path);
+        if (other.open(QIODevice::WriteOnly))
+            other.write("taken");
+    }
     return std::make_unique<FaultyFile>(AudioMedia::system()->createFile(path, settings), *this);
 }
 

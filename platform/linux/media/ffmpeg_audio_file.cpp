@@ -19,6 +19,25 @@ public:
     FfmpegAudioFile(const QString& path, const AudioMedia::FileSettings& settings)
         : output_(path)
     {
+        try {
+            open(settings);
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+
+    ~FfmpegAudioFile() override
+    {
+        try {
+            close();
+        } catch (const MediaError&) {
+        }
+        release();
+    }
+
+    void open(const AudioMedia::FileSettings& settings)
+    {
         const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
         if (!codec)
             throw MediaError("нет кодировщика AAC");
@@ -42,16 +61,13 @@ public:
         output_.start();
     }
 
-    ~FfmpegAudioFile() override
+    void release()
     {
-        try {
-            close();
-        } catch (const MediaError&) {
-        }
         av_packet_free(&packet_);
         av_frame_free(&frame_);
         if (fifo_)
             av_audio_fifo_free(fifo_);
+        fifo_ = nullptr;
         avcodec_free_context(&encoder_);
     }
 
@@ -70,7 +86,7 @@ public:
 
     void close() override
     {
-        if (closed_)
+        if (closed_ || !encoder_)
             return;
         closed_ = true;
         if (av_audio_fifo_size(fifo_) > 0)

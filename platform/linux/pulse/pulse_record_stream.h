@@ -36,11 +36,15 @@ public:
     // Connects the stream and waits until it records. Call without the lock.
     // Throws std::runtime_error.
     void start();
-    // Call without the lock. Once it returns the consumer is not called again.
+    // Call without the lock. Hands on what was recorded so far, the last
+    // buffer shorter than the others; once it returns the consumer is not
+    // called again.
     void stop();
 
 private:
     void read(size_t bytes);
+    // Hands the first `frames` (at most one buffer's) of pending_ on.
+    void deliver(size_t frames);
 
     PulseContext& context_;
     std::string sourceName_;
