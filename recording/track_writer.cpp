@@ -38,6 +38,12 @@ QFuture<T> afterQueued(SerialQueue& queue, Work work)
     return done;
 }
 
+template<typename T>
+QCoro::Task<T> awaited(QFuture<T> future)
+{
+    co_return co_await future;
+}
+
 } // namespace
 
 struct TrackWriter::State {
@@ -53,6 +59,7 @@ struct TrackWriter::State {
     std::optional<QString> failure;
 
     void write(const PcmBuffer& buffer, double arrivedAt);
+    void writePieces(std::vector<TrackAligner::Piece> pieces);
     void writeToFile(const PcmBuffer& mono);
     void writeSilence(int64_t frames);
     void fail(const QString& reason);
@@ -118,18 +125,19 @@ std::optional<QString> TrackWriter::failure() const
 
 QCoro::Task<double> TrackWriter::length()
 {
-    // Made before the await: a temporary lambda inside a co_await
-    // expression is destroyed twice by GCC 12.
-    QFuture<double> done = afterQueued<double>(*queue_, [weak = std::weak_ptr<State>(state_)] {
+    // Not a coroutine itself: GCC 12 destroys a lambda made inside one twice.
+    return awaited(afterQueued<double>(*queue_, [weak = std::weak_ptr<State>(state_)] {
         const auto state = weak.lock();
-        return state && state->aligner ? state->aligner->seconds() : 0.0;
-    });
-    co_return co_await done;
+        if (!state || !state->aligner)
+            return 0.0;
+        state->writePieces(state->aligner->flush());
+        return state->aligner->seconds();
+    }));
 }
 
 QCoro::Task<QString> TrackWriter::finish(std::optional<double> duration)
 {
-    QFuture<QString> done = afterQueued<QString>(*queue_, [weak = std::weak_ptr<State>(state_), path = path_, duration] {
+    return awaited(afterQueued<QString>(*queue_, [weak = std::weak_ptr<State>(state_), path = path_, duration] {
         const auto state = weak.lock();
         if (!state)
             return path;
@@ -137,8 +145,11 @@ QCoro::Task<QString> TrackWriter::finish(std::optional<double> duration)
             try {
                 // The last stretch the sources did not deliver before they
                 // stopped, so that every track lasts as long as the recording.
-                if (duration && state->aligner)
-                    state->writeSilence(state->aligner->padding(*duration));
+                if (state->aligner) {
+                    state->writePieces(state->aligner->flush());
+                    if (duration)
+                        state->writeSilence(state->aligner->padding(*duration));
+                }
                 state->file->close();
             } catch (const std::exception& error) {
                 state->fail(QString::fromStdString(error.what()));
@@ -149,8 +160,7 @@ QCoro::Task<QString> TrackWriter::finish(std::optional<double> duration)
         if (state->failure)
             throw RecorderFailure::writerFailed(QFileInfo(path).fileName() + QStringLiteral(": ") + *state->failure);
         return path;
-    });
-    co_return co_await done;
+    }));
 }
 
 void TrackWriter::State::fail(const QString& reason)
@@ -173,13 +183,16 @@ void TrackWriter::State::write(const PcmBuffer& buffer, double arrivedAt)
         writeToFile(converted);
         return;
     }
-    const auto placement = aligner->place(arrivedAt - *startedAt, converted.frameLength());
-    writeSilence(placement.silence);
-    if (placement.skip >= converted.frameLength())
-        return;
-    const auto skip = uint32_t(placement.skip);
-    float* samples = converted.floatChannelData()[0] + skip;
-    writeToFile(PcmBuffer::view(converted.format(), converted.frameLength() - skip, {samples}));
+    writePieces(aligner->push(converted.floatChannelData()[0], converted.frameLength(), arrivedAt - *startedAt));
+}
+
+void TrackWriter::State::writePieces(std::vector<TrackAligner::Piece> pieces)
+{
+    for (TrackAligner::Piece& piece : pieces) {
+        writeSilence(piece.silence);
+        if (!piece.samples.empty())
+            writeToFile(PcmBuffer::view(monoFormat(), uint32_t(piece.samples.size()), {piece.samples.data()}));
+    }
 }
 
 void TrackWriter::State::writeToFile(const PcmBuffer& mono)

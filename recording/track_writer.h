@@ -42,7 +42,8 @@ public:
     void append(const PcmBuffer& buffer, double arrivedAt);
 
     // Seconds of track written once every buffer appended before this call
-    // has been; resumes on the main thread.
+    // has been, including what the clock keeping still held back (call it
+    // when the source has stopped); resumes on the main thread.
     QCoro::Task<double> length();
 
     // Closes the file after every buffer appended before this call has been

@@ -9,6 +9,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -89,8 +90,8 @@ public:
         if (closed_ || !encoder_)
             return;
         closed_ = true;
-        if (av_audio_fifo_size(fifo_) > 0)
-            encodeFromFifo(av_audio_fifo_size(fifo_));
+        while (av_audio_fifo_size(fifo_) > 0)
+            encodeFromFifo(std::min(av_audio_fifo_size(fifo_), encoder_->frame_size));
         send(nullptr);
         output_.finish(encoder_->initial_padding, nextPts_);
     }

@@ -386,7 +386,9 @@ TEST_F(RecorderOnTheDesktop, AFullDiskIsToldAtOnceFailsTheStopAndKeepsWhatWasRec
         } else {
             const ProbedAudio track = probeAudio(path);
             ASSERT_TRUE(track.opened) << name.toStdString();
-            EXPECT_GT(double(track.samples.size()) / 44100, 3.5) << name.toStdString();
+            // Less than the picture: a track reaches the disk a fragment and
+            // its source's delivery later, and a silent one may never fail.
+            EXPECT_GT(double(track.samples.size()) / 44100, 2.0) << name.toStdString();
         }
     }
 }
