@@ -28,6 +28,9 @@ public:
     virtual ~AudioFile() = default;
     // Encodes float32 mono samples at the file's rate. Throws MediaError.
     virtual void write(const PcmBuffer& mono) = 0;
+    // Adds `frames` of silence, as write() of zeros would; an hour of it
+    // must not cost an hour's encoding. Throws MediaError.
+    virtual void writeSilence(int64_t frames) = 0;
     // Flushes the encoder and completes the file; further writes are ignored.
     // Also done by the destructor. Throws MediaError.
     virtual void close() = 0;

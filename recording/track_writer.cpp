@@ -15,10 +15,6 @@
 
 namespace {
 
-// Silence is written in pieces of this many frames, so that a gap of an hour
-// takes no more memory than one of a second.
-constexpr int64_t silenceChunk = 8192;
-
 // Runs `work` on `queue` after everything queued before; the future holds
 // what it gave or threw.
 template<typename T, typename Work>
@@ -216,16 +212,17 @@ void TrackWriter::State::writeToFile(const PcmBuffer& mono)
 
 void TrackWriter::State::writeSilence(int64_t frames)
 {
-    if (frames <= 0)
+    if (frames <= 0 || !file)
         return;
-    auto silence = PcmBuffer::allocate(monoFormat(), uint32_t(std::min(frames, silenceChunk)));
-    if (!silence)
-        throw RecorderFailure::writerFailed(QStringLiteral("не нашлось памяти под звук"));
-    std::fill_n(silence->floatChannelData()[0], silence->frameCapacity(), 0.0f);
-    while (frames > 0) {
-        silence->setFrameLength(uint32_t(std::min<int64_t>(frames, silence->frameCapacity())));
-        writeToFile(*silence);
-        frames -= silence->frameLength();
+    {
+        std::lock_guard guard(failureLock);
+        if (failure)
+            return;
+    }
+    try {
+        file->writeSilence(frames);
+    } catch (const MediaError& error) {
+        fail(QString::fromStdString(error.what()));
     }
 }
 

@@ -19,6 +19,7 @@ public:
         }
         inner_->write(mono);
     }
+    void writeSilence(int64_t frames) override { inner_->writeSilence(frames); }
     void close() override { inner_->close(); }
 
 private:
