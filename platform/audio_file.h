@@ -13,6 +13,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A file was to be created under a name that is already taken.
+class FileExistsError : public MediaError {
+public:
+    using MediaError::MediaError;
+};
+
 // An AAC audio file being written (".m4a", mono). Written as it goes in a
 // form that survives the process being killed: everything up to about the
 // last second decodes without repair. close() completes it as an ordinary
@@ -22,6 +28,9 @@ public:
     virtual ~AudioFile() = default;
     // Encodes float32 mono samples at the file's rate. Throws MediaError.
     virtual void write(const PcmBuffer& mono) = 0;
+    // Adds `frames` of silence, as write() of zeros would; an hour of it
+    // must not cost an hour's encoding. Throws MediaError.
+    virtual void writeSilence(int64_t frames) = 0;
     // Flushes the encoder and completes the file; further writes are ignored.
     // Also done by the destructor. Throws MediaError.
     virtual void close() = 0;
@@ -46,7 +55,8 @@ public:
         int sampleRate = 44100;
         int bitRate = 24000;
     };
-    // Creates (or replaces) the file at `path`. Throws MediaError.
+    // Creates the file at `path`, never over an existing one. Throws
+    // FileExistsError when the name is taken, MediaError otherwise.
     virtual std::unique_ptr<AudioFile> createFile(const QString& path, const FileSettings& settings) = 0;
     // nullptr when no resampler can be made between the formats. Several
     // channels become one by averaging them.

@@ -45,6 +45,8 @@ void Microphone::startMicrophone(std::shared_ptr<TrackWriter> writer)
 
 void Microphone::stopMicrophone()
 {
-    engine_->removeTap();
+    // The input hands its last, part-filled buffer to the tap as it stops:
+    // the tap goes only after that.
     engine_->stop();
+    engine_->removeTap();
 }

@@ -22,7 +22,7 @@ public:
     // the input's own error when it does not start; either way no tap is
     // left behind.
     void startMicrophone(std::shared_ptr<TrackWriter> writer);
-    // Removes the tap and stops the input.
+    // Stops the input (its last buffer still reaches the tap), then removes the tap.
     void stopMicrophone();
 
     const LevelMeter& level() const { return *level_; }

@@ -6,10 +6,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 
 #include <algorithm>
+#include <array>
 #include <exception>
 #include <stdexcept>
 
@@ -80,17 +82,12 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
     const QString stamp = Recorder::stamp(Clock::shared().now());
     if (!QDir().mkpath(directory_))
         throw Failure::writerFailed(QStringLiteral("не удалось создать папку ") + directory_);
-    const Paths planned = paths(directory_, stamp);
     ++recordingNumber_;
     microphoneTrouble_.reset();
     systemTrouble_.reset();
     systemAudioLost_ = false;
-    micWriter_ = std::make_shared<TrackWriter>(planned.microphone, audioMedia_);
-    systemWriter_ = std::make_shared<TrackWriter>(planned.system, audioMedia_);
-    if (target.kind() == CaptureTarget::Kind::AudioOnly)
-        videoURL_.reset();
-    else
-        videoURL_ = planned.video;
+    timelineStart_ = Clock::shared().uptime();
+    createTracks(stamp, timelineStart_);
     microphone_.engine().setTroubleHandler(
         troubleReporter(&Recorder::microphoneTrouble_, QStringLiteral("микрофон")));
     microphone_.startMicrophone(micWriter_);
@@ -107,6 +104,54 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
 
     startedAt_ = Clock::shared().uptime();
     watchSystemAudio();
+}
+
+void Recorder::createTracks(const QString& stamp, double startedAt)
+{
+    micWriter_.reset();
+    systemWriter_.reset();
+    // Names are checked first, but only creating the file tells for sure
+    // that no other recording (of this or another running Korvala) took it
+    // in the meantime: a clash moves the whole recording to the next name.
+    constexpr int attempts = 100;
+    for (int attempt = 0;; ++attempt) {
+        const Paths planned = paths(directory_, stamp);
+        QString creating = planned.microphone;
+        try {
+            micWriter_ = std::make_shared<TrackWriter>(planned.microphone, audioMedia_, startedAt);
+            creating = planned.system;
+            systemWriter_ = std::make_shared<TrackWriter>(planned.system, audioMedia_, startedAt);
+            if (target_.kind() == CaptureTarget::Kind::AudioOnly)
+                videoURL_.reset();
+            else
+                videoURL_ = planned.video;
+            return;
+        } catch (const MediaError& error) {
+            // The microphone's file, if made, holds nothing yet.
+            if (micWriter_) {
+                micWriter_.reset();
+                QFile::remove(planned.microphone);
+            }
+            if (!dynamic_cast<const FileExistsError*>(&error) || attempt + 1 >= attempts)
+                throw Failure::writerFailed(QFileInfo(creating).fileName() + QStringLiteral(": ")
+                                            + QString::fromStdString(error.what()));
+        }
+    }
+}
+
+std::optional<QString> Recorder::writeFailure() const
+{
+    for (const auto& writer : {micWriter_, systemWriter_}) {
+        if (writer) {
+            if (auto failure = writer->failure())
+                return QFileInfo(writer->path()).fileName() + QStringLiteral(": ") + *failure;
+        }
+    }
+    if (videoWriter_ && videoURL_) {
+        if (auto failure = videoWriter_->failure())
+            return QFileInfo(*videoURL_).fileName() + QStringLiteral(": ") + *failure;
+    }
+    return std::nullopt;
 }
 
 QCoro::Task<void> Recorder::startSystemAudio()
@@ -229,23 +274,38 @@ QCoro::Task<Recorder::Result> Recorder::stop()
     screenQueue_.sync([] {});
 
     Result result;
-    result.duration = Clock::shared().uptime() - *startedAt_;
+    result.duration = Clock::shared().uptime() - timelineStart_;
 
     const auto micWriter = micWriter_;
     const auto systemWriter = systemWriter_;
     const auto videoWriter = videoWriter_;
+    const std::optional<QString> videoURL = videoURL_;
+    // Both tracks end together: at the stop, or with the one that ran a
+    // little ahead of the clock.
+    const double micLength = co_await micWriter->length();
+    const double systemLength = co_await systemWriter->length();
+    const double length = std::max({result.duration, micLength, systemLength});
     // Every file is finished and the recorder is idle again whatever one
     // writer says: a failed track must not leave a recording that can be
     // neither stopped nor replaced by a new one.
     std::exception_ptr failure;
-    try {
-        result.microphone = co_await micWriter->finish();
-        result.system = co_await systemWriter->finish();
-    } catch (...) {
-        failure = std::current_exception();
+    const std::array<std::pair<std::shared_ptr<TrackWriter>, QString*>, 2> tracks {
+        {{micWriter, &result.microphone}, {systemWriter, &result.system}}};
+    for (const auto& [writer, path] : tracks) {
+        try {
+            *path = co_await writer->finish(length);
+        } catch (...) {
+            *path = writer->path();
+            if (!failure)
+                failure = std::current_exception();
+        }
     }
-    if (videoWriter)
+    if (videoWriter) {
         result.video = co_await videoWriter->finish();
+        if (auto videoFailure = videoWriter->failure(); videoFailure && !failure)
+            failure = std::make_exception_ptr(
+                Failure::writerFailed(QFileInfo(*videoURL).fileName() + QStringLiteral(": ") + *videoFailure));
+    }
 
     micWriter_.reset();
     systemWriter_.reset();

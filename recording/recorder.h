@@ -51,9 +51,16 @@ public:
     // why. Throws when the microphone or a file cannot be had. Does nothing
     // while a recording runs.
     QCoro::Task<void> start(CaptureTarget target);
-    // Stops the sources, then finishes every file. Throws writerFailed("запись
-    // не была начата") when nothing runs, or a writer's error.
+    // Stops the sources, then finishes every file, each track as long as the
+    // recording ran. Throws writerFailed("запись не была начата") when
+    // nothing runs, or writerFailed naming the file when any write of the
+    // recording failed (what was written before stays on the disk).
     QCoro::Task<Result> stop();
+
+    // What the first failed write of the running recording said (a full
+    // disk): from then on that file no longer grows. Cheap enough to ask on
+    // every tick of the recording's clock.
+    std::optional<QString> writeFailure() const;
 
     // More than ten minutes into a recording and the microphone never went
     // above a whisper (but did deliver sound).
@@ -96,6 +103,9 @@ public:
     static constexpr double watchdogSeconds = 5.0;
 
 private:
+    // Creates both track files under the first free names; the video keeps
+    // the same base.
+    void createTracks(const QString& stamp, double startedAt);
     QCoro::Task<void> startSystemAudio();
     void watchSystemAudio();
     // Hands a source's trouble, from any thread, to `field` on the main
@@ -122,6 +132,9 @@ private:
     std::shared_ptr<StreamWatcher> streamWatcher_;
     // Monotonic seconds of the clock at the start.
     std::optional<double> startedAt_;
+    // The moment every track and the duration count from: just before the
+    // first source starts.
+    double timelineStart_ = 0;
     QString directory_;
     std::optional<QString> systemAudioFailure_;
     // Set when the computer's sound ends by itself after the start.

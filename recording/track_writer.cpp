@@ -1,14 +1,46 @@
 #include "recording/track_writer.h"
 
 #include "core/log.h"
+#include "core/clock.h"
 #include "recording/recorder_failure.h"
 
+#include <QFileInfo>
 #include <QFuture>
 #include <QPromise>
 
 #include <qcoro/qcorofuture.h>
 
+#include <algorithm>
 #include <cmath>
+
+namespace {
+
+// Runs `work` on `queue` after everything queued before; the future holds
+// what it gave or threw.
+template<typename T, typename Work>
+QFuture<T> afterQueued(SerialQueue& queue, Work work)
+{
+    QPromise<T> promise;
+    QFuture<T> done = promise.future();
+    promise.start();
+    queue.async([work = std::move(work), promise = std::make_shared<QPromise<T>>(std::move(promise))]() mutable {
+        try {
+            promise->addResult(work());
+        } catch (...) {
+            promise->setException(std::current_exception());
+        }
+        promise->finish();
+    });
+    return done;
+}
+
+template<typename T>
+QCoro::Task<T> awaited(QFuture<T> future)
+{
+    co_return co_await future;
+}
+
+} // namespace
 
 struct TrackWriter::State {
     std::shared_ptr<AudioMedia> media;
@@ -16,8 +48,17 @@ struct TrackWriter::State {
     std::unique_ptr<AudioResampler> converter;
     // The source format the converter was made for.
     AudioFormat converterFormat;
+    std::optional<TrackAligner> aligner;
+    std::optional<double> startedAt;
 
-    void write(const PcmBuffer& buffer);
+    mutable std::mutex failureLock;
+    std::optional<QString> failure;
+
+    void write(const PcmBuffer& buffer, double arrivedAt);
+    void writePieces(std::vector<TrackAligner::Piece> pieces);
+    void writeToFile(const PcmBuffer& mono);
+    void writeSilence(int64_t frames);
+    void fail(const QString& reason);
     PcmBuffer convertToMono(const PcmBuffer& buffer);
 };
 
@@ -26,13 +67,17 @@ AudioFormat TrackWriter::monoFormat()
     return {44100.0, 1, AudioFormat::SampleType::float32};
 }
 
-TrackWriter::TrackWriter(const QString& path, std::shared_ptr<AudioMedia> media)
+TrackWriter::TrackWriter(const QString& path, std::shared_ptr<AudioMedia> media, std::optional<double> startedAt)
     : path_(path)
+    , startedAt_(startedAt)
     , state_(std::make_shared<State>())
     , queue_(std::make_unique<SerialQueue>(queueLabel(".writer")))
 {
     state_->media = std::move(media);
     state_->file = state_->media->createFile(path, AudioMedia::FileSettings {});
+    state_->startedAt = startedAt;
+    if (startedAt)
+        state_->aligner.emplace(monoFormat().sampleRate);
 }
 
 TrackWriter::~TrackWriter()
@@ -45,54 +90,140 @@ TrackWriter::~TrackWriter()
 
 void TrackWriter::append(const PcmBuffer& buffer)
 {
+    append(buffer, startedAt_ ? Clock::shared().uptime() : 0.0);
+}
+
+void TrackWriter::append(const PcmBuffer& buffer, double arrivedAt)
+{
     auto copy = buffer.copied();
     if (!copy)
         return;
     auto shared = std::make_shared<PcmBuffer>(std::move(*copy));
     ++*pending_;
-    queue_->async([weak = std::weak_ptr<State>(state_), shared, pending = pending_] {
+    queue_->async([weak = std::weak_ptr<State>(state_), shared, pending = pending_, arrivedAt] {
         --*pending;
         auto state = weak.lock();
         if (!state)
             return;
         try {
-            state->write(*shared);
+            state->write(*shared, arrivedAt);
         } catch (const std::exception& error) {
             Log::warn(QStringLiteral("не записался кусок дорожки: ") + QString::fromStdString(error.what()));
         }
     });
 }
 
-QCoro::Task<QString> TrackWriter::finish()
+std::optional<QString> TrackWriter::failure() const
 {
-    const QString path = path_;
-    QPromise<QString> promise;
-    QFuture<QString> done = promise.future();
-    promise.start();
-    queue_->async([weak = std::weak_ptr<State>(state_), path,
-                   promise = std::make_shared<QPromise<QString>>(std::move(promise))] {
-        if (auto state = weak.lock()) {
-            if (auto file = std::move(state->file)) {
-                try {
-                    file->close();
-                } catch (const std::exception& error) {
-                    Log::warn(QStringLiteral("дорожка не дописалась: ") + QString::fromStdString(error.what()));
-                }
-            }
-        }
-        promise->addResult(path);
-        promise->finish();
-    });
-    co_return co_await done;
+    std::lock_guard guard(state_->failureLock);
+    return state_->failure;
 }
 
-void TrackWriter::State::write(const PcmBuffer& buffer)
+QCoro::Task<double> TrackWriter::length()
+{
+    // Not a coroutine itself: GCC 12 destroys a lambda made inside one twice.
+    return awaited(afterQueued<double>(*queue_, [weak = std::weak_ptr<State>(state_)] {
+        const auto state = weak.lock();
+        if (!state || !state->aligner)
+            return 0.0;
+        state->writePieces(state->aligner->flush());
+        return state->aligner->seconds();
+    }));
+}
+
+QCoro::Task<QString> TrackWriter::finish(std::optional<double> duration)
+{
+    return awaited(afterQueued<QString>(*queue_, [weak = std::weak_ptr<State>(state_), path = path_, duration] {
+        const auto state = weak.lock();
+        if (!state)
+            return path;
+        if (state->file) {
+            try {
+                // The last stretch the sources did not deliver before they
+                // stopped, so that every track lasts as long as the recording.
+                if (state->aligner) {
+                    state->writePieces(state->aligner->flush());
+                    if (duration)
+                        state->writeSilence(state->aligner->padding(*duration));
+                }
+                state->file->close();
+            } catch (const std::exception& error) {
+                state->fail(QString::fromStdString(error.what()));
+            }
+            state->file.reset();
+        }
+        std::lock_guard guard(state->failureLock);
+        if (state->failure)
+            throw RecorderFailure::writerFailed(QFileInfo(path).fileName() + QStringLiteral(": ") + *state->failure);
+        return path;
+    }));
+}
+
+void TrackWriter::State::fail(const QString& reason)
+{
+    std::lock_guard guard(failureLock);
+    if (failure)
+        return;
+    failure = reason.isEmpty() ? QStringLiteral("неизвестная ошибка") : reason;
+    Log::warn(QStringLiteral("дорожка больше не пишется: ") + *failure);
+}
+
+void TrackWriter::State::write(const PcmBuffer& buffer, double arrivedAt)
 {
     if (buffer.frameLength() == 0)
         return;
     const PcmBuffer converted = convertToMono(buffer);
-    if (converted.frameLength() > 0 && file)
-        file->write(converted);
+    if (converted.frameLength() == 0)
+        return;
+    if (!aligner) {
+        writeToFile(converted);
+        return;
+    }
+    writePieces(aligner->push(converted.floatChannelData()[0], converted.frameLength(), arrivedAt - *startedAt));
+}
+
+void TrackWriter::State::writePieces(std::vector<TrackAligner::Piece> pieces)
+{
+    for (TrackAligner::Piece& piece : pieces) {
+        writeSilence(piece.silence);
+        if (!piece.samples.empty())
+            writeToFile(PcmBuffer::view(monoFormat(), uint32_t(piece.samples.size()), {piece.samples.data()}));
+    }
+}
+
+void TrackWriter::State::writeToFile(const PcmBuffer& mono)
+{
+    if (!file)
+        return;
+    // A file that failed once (a full disk) is not written to again: its
+    // fragments so far stay whole, and the journal gets one line, not one a
+    // buffer.
+    {
+        std::lock_guard guard(failureLock);
+        if (failure)
+            return;
+    }
+    try {
+        file->write(mono);
+    } catch (const MediaError& error) {
+        fail(QString::fromStdString(error.what()));
+    }
+}
+
+void TrackWriter::State::writeSilence(int64_t frames)
+{
+    if (frames <= 0 || !file)
+        return;
+    {
+        std::lock_guard guard(failureLock);
+        if (failure)
+            return;
+    }
+    try {
+        file->writeSilence(frames);
+    } catch (const MediaError& error) {
+        fail(QString::fromStdString(error.what()));
+    }
 }
 
 PcmBuffer TrackWriter::State::convertToMono(const PcmBuffer& buffer)

@@ -17,14 +17,18 @@ struct VideoWriter::State {
     QString path;
     std::unique_ptr<VideoFile> file;
     bool started = false;
-    // Writing could not start; every later frame is ignored.
+    // Writing could not start or a write failed; every later frame is
+    // ignored.
     bool failed = false;
+    mutable std::mutex failureLock;
+    std::optional<QString> failure;
     int frames = 0;
     double firstTime = 0;
     int64_t lastMilliseconds = -1;
     std::atomic<int> waiting = 0;
 
     void handle(const Frame& frame);
+    void fail(const QString& what, const std::exception& error);
     std::optional<QString> complete();
 };
 
@@ -83,9 +87,7 @@ void VideoWriter::State::handle(const Frame& frame)
         try {
             file = media->createFile(path, settings);
         } catch (const std::exception& error) {
-            const QString reason = QString::fromStdString(error.what());
-            Log::warn(QStringLiteral("картинка не пишется: ") + (reason.isEmpty() ? QStringLiteral("неизвестно") : reason));
-            failed = true;
+            fail(QStringLiteral("картинка не пишется: "), error);
             return;
         }
         started = true;
@@ -100,23 +102,46 @@ void VideoWriter::State::handle(const Frame& frame)
         file->write(frame.image, milliseconds);
         lastMilliseconds = milliseconds;
         ++frames;
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        // Told once and not tried again: a full disk would otherwise fill
+        // the journal ten times a second.
+        fail(QStringLiteral("картинка больше не пишется: "), error);
     }
+}
+
+void VideoWriter::State::fail(const QString& what, const std::exception& error)
+{
+    failed = true;
+    const QString reason = QString::fromStdString(error.what());
+    std::lock_guard guard(failureLock);
+    if (failure)
+        return;
+    failure = reason.isEmpty() ? QStringLiteral("неизвестно") : reason;
+    Log::warn(what + *failure);
+}
+
+std::optional<QString> VideoWriter::failure() const
+{
+    std::lock_guard guard(state_->failureLock);
+    return state_->failure;
 }
 
 std::optional<QString> VideoWriter::State::complete()
 {
-    if (started && frames > 0 && file) {
-        auto finishing = std::move(file);
+    if (!started)
+        return std::nullopt;
+    auto finishing = std::move(file);
+    if (frames > 0 && finishing) {
         try {
             finishing->finish();
-            return path;
         } catch (const std::exception& error) {
-            const QString reason = QString::fromStdString(error.what());
-            Log::warn(QStringLiteral("картинка не дописалась: ") + (reason.isEmpty() ? QStringLiteral("неизвестно") : reason));
+            fail(QStringLiteral("картинка не дописалась: "), error);
         }
+        // Whatever the finish said, the frames written so far stay.
+        return path;
     }
-    file.reset();
+    // The file was made by this writer and holds no picture.
+    finishing.reset();
     QFile::remove(path);
     return std::nullopt;
 }
@@ -126,13 +151,11 @@ QCoro::Task<std::optional<QString>> VideoWriter::finish()
     QPromise<std::optional<QString>> promise;
     QFuture<std::optional<QString>> done = promise.future();
     promise.start();
-    queue_->async([weak = std::weak_ptr<State>(state_), path = path_,
+    queue_->async([weak = std::weak_ptr<State>(state_),
                    promise = std::make_shared<QPromise<std::optional<QString>>>(std::move(promise))] {
         std::optional<QString> result;
         if (auto state = weak.lock())
             result = state->complete();
-        else
-            QFile::remove(path);
         promise->addResult(result);
         promise->finish();
     });

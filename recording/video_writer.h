@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 // Writes the picture of a video recording into an H.264 ".mp4". Frames come
@@ -48,9 +49,14 @@ public:
     void append(Frame frame);
 
     // Completes the file and resumes on the main thread with its path; with
-    // nothing (and no file left behind) when no frame was written or the
-    // file could not be completed. Never throws.
+    // nothing (and no file left behind) when no frame was written. A file
+    // that holds a frame is never removed: when it cannot be completed (a
+    // full disk) its path still comes back, the file plays up to its last
+    // whole fragment and failure() says what went wrong. Never throws.
     QCoro::Task<std::optional<QString>> finish();
+
+    // What the first failed write of the file said; read from any thread.
+    std::optional<QString> failure() const;
 
     // Frames that may wait for the encoder before new ones are dropped.
     static constexpr int maxWaitingFrames = 3;

@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "tests/recording/audio_test_signals.h"
 #include "tests/support/fake_audio_input.h"
+#include "tests/support/fault_injecting_audio_media.h"
 #include "tests/support/fake_screen_capture.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/qt_wait.h"
@@ -170,6 +171,26 @@ TEST_F(RecorderTest, TwoRecordingsInOneMinuteKeepBothSetsOfFiles)
     EXPECT_EQ(QFileInfo(second.system).fileName(), "vstrecha-2026-12-04-0905-2-sistema.m4a");
     EXPECT_EQ(QFileInfo(first.microphone).size(), firstSize) << "the earlier track is untouched";
     EXPECT_EQ(files().size(), 4);
+}
+
+TEST_F(RecorderTest, ANameTakenWhileStartingMovesTheRecordingOnAndLeavesTheOtherFileAlone)
+{
+    auto media = std::make_shared<FaultInjectingAudioMedia>();
+    auto input = std::make_unique<FakeAudioInput>();
+    mic = input.get();
+    recorder = std::make_unique<Recorder>(folder.filePath("records"),
+                                          Recorder::Dependencies {std::move(input), capture, media, nullptr});
+    // The microphone track's name goes to another program between the
+    // check and the creation.
+    media->takeFirst = 1;
+    start(CaptureTarget::audioOnly());
+    const Recorder::Result result = stop();
+    EXPECT_EQ(QFileInfo(result.microphone).fileName(), "vstrecha-2026-12-04-0905-2-mikrofon.m4a");
+    EXPECT_EQ(QFileInfo(result.system).fileName(), "vstrecha-2026-12-04-0905-2-sistema.m4a");
+    QFile taken(folder.filePath("records/vstrecha-2026-12-04-0905-mikrofon.m4a"));
+    ASSERT_TRUE(taken.open(QIODevice::ReadOnly));
+    EXPECT_EQ(taken.readAll(), "taken");
+    EXPECT_EQ(files().size(), 3);
 }
 
 TEST_F(RecorderTest, ContentFilterFollowsTheTargetAndFallsBackToTheFirstDisplay)

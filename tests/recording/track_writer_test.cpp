@@ -5,6 +5,7 @@
 #include "tests/support/media_probe.h"
 #include "tests/support/stderr_capture.h"
 #include "platform/linux/linux_platform.h"
+#include "tests/support/task_outcome.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -177,22 +178,66 @@ TEST_F(TrackWriterTest, ANewConverterIsTriedAfterAFailureAndWhenTheSourceFormatC
     EXPECT_LT(toneAmplitude(last, 44100, 1000), 0.02);
 }
 
-TEST_F(TrackWriterTest, AFailedWriteLosesOneBufferAndTheTrackGoesOn)
+TEST_F(TrackWriterTest, AFailedWriteIsToldOnceStopsTheTrackAndFinishingReportsIt)
 {
     auto media = std::make_shared<FaultInjectingAudioMedia>();
-    media->failWrites = 1;
     StderrCapture errors;
     TrackWriter writer(file("disk.m4a"), media);
     ToneSource tone(mono44, 1000, 0.5);
-    for (int i = 0; i < 3; ++i)
-        writer.append(tone.next(44100));
-    const ProbedAudio audio = probeAudio(QCoro::waitFor(writer.finish()));
-    EXPECT_EQ(errors.take(), "[korvala] не записался кусок дорожки: диск переполнен\n");
-    EXPECT_NEAR(audio.duration, 2.0, 0.03);
+    writer.append(tone.next(44100));
+    EXPECT_EQ(QCoro::waitFor(writer.length()), 0.0) << "no clock, no count";
+    media->failWrites = 100;
+    for (int i = 0; i < 10; ++i)
+        writer.append(tone.next(4410));
+    QCoro::waitFor(writer.length());
+    ASSERT_TRUE(writer.failure());
+    auto outcome = runTask<RecorderFailure>(writer.finish());
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->kind(), RecorderFailure::Case::writerFailed);
+    EXPECT_TRUE(outcome.error->message().startsWith("disk.m4a: ")) << outcome.error->message().toStdString();
+    EXPECT_EQ(errors.take().count('\n'), 1) << "one journal line for the whole failure";
+    EXPECT_NEAR(probeAudio(file("disk.m4a")).duration, 1.0, 0.03) << "the second before it stays";
 
     media->failOpen = true;
     EXPECT_THROW(TrackWriter(file("never.m4a"), media), MediaError);
     EXPECT_THROW(TrackWriter(dir.filePath("missing/folder/track.m4a"), LinuxPlatform::audioMedia()), MediaError);
+    EXPECT_THROW(TrackWriter(file("disk.m4a"), LinuxPlatform::audioMedia()), FileExistsError);
+    EXPECT_NEAR(probeAudio(file("disk.m4a")).duration, 1.0, 0.03) << "an existing file is never replaced";
+}
+
+TEST_F(TrackWriterTest, ATrackOnTheRecordingsClockFillsWhatItsSourceMissed)
+{
+    // Started at 100 s. At 100.1 s the source hands over a second of its
+    // past at once; then it is silent until 102 s, delivers until 104 s,
+    // hands over the last half second of a pause at 105 s and goes on until
+    // 106 s. The stop comes at 107 s.
+    TrackWriter writer(file("aligned.m4a"), LinuxPlatform::audioMedia(), 100.0);
+    ToneSource past(stereo48, 440, 0.5);
+    ToneSource tone(stereo48, 1000, 0.5);
+    const auto deliver = [&](double from, double to) {
+        for (double at = from; at < to - 1e-9; at += 0.1)
+            writer.append(tone.next(4800), at + 0.1);
+    };
+    writer.append(past.next(48000), 100.1);
+    deliver(102, 104);
+    writer.append(tone.next(24000), 105.0);
+    deliver(105, 106);
+    EXPECT_NEAR(QCoro::waitFor(writer.length()), 6.0, 0.01);
+    const ProbedAudio audio = probeAudio(QCoro::waitFor(writer.finish(7.0)));
+
+    EXPECT_NEAR(audio.duration, 7.0, 0.01);
+    EXPECT_NEAR(double(audio.samples.size()) / 44100, 7.0, 0.03);
+    const auto toneIn = [&](double from, double to, double frequency = 1000) {
+        const std::vector<float> part(audio.samples.begin() + std::lround(from * 44100),
+                                      audio.samples.begin() + std::lround(to * 44100));
+        return toneAmplitude(part, 44100, frequency);
+    };
+    EXPECT_LT(toneIn(0.15, 6.9, 440), 0.01) << "the past before the start is left out";
+    EXPECT_LT(toneIn(0.15, 1.95), 0.01) << "silence before the source began";
+    EXPECT_NEAR(toneIn(2.05, 3.95), 0.5, 0.05);
+    EXPECT_LT(toneIn(4.05, 4.45), 0.01) << "silence for the pause";
+    EXPECT_NEAR(toneIn(4.55, 5.95), 0.5, 0.05);
+    EXPECT_LT(toneIn(6.05, 6.95), 0.01) << "silence up to the stop";
 }
 
 TEST_F(TrackWriterTest, AWriterDroppedWithWorkQueuedLeavesAReadableFile)

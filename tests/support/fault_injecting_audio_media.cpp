@@ -1,6 +1,8 @@
 #include "tests/support/fault_injecting_audio_media.h"
 #include "platform/linux/linux_platform.h"
 
+#include <QFile>
+
 namespace {
 
 class FaultyFile final : public AudioFile {
@@ -18,6 +20,7 @@ public:
         }
         inner_->write(mono);
     }
+    void writeSilence(int64_t frames) override { inner_->writeSilence(frames); }
     void close() override { inner_->close(); }
 
 private:
@@ -31,6 +34,12 @@ std::unique_ptr<AudioFile> FaultInjectingAudioMedia::createFile(const QString& p
 {
     if (failOpen)
         throw MediaError("нет прав на запись");
+    if (takeFirst > 0) {
+        --takeFirst;
+        QFile other(path);
+        if (other.open(QIODevice::WriteOnly))
+            other.write("taken");
+    }
     return std::make_unique<FaultyFile>(LinuxPlatform::audioMedia()->createFile(path, settings), *this);
 }
 

@@ -13,6 +13,9 @@ public:
     // How many of the next file writes throw.
     std::atomic<int> failWrites = 0;
     bool failOpen = false;
+    // How many of the next files another program creates just before this
+    // one does (holding "taken").
+    std::atomic<int> takeFirst = 0;
 
     std::unique_ptr<AudioFile> createFile(const QString& path, const FileSettings& settings) override;
     std::unique_ptr<AudioResampler> makeResampler(const AudioFormat& from, const AudioFormat& to) override;

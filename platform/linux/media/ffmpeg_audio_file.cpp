@@ -10,6 +10,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -19,6 +21,25 @@ class FfmpegAudioFile final : public AudioFile {
 public:
     FfmpegAudioFile(const QString& path, const AudioMedia::FileSettings& settings)
         : output_(path)
+    {
+        try {
+            open(settings);
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+
+    ~FfmpegAudioFile() override
+    {
+        try {
+            close();
+        } catch (const MediaError&) {
+        }
+        release();
+    }
+
+    void open(const AudioMedia::FileSettings& settings)
     {
         const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
         if (!codec)
@@ -39,20 +60,21 @@ public:
         fifo_ = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 1, encoder_->frame_size * 4);
         frame_ = av_frame_alloc();
         packet_ = av_packet_alloc();
+        last_ = av_packet_alloc();
+        previous_ = av_packet_alloc();
         stream_ = output_.addStream(encoder_);
         output_.start();
     }
 
-    ~FfmpegAudioFile() override
+    void release()
     {
-        try {
-            close();
-        } catch (const MediaError&) {
-        }
         av_packet_free(&packet_);
+        av_packet_free(&last_);
+        av_packet_free(&previous_);
         av_frame_free(&frame_);
         if (fifo_)
             av_audio_fifo_free(fifo_);
+        fifo_ = nullptr;
         avcodec_free_context(&encoder_);
     }
 
@@ -69,18 +91,68 @@ public:
             encodeFromFifo(encoder_->frame_size);
     }
 
+    void writeSilence(int64_t frames) override
+    {
+        if (closed_ || frames <= 0)
+            return;
+        const int size = encoder_->frame_size;
+        // Up to a whole frame, then a few silent frames through the encoder,
+        // until its packets for silence repeat byte for byte.
+        const int64_t lead = (size - av_audio_fifo_size(fifo_) % size) % size + int64_t(size) * silentFramesFirst;
+        if (frames <= lead + size) {
+            writeZeros(frames);
+            return;
+        }
+        writeZeros(lead);
+        frames -= lead;
+        // The encoder holds one frame back: copies of the last silent packet
+        // go in before it. Every later packet moves on by as much.
+        if (repeatsSilence()) {
+            const int64_t whole = frames / size;
+            for (int64_t i = 1; i <= whole; ++i) {
+                av_packet_ref(packet_, last_);
+                packet_->pts = packet_->dts = last_->pts + i * size;
+                output_.write(packet_, encoder_, stream_);
+                av_packet_unref(packet_);
+            }
+            const int64_t added = whole * size;
+            last_->pts += added;
+            last_->dts += added;
+            shift_ += added;
+            frames -= added;
+        }
+        writeZeros(frames);
+    }
+
     void close() override
     {
-        if (closed_)
+        if (closed_ || !encoder_)
             return;
         closed_ = true;
-        if (av_audio_fifo_size(fifo_) > 0)
-            encodeFromFifo(av_audio_fifo_size(fifo_));
+        while (av_audio_fifo_size(fifo_) > 0)
+            encodeFromFifo(std::min(av_audio_fifo_size(fifo_), encoder_->frame_size));
         send(nullptr);
-        output_.finish(encoder_->initial_padding, nextPts_);
+        output_.finish(encoder_->initial_padding, nextPts_ + shift_);
     }
 
 private:
+    void writeZeros(int64_t frames)
+    {
+        std::vector<float> zeros(size_t(std::min<int64_t>(frames, 8192)), 0.0f);
+        while (frames > 0) {
+            const auto chunk = uint32_t(std::min<int64_t>(frames, int64_t(zeros.size())));
+            write(PcmBuffer::view({double(encoder_->sample_rate), 1, AudioFormat::SampleType::float32}, chunk,
+                                  {zeros.data()}));
+            frames -= chunk;
+        }
+    }
+
+    bool repeatsSilence() const
+    {
+        return last_->data && previous_->data && last_->size == previous_->size
+            && std::memcmp(last_->data, previous_->data, size_t(last_->size)) == 0;
+    }
+
     void encodeFromFifo(int samples)
     {
         av_frame_unref(frame_);
@@ -102,6 +174,12 @@ private:
         if (result < 0)
             throw MediaError("кодировщик AAC не принял звук: " + ffmpegError(result));
         while ((result = avcodec_receive_packet(encoder_, packet_)) >= 0) {
+            packet_->pts += shift_;
+            packet_->dts += shift_;
+            // The last two packets, to tell when silence repeats.
+            av_packet_unref(previous_);
+            av_packet_move_ref(previous_, last_);
+            av_packet_ref(last_, packet_);
             output_.write(packet_, encoder_, stream_);
             av_packet_unref(packet_);
         }
@@ -115,7 +193,13 @@ private:
     AVAudioFifo* fifo_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
+    AVPacket* last_ = nullptr;
+    AVPacket* previous_ = nullptr;
     int64_t nextPts_ = 0;
+    // Samples of silence written as copied packets, past the encoder.
+    int64_t shift_ = 0;
+    // Silent frames the encoder gets before its packets are copied.
+    static constexpr int silentFramesFirst = 4;
     bool closed_ = false;
 };
 

@@ -27,6 +27,26 @@ public:
         : output_(path)
         , settings_(settings)
     {
+        try {
+            open();
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+
+    ~FfmpegVideoFile() override
+    {
+        try {
+            finish();
+        } catch (const MediaError&) {
+        }
+        release();
+    }
+
+    void open()
+    {
+        const Settings& settings = settings_;
         const AVCodec* codec = h264Encoder();
         if (!codec)
             throw MediaError("нет кодировщика H.264 (libx264)");
@@ -63,13 +83,10 @@ public:
         output_.start();
     }
 
-    ~FfmpegVideoFile() override
+    void release()
     {
-        try {
-            finish();
-        } catch (const MediaError&) {
-        }
         sws_freeContext(scaler_);
+        scaler_ = nullptr;
         av_packet_free(&packet_);
         av_packet_free(&held_);
         av_frame_free(&frame_);
@@ -104,7 +121,7 @@ public:
 
     void finish() override
     {
-        if (finished_)
+        if (finished_ || !encoder_)
             return;
         finished_ = true;
         send(nullptr);

@@ -30,6 +30,24 @@ uint64_t readBigEndian(const uint8_t* data, int bytes)
 
 } // namespace
 
+std::string describeWriteError(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return "на диске кончилось место";
+    case EROFS:
+        return "диск доступен только для чтения";
+    case EACCES:
+    case EPERM:
+        return "нет прав на запись";
+    case EIO:
+        return "ошибка ввода-вывода";
+    default:
+        return std::strerror(error);
+    }
+}
+
 std::string ffmpegError(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -44,13 +62,18 @@ FragmentedMp4::FragmentedMp4(const QString& path)
     av_log_set_level(AV_LOG_ERROR);
     if (avformat_alloc_output_context2(&format_, nullptr, nullptr, name.constData()) < 0 || !format_)
         throw MediaError("нет формата файла для " + name.toStdString());
-    fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Never over an existing file: two recordings (even of two running
+    // programs) that picked the same name must not truncate each other.
+    fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         const int error = errno;
         avformat_free_context(format_);
         format_ = nullptr;
-        throw MediaError("не открылся файл " + name.toStdString() + ": " + std::strerror(error));
+        if (error == EEXIST)
+            throw FileExistsError("файл " + name.toStdString() + " уже есть");
+        throw MediaError("не открылся файл " + name.toStdString() + ": " + describeWriteError(error));
     }
+    created_ = true;
     auto* buffer = static_cast<uint8_t*>(av_malloc(ioBufferSize));
     io_ = avio_alloc_context(buffer, ioBufferSize, 1, this, nullptr, &FragmentedMp4::writeBytes, nullptr);
     format_->pb = io_;
@@ -67,6 +90,10 @@ FragmentedMp4::~FragmentedMp4()
     }
     closeOutput();
     avformat_free_context(format_);
+    // A file whose header never made it holds nothing: it goes, so that a
+    // start that failed leaves no empty track behind.
+    if (!started_ && created_)
+        ::unlink(path_.toUtf8().constData());
 }
 
 AVStream* FragmentedMp4::addStream(const AVCodecContext* encoder)
@@ -93,6 +120,10 @@ void FragmentedMp4::start()
     if (result < 0)
         throw MediaError("не записалось начало файла: " + ffmpegError(result));
     avio_flush(io_);
+    // The muxer does not look at what its writes answered: a disk that is
+    // full already shows only here.
+    if (failed_)
+        throw MediaError("не записалось начало файла: " + describeWriteError(writeError_));
     started_ = true;
 }
 
@@ -100,9 +131,13 @@ void FragmentedMp4::write(AVPacket* packet, const AVCodecContext* encoder, AVStr
 {
     av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
     packet->stream_index = stream->index;
+    if (failed_)
+        throw MediaError("файл больше не пишется: " + describeWriteError(writeError_));
     const int result = av_interleaved_write_frame(format_, packet);
-    if (result < 0)
+    if (result < 0 && !failed_)
         throw MediaError("не записался кусок файла: " + ffmpegError(result));
+    if (failed_)
+        throw MediaError("файл больше не пишется: " + describeWriteError(writeError_));
     ++packets_;
 }
 
@@ -118,8 +153,10 @@ void FragmentedMp4::finish(int64_t leadIn, int64_t length)
     pending_.clear();
     const bool complete = result >= 0 && !failed_;
     closeOutput();
+    if (failed_)
+        throw MediaError("файл не дописался: " + describeWriteError(writeError_));
     if (!complete)
-        throw MediaError("файл не дописался: " + ffmpegError(result < 0 ? result : AVERROR(EIO)));
+        throw MediaError("файл не дописался: " + ffmpegError(result));
 
     // Without a sample there is nothing to gather into a moov: the empty
     // fragmented file is as readable as it gets.
@@ -130,6 +167,12 @@ void FragmentedMp4::finish(int64_t leadIn, int64_t length)
     // if anything goes wrong on the way.
     const QFileInfo info(path_);
     const QString temporary = info.absolutePath() + "/." + info.completeBaseName() + ".part." + info.suffix();
+    // Claimed exclusively like the track itself; a name taken by someone
+    // else leaves the fragmented file as it is.
+    const int claim = ::open(temporary.toUtf8().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (claim < 0)
+        return;
+    ::close(claim);
     try {
         remuxToPlainMp4(path_, temporary, leadIn, length);
         if (::rename(temporary.toUtf8().constData(), path_.toUtf8().constData()) != 0)
@@ -178,17 +221,24 @@ void FragmentedMp4::commitCompleteBoxes()
 void FragmentedMp4::writeOut(const uint8_t* data, size_t size)
 {
     // One write call for the whole run of boxes.
-    while (size > 0) {
-        const ssize_t written = ::write(fd_, data, size);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t written = ::write(fd_, data + done, size - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
+            writeError_ = written < 0 ? errno : ENOSPC;
             failed_ = true;
+            // A box cut short would hide every fragment before it from
+            // players: the file goes back to its last whole box and stays
+            // playable up to there.
+            if (::ftruncate(fd_, off_t(committed_)) == 0)
+                ::lseek(fd_, off_t(committed_), SEEK_SET);
             return;
         }
-        data += written;
-        size -= size_t(written);
+        done += size_t(written);
     }
+    committed_ += size;
 }
 
 void FragmentedMp4::closeOutput()

@@ -24,7 +24,9 @@ struct AVIOContext;
 // fragmented file stays and still plays.
 class FragmentedMp4 {
 public:
-    // Opens `path` for writing with the muxer that its name selects. Throws MediaError.
+    // Creates `path` (never over an existing file) for writing with the muxer
+    // that its name selects. Throws FileExistsError when the name is taken,
+    // MediaError otherwise.
     explicit FragmentedMp4(const QString& path);
     ~FragmentedMp4();
 
@@ -55,17 +57,25 @@ private:
     int fd_ = -1;
     AVFormatContext* format_ = nullptr;
     AVIOContext* io_ = nullptr;
+    bool created_ = false;
     bool started_ = false;
     bool finished_ = false;
     // Bytes the muxer produced that do not yet form complete boxes.
     std::vector<uint8_t> pending_;
     bool failed_ = false;
+    // The errno of the write that failed.
+    int writeError_ = 0;
+    // Bytes on disk, all of them whole boxes.
+    uint64_t committed_ = 0;
     int64_t packets_ = 0;
 };
 
 // Rewrites a fragmented MPEG-4 file at `from` as an ordinary one at `to`
 // without re-encoding. Throws MediaError.
 void remuxToPlainMp4(const QString& from, const QString& to, int64_t leadIn = 0, int64_t length = -1);
+
+// The user's words for a failed write's errno.
+std::string describeWriteError(int error);
 
 // FFmpeg's text for an error code.
 std::string ffmpegError(int code);

@@ -1,5 +1,6 @@
 #include "platform/linux/pulse/pulse_record_stream.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 PulseRecordStream::PulseRecordStream(PulseContext& context, std::string sourceName, const AudioFormat& format,
@@ -103,6 +104,11 @@ void PulseRecordStream::stop()
     PulseContext::Lock lock(context_);
     if (!stream_)
         return;
+    // What the server has already recorded, down to the last part of a
+    // buffer, belongs to the recording: it is handed on before the end.
+    if (pa_stream_get_state(stream_) == PA_STREAM_READY)
+        read(0);
+    deliver(pending_.size() / std::max<size_t>(size_t(format_.channelCount), 1));
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_disconnect(stream_);
@@ -119,26 +125,33 @@ void PulseRecordStream::read(size_t)
     while (pa_stream_readable_size(stream_) > 0) {
         if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0)
             return;
-        // A hole (data == nullptr) is audio the server lost; nothing is put
-        // in its place.
+        // A hole (data == nullptr) is audio the server lost: silence of its
+        // length keeps what follows at its time.
         if (data) {
             const auto* samples = static_cast<const float*>(data);
             pending_.insert(pending_.end(), samples, samples + bytes / sizeof(float));
+        } else {
+            pending_.insert(pending_.end(), bytes / sizeof(float), 0.0f);
         }
         pa_stream_drop(stream_);
     }
-    const size_t chunk = size_t(framesPerBuffer_) * channels;
-    size_t offset = 0;
-    while (channels > 0 && pending_.size() - offset >= chunk) {
-        std::vector<void*> planes(channels);
-        for (size_t channel = 0; channel < channels; ++channel) {
-            float* plane = planes_[channel].data();
-            for (uint32_t frame = 0; frame < framesPerBuffer_; ++frame)
-                plane[frame] = pending_[offset + frame * channels + channel];
-            planes[channel] = plane;
-        }
-        offset += chunk;
-        consumer_(PcmBuffer::view(format_, framesPerBuffer_, std::move(planes)));
+    while (channels > 0 && pending_.size() >= size_t(framesPerBuffer_) * channels)
+        deliver(framesPerBuffer_);
+}
+
+void PulseRecordStream::deliver(size_t frames)
+{
+    const size_t channels = size_t(format_.channelCount);
+    frames = std::min<size_t>(frames, framesPerBuffer_);
+    if (channels == 0 || frames == 0 || pending_.size() < frames * channels)
+        return;
+    std::vector<void*> planes(channels);
+    for (size_t channel = 0; channel < channels; ++channel) {
+        float* plane = planes_[channel].data();
+        for (size_t frame = 0; frame < frames; ++frame)
+            plane[frame] = pending_[frame * channels + channel];
+        planes[channel] = plane;
     }
-    pending_.erase(pending_.begin(), pending_.begin() + offset);
+    pending_.erase(pending_.begin(), pending_.begin() + ptrdiff_t(frames * channels));
+    consumer_(PcmBuffer::view(format_, uint32_t(frames), std::move(planes)));
 }

@@ -43,8 +43,9 @@ public:
     // lock held, also on the loop thread. Throws std::runtime_error when the
     // server refuses at once.
     void open();
-    // Call without the lock, or on the loop thread. Once it returns the
-    // consumer is not called again.
+    // Call without the lock, or on the loop thread. Hands on what was
+    // recorded so far, the last buffer shorter than the others; once it
+    // returns the consumer is not called again.
     void stop();
 
     const std::string& sourceName() const { return sourceName_; }
@@ -55,6 +56,8 @@ private:
     void connectStream();
     void stateChanged();
     void read(size_t bytes);
+    // Hands the first `frames` (at most one buffer's) of pending_ on.
+    void deliver(size_t frames);
 
     PulseContext& context_;
     std::string sourceName_;

@@ -1,5 +1,6 @@
 #include "core/described_error.h"
 #include "core/log.h"
+#include "core/clock.h"
 #include "recording/recorder.h"
 
 #include "tests/capture/integration/test_windows.h"
@@ -9,6 +10,7 @@
 #include "tests/support/task_outcome.h"
 #include "platform/linux/linux_platform.h"
 
+#include <QDir>
 #include <QImage>
 #include <QFile>
 #include <QProcess>
@@ -428,6 +430,136 @@ TEST_F(RecorderOnTheDesktop, RemovedMonitorEndsThePictureAndTheSoundGoesOn)
     EXPECT_EQ(video.height, 1080);
     EXPECT_GE(video.frameTimes.size(), 8u);
     EXPECT_NEAR(double(probeAudio(result.system).samples.size()) / 44100, result.duration, 0.3);
+}
+
+// A disk of a few megabytes over the recordings folder for the length of a
+// test; needs the right to mount (root, or a user namespace that allows it).
+class SmallDisk {
+public:
+    explicit SmallDisk(const QString& folder)
+        : folder_(folder)
+    {
+        QDir().mkpath(folder);
+        QProcess mount;
+        mount.start("mount", {"-t", "tmpfs", "-o", "size=4m", "tmpfs", folder});
+        mount.waitForFinished(10000);
+        mounted_ = mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+        refusal_ = QString::fromUtf8(mount.readAllStandardError()).trimmed();
+    }
+    ~SmallDisk()
+    {
+        if (mounted_)
+            run("umount", {"-l", folder_});
+    }
+    bool mounted() const { return mounted_; }
+    const QString& refusal() const { return refusal_; }
+    // Another program takes all the room that is left.
+    void fill() const { run("dd", {"if=/dev/zero", "of=" + folder_ + "/filler", "bs=64k"}); }
+
+private:
+    QString folder_;
+    bool mounted_ = false;
+    QString refusal_;
+};
+
+TEST_F(RecorderOnTheDesktop, AFullDiskIsToldAtOnceFailsTheStopAndKeepsWhatWasRecorded)
+{
+    SmallDisk disk(recorder.directory());
+    if (!disk.mounted())
+        GTEST_SKIP() << "a small disk cannot be mounted here: " << disk.refusal().toStdString();
+    const auto content = QCoro::waitFor(capture->shareableContent());
+    ASSERT_TRUE(content && !content->displays.empty());
+    const QString startError =
+        QCoro::waitFor(startRecording(recorder, CaptureTarget::display(content->displays.front().displayID)));
+    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    record(5000);
+    EXPECT_FALSE(recorder.writeFailure());
+    disk.fill();
+    EXPECT_TRUE(waitUntil([&] { return recorder.writeFailure().has_value(); }, 3000))
+        << "the failure is known within a few seconds";
+    record(2000);
+    EXPECT_LE(journal->messages(errorPriority).size(), 3) << journal->messages(errorPriority).join("\n").toStdString()
+                                                          << "\none line for each file, not one a write";
+
+    auto outcome = runTask<RecorderFailure>(recorder.stop());
+    ASSERT_TRUE(outcome.error) << "a stop after lost writes is no success";
+    EXPECT_EQ(outcome.error->kind(), RecorderFailure::Case::writerFailed);
+    EXPECT_FALSE(recorder.isRecording());
+
+    const QStringList kept = QDir(recorder.directory()).entryList({"*-ekran.mp4", "*.m4a"}, QDir::Files);
+    ASSERT_EQ(kept.size(), 3) << kept.join(", ").toStdString();
+    for (const QString& name : kept) {
+        const QString path = recorder.directory() + "/" + name;
+        if (name.endsWith(".mp4")) {
+            const ProbedVideo video = probeVideo(path);
+            ASSERT_TRUE(video.opened) << name.toStdString();
+            ASSERT_FALSE(video.frameTimes.empty());
+            EXPECT_GT(video.frameTimes.back(), 3.5) << "the seconds before the disk filled play";
+        } else {
+            const ProbedAudio track = probeAudio(path);
+            ASSERT_TRUE(track.opened) << name.toStdString();
+            // Less than the picture: a track reaches the disk a fragment and
+            // its source's delivery later, and a silent one may never fail.
+            EXPECT_GT(double(track.samples.size()) / 44100, 2.0) << name.toStdString();
+        }
+    }
+}
+
+// Where the 1000 Hz tone of `track` first reaches half its later level, in
+// seconds; -1 when it never does.
+double toneOnset(const std::vector<float>& samples)
+{
+    const size_t window = 441;
+    const std::vector<float> tail(samples.end() - 5 * 44100, samples.end());
+    const double level = toneAmplitude(tail, 44100, 1000);
+    for (size_t start = 0; start + window <= samples.size(); start += window) {
+        const std::vector<float> part(samples.begin() + ptrdiff_t(start), samples.begin() + ptrdiff_t(start + window));
+        if (toneAmplitude(part, 44100, 1000) > level / 2)
+            return double(start) / 44100;
+    }
+    return -1;
+}
+
+TEST_F(RecorderOnTheDesktop, AMinuteOfAudioGivesTracksOfOneLengthWithTheToneWhereItWasPlayed)
+{
+    // A new output device that nobody reads yet: its monitor hands the
+    // recording nothing for its first seconds, as a real one may.
+    PulseModule meeting({"module-null-sink", "sink_name=meeting"});
+    ASSERT_TRUE(meeting.loaded());
+    run("pactl", {"set-default-sink", "meeting"});
+    struct Restore {
+        ~Restore() { run("pactl", {"set-default-sink", "speakers"}); }
+    } restore;
+
+    const double beforeStart = Clock::shared().uptime();
+    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
+    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    const double afterStart = Clock::shared().uptime();
+    record(10000);
+    // The device sleeps for three seconds: its monitor delivers nothing.
+    run("pactl", {"suspend-sink", "meeting", "1"});
+    record(3000);
+    run("pactl", {"suspend-sink", "meeting", "0"});
+    record(17000);
+    const double played = Clock::shared().uptime();
+    PulseModule tone({"module-sine", "sink=meeting", "frequency=1000"});
+    ASSERT_TRUE(tone.loaded());
+    record(30000);
+    const Recorder::Result result = stop(recorder);
+
+    const ProbedAudio microphone = probeAudio(result.microphone);
+    const ProbedAudio system = probeAudio(result.system);
+    ASSERT_TRUE(microphone.opened && system.opened);
+    const double micSeconds = double(microphone.samples.size()) / 44100;
+    const double systemSeconds = double(system.samples.size()) / 44100;
+    EXPECT_NEAR(micSeconds, systemSeconds, 0.05);
+    EXPECT_NEAR(micSeconds, result.duration, 0.05);
+    EXPECT_NEAR(microphone.duration, system.duration, 0.05);
+    // The recording's clock starts within start(); the tone is loaded a few
+    // milliseconds after `played` and takes a buffer to reach the monitor.
+    const double onset = toneOnset(system.samples);
+    EXPECT_GT(onset, played - afterStart - 0.05);
+    EXPECT_LT(onset, played - beforeStart + 0.3);
 }
 
 } // namespace
