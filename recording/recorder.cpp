@@ -30,8 +30,9 @@ QString describe(const std::exception& error)
 
 } // namespace
 
-Recorder::Recorder(QString directory, Dependencies dependencies)
-    : microphone_(std::move(dependencies.engine))
+Recorder::Recorder(QString directory, Dependencies dependencies, Clock& clock)
+    : clock_(clock)
+    , microphone_(std::move(dependencies.engine))
     , capture_(std::move(dependencies.capture))
     , audioMedia_(std::move(dependencies.audioMedia))
     , videoMedia_(std::move(dependencies.videoMedia))
@@ -77,16 +78,16 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
         co_return;
     co_await microphone_.requestMicrophone();
     target_ = target;
-    const QString stamp = Recorder::stamp(Clock::shared().now());
+    const QString stamp = Recorder::stamp(clock_.now());
     if (!QDir().mkpath(directory_))
         throw Failure::writerFailed(QStringLiteral("не удалось создать папку ") + directory_);
     const Paths planned = paths(directory_, stamp);
     micWriter_ = std::make_shared<TrackWriter>(planned.microphone, audioMedia_);
     systemWriter_ = std::make_shared<TrackWriter>(planned.system, audioMedia_);
     if (target.kind() == CaptureTarget::Kind::AudioOnly)
-        videoURL_.reset();
+        videoPath_.reset();
     else
-        videoURL_ = planned.video;
+        videoPath_ = planned.video;
     microphone_.startMicrophone(micWriter_);
 
     std::optional<QString> failure;
@@ -99,7 +100,7 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
     if (failure)
         Log::warn(QStringLiteral("звук системы недоступен: ") + *failure);
 
-    startedAt_ = Clock::shared().uptime();
+    startedAt_ = clock_.uptime();
     watchSystemAudio();
 }
 
@@ -138,7 +139,7 @@ QCoro::Task<void> Recorder::startSystemAudio()
         configuration.height = size.height;
         configuration.minimumFrameInterval = 0.1;
         configuration.showsCursor = true;
-        videoWriter_ = std::make_shared<VideoWriter>(*videoURL_, size.width, size.height, videoMedia_);
+        videoWriter_ = std::make_shared<VideoWriter>(*videoPath_, size.width, size.height, videoMedia_);
     }
 
     const QPointer<Recorder> self(this);
@@ -187,7 +188,7 @@ void Recorder::watchSystemAudio()
     // Runs once per recording; a recording stopped in the meantime makes
     // the check do nothing. Bound to the recorder as a timer, so nothing of
     // it outlives the recorder.
-    Clock::shared().after(watchdogSeconds, this, [this, output = systemOutput_] {
+    clock_.after(watchdogSeconds, this, [this, output = systemOutput_] {
         if (!isRecording())
             return;
         if (output->received() == 0) {
@@ -217,7 +218,7 @@ QCoro::Task<Recorder::Result> Recorder::stop()
     screenQueue_.sync([] {});
 
     Result result;
-    result.duration = Clock::shared().uptime() - *startedAt_;
+    result.duration = clock_.uptime() - *startedAt_;
 
     const auto micWriter = micWriter_;
     const auto systemWriter = systemWriter_;
@@ -238,7 +239,7 @@ QCoro::Task<Recorder::Result> Recorder::stop()
     micWriter_.reset();
     systemWriter_.reset();
     videoWriter_.reset();
-    videoURL_.reset();
+    videoPath_.reset();
     startedAt_.reset();
     if (failure)
         std::rethrow_exception(failure);
@@ -249,7 +250,7 @@ bool Recorder::microphoneTooQuiet() const
 {
     if (!startedAt_)
         return false;
-    if (!(Clock::shared().uptime() - *startedAt_ > tooQuietAfter))
+    if (!(clock_.uptime() - *startedAt_ > tooQuietAfter))
         return false;
     const float peak = level().peak();
     return peak > 0.0f && peak < tooQuietPeak;
