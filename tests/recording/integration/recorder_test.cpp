@@ -122,9 +122,11 @@ protected:
 
     QTemporaryDir folder;
     std::shared_ptr<ScreenCapture> capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    SystemClock clock;
     Recorder recorder {folder.filePath("records"),
                        {LinuxPlatform::microphoneInput(), capture, LinuxPlatform::audioMedia(),
-                        LinuxPlatform::videoMedia()}};
+                        LinuxPlatform::videoMedia()},
+                       clock};
     std::shared_ptr<RecordingJournal> journal = std::make_shared<RecordingJournal>();
     std::shared_ptr<Journal> previousJournal;
 };
