@@ -9,7 +9,6 @@
 #include "recording/recorder.h"
 #include "shots/screenshot.h"
 
-#include <QIcon>
 #include <QMenu>
 #include <QObject>
 #include <QSettings>
@@ -176,7 +175,5 @@ private:
     std::unique_ptr<ScreenshotFlow> screenshot_;
 };
 
-// The tray image, or the "●" drawn as one when the image cannot be read.
-QIcon trayIcon(const QString& imagePath);
 // The settings place a failure asks the user to visit, if any.
 std::optional<Workspace::SettingsPane> settingsPaneFor(const std::exception& error);

@@ -1,6 +1,7 @@
 #include "app/menu_bar_controller.h"
 
 #include "app/recording_flow.h"
+#include "app/tray_icon.h"
 #include "core/described_error.h"
 #include "service/sign_in_flow.h"
 #include "service/sign_in_window.h"
