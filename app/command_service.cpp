@@ -52,7 +52,7 @@ QStringList CommandService::Menu()
 
 QStringList CommandService::Targets()
 {
-    if (controller_ && controller_->recorder().desktopPicksContent()) {
+    if (controller_ && controller_->desktopPicksContent()) {
         sendErrorReply(notAvailableError, desktopPicksMessage);
         return {};
     }
@@ -88,7 +88,7 @@ void CommandService::RecordVideo(const QString& id)
 {
     if (!controller_)
         return;
-    if (controller_->recorder().desktopPicksContent()) {
+    if (controller_->desktopPicksContent()) {
         sendErrorReply(notAvailableError, desktopPicksMessage);
         return;
     }

@@ -1,5 +1,6 @@
 #include "app/command_client.h"
 #include "app/command_service.h"
+#include "core/clock.h"
 #include "core/log.h"
 #include "app/menu_bar_controller.h"
 #include "core/version.h"
@@ -67,6 +68,8 @@ int main(int argc, char** argv)
     Log::setJournal(LinuxPlatform::systemJournal());
     const auto capture = LinuxPlatform::screenCaptureForSession(std::make_shared<StoredRestoreToken>());
 
+    // The one clock of the run, for every wait and every "now".
+    SystemClock clock;
     MenuBarController::Dependencies dependencies;
     dependencies.defaults = Store::openStandard();
     dependencies.alerts = std::make_unique<MessageBoxAlerts>();
@@ -74,11 +77,11 @@ int main(int argc, char** argv)
     dependencies.recorder = {LinuxPlatform::microphoneInput(), capture, LinuxPlatform::audioMedia(),
                              LinuxPlatform::videoMedia()};
     // Screenshots take the whole display at its full size, then crop.
-    dependencies.captureDisplay = [capture](quint32 displayID) {
-        return CaptureChoices::capture(capture, CaptureTarget::display(displayID));
+    dependencies.captureDisplay = [capture, &clock](quint32 displayID) {
+        return CaptureChoices::capture(capture, clock, CaptureTarget::display(displayID));
     };
     dependencies.captureLines = [capture] { return MenuBarController::captureChoiceLines(capture); };
-    MenuBarController controller(std::move(dependencies));
+    MenuBarController controller(std::move(dependencies), clock);
 
     CommandService service(controller);
     switch (service.registerOn(QDBusConnection::sessionBus())) {

@@ -1,23 +1,26 @@
 #include "app/menu_bar_controller.h"
-#include "app/toast.h"
 
+#include "app/recording_flow.h"
+#include "app/toast.h"
+#include "app/tray_icon.h"
+#include "capture/capture_choices.h"
 #include "core/described_error.h"
 #include "core/log.h"
 #include "capture/capture_choices.h"
 #include "capture/capture_picker_window.h"
 #include "core/clock.h"
 #include "platform/outside_text.h"
+#include "service/limit_flow.h"
+#include "service/sign_in_flow.h"
 #include "service/sign_in_window.h"
+#include "service/update_flow.h"
+#include "service/upload_flow.h"
+#include "shots/screenshot_flow.h"
+#include "shots/share_flow.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QFile>
-#include <QFont>
-#include <QImage>
-#include <QPainter>
-#include <QPainterPath>
-#include <QPixmap>
 
 #include <typeinfo>
 
@@ -53,33 +56,6 @@ const QString separatorLine = QStringLiteral("---");
 
 } // namespace
 
-QIcon trayIcon(const QString& imagePath)
-{
-    QImage image;
-    if (QFile::exists(imagePath) && image.load(imagePath) && !image.isNull())
-        return QIcon(QPixmap::fromImage(image));
-
-    // A tray icon has no title on Linux, so the stand-in circle is drawn as
-    // the picture: dark with a light rim, readable on light and dark panels.
-    QPixmap circle(64, 64);
-    circle.fill(Qt::transparent);
-    QPainter painter(&circle);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    QFont font = painter.font();
-    font.setPixelSize(56);
-    painter.setFont(font);
-    QPainterPath glyph;
-    glyph.addText(0, 0, font, QString(QChar(0x25CF)));
-    const QRectF bounds = glyph.boundingRect();
-    glyph.translate(32 - bounds.center().x(), 32 - bounds.center().y());
-    painter.setPen(QPen(QColor(240, 240, 240), 4));
-    painter.setBrush(QColor(32, 32, 32));
-    painter.drawPath(glyph);
-    painter.end();
-    return QIcon(circle);
-}
-
 std::optional<Workspace::SettingsPane> settingsPaneFor(const std::exception& error)
 {
     const auto* described = dynamic_cast<const DescribedError*>(&error);
@@ -93,21 +69,30 @@ std::optional<Workspace::SettingsPane> settingsPaneFor(const std::exception& err
     return std::nullopt;
 }
 
-MenuBarController::MenuBarController(Dependencies dependencies)
+MenuBarController::MenuBarController(Dependencies dependencies, Clock& clock)
     : defaults_(std::move(dependencies.defaults))
     , store_(*defaults_)
     , alerts_(std::move(dependencies.alerts))
     , workspace_(std::move(dependencies.workspace))
+    , clock_(clock)
     , hasShot_(std::move(dependencies.hasShot))
     , captureLines_(std::move(dependencies.captureLines))
     , trayImage_(std::move(dependencies.trayImage))
-    , captureDisplay_(std::move(dependencies.captureDisplay))
-    , capture_(dependencies.recorder.capture)
-    , recorder_(std::make_unique<Recorder>(store_.recordingsDirectory(), std::move(dependencies.recorder)))
-    , signInWindow_(std::make_unique<SignInWindow>())
 {
+    // Every flow builds its Api from the settings right before its calls.
+    const ApiFactory api = [store = store_] { return Api::from(store); };
+    const std::shared_ptr<ScreenCapture> capture = dependencies.recorder.capture;
+    limit_ = std::make_unique<LimitFlow>(store_, api, *this);
+    upload_ = std::make_unique<UploadFlow>(store_, api, *workspace_, *this, clock_, *limit_);
+    signIn_ = std::make_unique<SignInFlow>(store_, api, *this, *limit_);
+    update_ = std::make_unique<UpdateFlow>(store_, api, *alerts_, *workspace_, clock_, *this);
+    recording_ = std::make_unique<RecordingFlow>(store_, std::move(dependencies.recorder), *alerts_, *workspace_,
+                                                 *this, *this, clock_, *upload_);
+    share_ = std::make_unique<ShareFlow>(store_, api, *workspace_, *this, *this, *this);
+    screenshot_ = std::make_unique<ScreenshotFlow>(store_, *workspace_, *this, *this, clock_, *share_, capture,
+                                                   std::move(dependencies.captureDisplay));
     if (!hasShot_)
-        hasShot_ = [this] { return holdsShot(); };
+        hasShot_ = [this] { return screenshot_->holdsShot(); };
     loadResources();
     connect(&menu_, &QMenu::aboutToShow, this, &MenuBarController::menuWillOpen);
     connect(&menu_, &QMenu::aboutToHide, this, &MenuBarController::menuDidClose);
@@ -128,17 +113,19 @@ void MenuBarController::launch()
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         Log::warn("на панели нет области значков: значок Korvala появится, когда она появится");
     item_.show();
-    startLaunchTasks();
+    // Two tasks that run on their own; neither waits for the other, and the
+    // launch waits for neither. Both end quietly on any failure.
+    limit_->refreshLimit();
+    update_->checkVersion();
 }
 
-QAction* MenuBarController::addCommand(const QString& title, const QString& command,
-                                       void (MenuBarController::*action)())
+QAction* MenuBarController::addCommand(const QString& title, const QString& command, std::function<void()> action)
 {
     QAction* entry = menu_.addAction(title);
     entry->setObjectName(command);
     // Queued: the slot runs from the event loop after the menu has closed
     // and rebuilt itself, never inside the click of an item being replaced.
-    connect(entry, &QAction::triggered, this, action, Qt::QueuedConnection);
+    connect(entry, &QAction::triggered, this, [action = std::move(action)] { action(); }, Qt::QueuedConnection);
     return entry;
 }
 
@@ -154,33 +141,33 @@ void MenuBarController::rebuildMenu()
     menu_.addAction(OutsideText::menuTitle(statusLine_))->setEnabled(false);
     menu_.addSeparator();
 
-    if (update_) {
-        const QString title = update_->title.value_or(QStringLiteral("Есть обновление"));
-        addCommand(OutsideText::menuTitle(title + QStringLiteral(" — скачать…")), "update", &MenuBarController::openUpdate);
+    if (const auto& offer = update_->offer()) {
+        const QString title = offer->title.value_or(QStringLiteral("Есть обновление"));
+        addCommand(OutsideText::menuTitle(title + QStringLiteral(" — скачать…")), "update", [this] { update_->openUpdate(); });
         menu_.addSeparator();
     }
 
     if (!store_.token()) {
-        addCommand("Войти…", "sign-in", &MenuBarController::signIn);
-    } else if (recorder_->isRecording()) {
-        addCommand("Остановить и отправить", "stop", &MenuBarController::stop);
+        addCommand("Войти…", "sign-in", [this] { signIn_->signIn(); });
+    } else if (recording_->recorder().isRecording()) {
+        addCommand("Остановить и отправить", "stop", [this] { recording_->stop(); });
     } else {
-        addCommand("Начать аудиозапись", "record-audio", &MenuBarController::start);
-        addCommand("Начать видеозапись…", "record-video", &MenuBarController::pickCapture);
+        addCommand("Начать аудиозапись", "record-audio", [this] { recording_->recordAudio(); });
+        addCommand("Начать видеозапись…", "record-video", [this] { recording_->pickCapture(); });
         menu_.addSeparator();
-        addCommand("Сделать снимок…", "screenshot", &MenuBarController::takeScreenshot);
+        addCommand("Сделать снимок…", "screenshot", [this] { screenshot_->takeScreenshot(); });
         if (hasShot_())
-            addCommand("Открыть снимок", "reveal-shot", &MenuBarController::revealShot);
+            addCommand("Открыть снимок", "reveal-shot", [this] { screenshot_->revealShot(); });
     }
 
     menu_.addSeparator();
-    addCommand("Мои расшифровки…", "open-site", &MenuBarController::openSite);
-    addCommand("Папка с записями…", "open-folder", &MenuBarController::openFolder);
+    addCommand("Мои расшифровки…", "open-site", [this] { upload_->openSite(); });
+    addCommand("Папка с записями…", "open-folder", [this] { openFolder(); });
     menu_.addSeparator();
-    addCommand("Выйти", "quit", &MenuBarController::quit)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    addCommand("Выйти", "quit", [this] { quit(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
-void MenuBarController::show(const QString& text)
+void MenuBarController::showStatus(const QString& text)
 {
     statusLine_ = text;
     item_.setToolTip(OutsideText::trayToolTip(QStringLiteral("Korvala — ") + text));
@@ -199,12 +186,12 @@ void MenuBarController::menuWillOpen()
 {
     rebuildMenu();
     isMenuOpen_ = true;
-    openedAt_ = Clock::shared().uptime();
+    openedAt_ = clock_.uptime();
 }
 
 bool MenuBarController::menuHeldOpen()
 {
-    if (isMenuOpen_ && !menu_.isVisible() && Clock::shared().uptime() - openedAt_ > lostCloseSeconds) {
+    if (isMenuOpen_ && !menu_.isVisible() && clock_.uptime() - openedAt_ > lostCloseSeconds) {
         Log::info("меню не сообщило о закрытии, считаем его закрытым");
         isMenuOpen_ = false;
     }
@@ -217,16 +204,9 @@ void MenuBarController::menuDidClose()
     rebuildMenu();
 }
 
-void MenuBarController::refreshIdleMenu()
+void MenuBarController::menuChanged()
 {
     if (!menu_.activeAction() && !menuHeldOpen())
-        rebuildMenu();
-}
-
-void MenuBarController::setUpdate(std::optional<UpdateOffer> offer)
-{
-    update_ = std::move(offer);
-    if (!menuHeldOpen())
         rebuildMenu();
 }
 
@@ -237,7 +217,7 @@ void MenuBarController::report(const std::exception& error)
     const QString name = described ? described->debugName() : QString::fromLatin1(typeid(error).name());
     Log::warn("ошибка: " + name + " | " + description);
 
-    show(description);
+    showStatus(description);
 
     Alerts::Alert alert{"Не получилось", description, {"Понятно"}};
     const std::optional<Workspace::SettingsPane> pane = settingsPaneFor(error);
@@ -245,15 +225,7 @@ void MenuBarController::report(const std::exception& error)
         alert.buttons.append("Открыть настройки");
     const int answer = alerts_->run(alert);
     if (pane && answer == Alerts::secondButton)
-        openSettings(*pane);
-}
-
-void MenuBarController::openSettings(Workspace::SettingsPane pane)
-{
-    // A desktop we do not know may have no settings place for this; the
-    // user should not be left wondering why the button did nothing.
-    if (!workspace_->openSettings(pane))
-        show("Не получилось открыть настройки системы — откройте их вручную");
+        openSystemSettings(*workspace_, *this, *pane);
 }
 
 void MenuBarController::openFolder()
@@ -271,7 +243,7 @@ void MenuBarController::quit()
 
 QStringList MenuBarController::menuLines()
 {
-    refreshIdleMenu();
+    menuChanged();
     QStringList lines;
     for (QAction* action : menu_.actions())
         lines.append(action->isSeparator() ? separatorLine : OutsideText::fromMenuTitle(action->text()));
@@ -284,7 +256,7 @@ MenuBarController::CommandOutcome MenuBarController::offered(const QString& comm
         return CommandOutcome::unknown;
     if (command != "quit" && QApplication::activeModalWidget())
         return CommandOutcome::waitingForAnswer;
-    refreshIdleMenu();
+    menuChanged();
     for (QAction* entry : menu_.actions()) {
         if (entry->objectName() == command && entry->isEnabled()) {
             *action = entry;
@@ -311,7 +283,7 @@ MenuBarController::CommandOutcome MenuBarController::recordVideo(CaptureTarget t
     const CommandOutcome outcome = offered(QStringLiteral("record-video"), &action);
     // Queued like a menu item, for the same reason.
     if (action)
-        QMetaObject::invokeMethod(this, [this, target] { begin(target); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, target] { recording_->record(target); }, Qt::QueuedConnection);
     return outcome;
 }
 
@@ -334,7 +306,12 @@ QStringList MenuBarController::commandNames()
 
 void MenuBarController::notify(const QString& text, double seconds)
 {
-    Toast::show(text, seconds);
+    Toast::show(text, seconds, clock_);
+}
+
+bool MenuBarController::desktopPicksContent()
+{
+    return recording_->recorder().desktopPicksContent();
 }
 
 QCoro::Task<std::vector<MenuBarController::CaptureLine>> MenuBarController::captureChoiceLines(

@@ -1,22 +1,40 @@
 // The recording commands of the menu: consent, start, the clock in the
 // status line, and the stop that hands the files to the upload.
 
-#include "app/menu_bar_controller.h"
+#include "app/recording_flow.h"
 
-#include "core/log.h"
 #include "capture/capture_picker_window.h"
-#include "core/clock.h"
-#include "recording/recorder.h"
+#include "service/upload_flow.h"
 
 #include <QPointer>
 
-namespace {
+void openSystemSettings(Workspace& workspace, StatusSink& status, Workspace::SettingsPane pane)
+{
+    // A desktop we do not know may have no settings place for this; the
+    // user should not be left wondering why the button did nothing.
+    if (!workspace.openSettings(pane))
+        status.showStatus("Не получилось открыть настройки системы — откройте их вручную");
+}
 
+RecordingFlow::RecordingFlow(const Store& store, Recorder::Dependencies recorder, Alerts& alerts,
+                             Workspace& workspace, StatusSink& status, ErrorReporter& errors, Clock& clock,
+                             UploadFlow& upload)
+    : store_(store)
+    , alerts_(alerts)
+    , workspace_(workspace)
+    , status_(status)
+    , errors_(errors)
+    , clock_(clock)
+    , upload_(upload)
+    , capture_(recorder.capture)
+    , recorder_(store.recordingsDirectory(), std::move(recorder), clock)
+{
+}
 
-} // namespace
+RecordingFlow::~RecordingFlow() = default;
 
-QString MenuBarController::clockText(double elapsedSeconds, bool tooQuiet, bool video,
-                                     const std::optional<QString>& trouble)
+QString RecordingFlow::clockText(double elapsedSeconds, bool tooQuiet, bool video,
+                                 const std::optional<QString>& trouble)
 {
     const qint64 elapsed = elapsedSeconds > 0 ? static_cast<qint64>(elapsedSeconds) : 0;
     const QString clock = QString::asprintf("%02lld:%02lld", elapsed / 60, elapsed % 60);
@@ -27,38 +45,39 @@ QString MenuBarController::clockText(double elapsedSeconds, bool tooQuiet, bool 
     return (video ? QStringLiteral("Идёт видеозапись — ") : QStringLiteral("Идёт аудиозапись — ")) + clock;
 }
 
-void MenuBarController::start()
+void RecordingFlow::recordAudio()
 {
-    begin(CaptureTarget::audioOnly());
+    record(CaptureTarget::audioOnly());
 }
 
-CapturePickerWindow& MenuBarController::capturePicker()
+CapturePickerWindow& RecordingFlow::capturePicker()
 {
     if (!capturePicker_)
-        capturePicker_ = std::make_unique<CapturePickerWindow>(*workspace_, CapturePickerWindow::Sources::of(capture_));
+        capturePicker_ =
+            std::make_unique<CapturePickerWindow>(workspace_, CapturePickerWindow::Sources::of(capture_, clock_));
     return *capturePicker_;
 }
 
-void MenuBarController::pickCapture()
+void RecordingFlow::pickCapture()
 {
     // Where the desktop picks the screen or the window itself, its own dialog
     // comes up as the recording starts: our grid could list no windows and
     // show no pictures there.
-    if (recorder_->desktopPicksContent()) {
-        begin(CaptureTarget::desktopChoice());
+    if (recorder_.desktopPicksContent()) {
+        record(CaptureTarget::desktopChoice());
         return;
     }
-    QPointer<MenuBarController> self(this);
+    QPointer<RecordingFlow> self(this);
     capturePicker().show(QStringLiteral("Что записывать"), [self](CaptureTarget target) {
         if (self)
-            self->begin(target);
+            self->record(target);
     });
 }
 
-void MenuBarController::begin(CaptureTarget target)
+void RecordingFlow::record(CaptureTarget target)
 {
     if (!store_.warnedAboutConsent()) {
-        const int answer = alerts_->run({
+        const int answer = alerts_.run({
             QStringLiteral("Предупредите участников встречи"),
             QStringLiteral("Запись голоса — это персональные данные людей, которые на встрече. Скажите им, что идёт "
                            "запись: это и требование закона, и обычная рабочая вежливость."),
@@ -68,92 +87,92 @@ void MenuBarController::begin(CaptureTarget target)
             return;
         store_.setWarnedAboutConsent(true);
     }
-    startRecording(target);
+    startRecorder(target);
 }
 
-QCoro::Task<> MenuBarController::startRecording(CaptureTarget target)
+QCoro::Task<> RecordingFlow::startRecorder(CaptureTarget target)
 {
     // A tile picked from a picker left open while another recording began:
     // the recorder would ignore it, and the running clock must not restart.
     // Nor one picked while a start still waits, for the desktop's dialog
     // to be answered: that start owns the recorder until it ends.
-    if (recorder_->isRecording() || startingRecording_)
+    if (recorder_.isRecording() || startingRecording_)
         co_return;
-    QPointer<MenuBarController> self(this);
+    QPointer<RecordingFlow> self(this);
     startingRecording_ = true;
     try {
-        auto starting = recorder_->start(target);
+        auto starting = recorder_.start(target);
         co_await std::move(starting);
     } catch (const std::exception& error) {
         if (self) {
             self->startingRecording_ = false;
-            self->report(error);
+            self->errors_.report(error);
         }
         co_return;
     }
     if (!self)
         co_return;
     startingRecording_ = false;
-    startedAt_ = Clock::shared().now();
-    startTimer();
-    show(clockText(0, false, target.kind() != CaptureTarget::Kind::AudioOnly));
+    startedAt_ = clock_.now();
+    startClock();
+    status_.showStatus(clockText(0, false, target.kind() != CaptureTarget::Kind::AudioOnly));
 
-    if (const auto failure = recorder_->systemAudioFailure()) {
-        const int answer = alerts_->run({
+    if (const auto failure = recorder_.systemAudioFailure()) {
+        const int answer = alerts_.run({
             QStringLiteral("Слышно только вас"),
             *failure + QStringLiteral("\n\nЗапись идёт, но в неё попадёт только ваш голос. ")
                 + QStringLiteral("Выдайте доступ и начните заново, если нужны собеседники."),
             {QStringLiteral("Понятно"), QStringLiteral("Открыть настройки")},
         });
         if (self && answer == Alerts::secondButton)
-            self->openSettings(Workspace::SettingsPane::privacyScreenCapture);
+            openSystemSettings(self->workspace_, self->status_, Workspace::SettingsPane::privacyScreenCapture);
     }
 }
 
-void MenuBarController::startTimer()
+void RecordingFlow::startClock()
 {
     timer_ = std::make_unique<QTimer>();
     timer_->setInterval(1000);
     // Both a tracked menu and a modal alert spin nested event loops on
     // this thread, so the clock keeps going under them.
-    connect(timer_.get(), &QTimer::timeout, this, &MenuBarController::tick);
+    connect(timer_.get(), &QTimer::timeout, this, &RecordingFlow::tick);
     timer_->start();
 }
 
-void MenuBarController::tick()
+void RecordingFlow::tick()
 {
     if (!startedAt_)
         return;
     // Derived from the start every time, so a late tick does not drift.
-    const double elapsed = startedAt_->msecsTo(Clock::shared().now()) / 1000.0;
-    show(clockText(elapsed, recorder_->microphoneTooQuiet(),
-                   recorder_->target().kind() != CaptureTarget::Kind::AudioOnly, recorder_->audioTrouble()));
+    const double elapsed = startedAt_->msecsTo(clock_.now()) / 1000.0;
+    status_.showStatus(clockText(elapsed, recorder_.microphoneTooQuiet(),
+                                 recorder_.target().kind() != CaptureTarget::Kind::AudioOnly, recorder_.audioTrouble()));
 }
 
-void MenuBarController::stop()
+void RecordingFlow::stop()
 {
     timer_.reset();
     startedAt_.reset();
-    stopRecording();
+    stopAndSend();
 }
 
-QCoro::Task<> MenuBarController::stopRecording()
+QCoro::Task<> RecordingFlow::stopAndSend()
 {
-    QPointer<MenuBarController> self(this);
-    const bool tooQuiet = recorder_->microphoneTooQuiet();
+    QPointer<RecordingFlow> self(this);
+    const bool tooQuiet = recorder_.microphoneTooQuiet();
     std::optional<Recorder::Result> result;
     try {
-        auto stopping = recorder_->stop();
+        auto stopping = recorder_.stop();
         result = co_await std::move(stopping);
     } catch (const std::exception& error) {
         if (self)
-            self->report(error);
+            self->errors_.report(error);
         co_return;
     }
     if (!self)
         co_return;
     if (tooQuiet) {
-        const int answer = alerts_->run({
+        const int answer = alerts_.run({
             QStringLiteral("Вас было почти не слышно"),
             QStringLiteral("Громкость микрофона в системе стоит слишком низко — ваш голос в записи разобрать не "
                            "выйдет.\n\nПроверьте «Звук → Вход»: ползунок громкости должен стоять высоко. Собеседники "
@@ -163,14 +182,14 @@ QCoro::Task<> MenuBarController::stopRecording()
         if (!self)
             co_return;
         if (answer == Alerts::secondButton)
-            openSettings(Workspace::SettingsPane::soundInput);
+            openSystemSettings(workspace_, status_, Workspace::SettingsPane::soundInput);
     }
-    show(QStringLiteral("Отправляем…"));
+    status_.showStatus(QStringLiteral("Отправляем…"));
     try {
-        auto sending = upload(*result);
+        auto sending = upload_.upload(*result);
         co_await std::move(sending);
     } catch (const std::exception& error) {
         if (self)
-            self->report(error);
+            self->errors_.report(error);
     }
 }

@@ -65,7 +65,7 @@ QScreen* screenUnderPointer()
 
 namespace Toast {
 
-void show(const QString& text, double seconds)
+void show(const QString& text, double seconds, Clock& clock)
 {
     if (current) {
         current->hide();
@@ -82,7 +82,7 @@ void show(const QString& text, double seconds)
 
     // Held through the context: an older notice's timer finds its own panel
     // hidden or gone and never touches the newer one.
-    Clock::shared().after(seconds, notice, [notice] { notice->hide(); });
+    clock.after(seconds, notice, [notice] { notice->hide(); });
 }
 
 QWidget* panel()

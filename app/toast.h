@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/clock.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -8,7 +10,8 @@
 // focus, lets clicks through and hides itself. Main thread only.
 namespace Toast {
 
-void show(const QString& text, double seconds);
+// Hides after `seconds` of `clock`.
+void show(const QString& text, double seconds, Clock& clock);
 
 // The most recently shown notice, kept after it hides; null before the first.
 QWidget* panel();

@@ -8,6 +8,8 @@
 #include "bench/bench_support.h"
 #include "capture/capture_choices.h"
 #include "capture/capture_picker_window.h"
+#include "core/clock.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/linux/desktop/desktop_workspace.h"
 
 #include <QAbstractEventDispatcher>
@@ -58,7 +60,9 @@ int main(int argc, char** argv)
     windows.start(QCoreApplication::applicationFilePath(), {"windows"});
     spin(app, 2000);
 
-    const auto choices = QCoro::waitFor(CaptureChoices::current());
+    const auto service = LinuxPlatform::screenCaptureForSession(nullptr);
+    SystemClock clock;
+    const auto choices = QCoro::waitFor(CaptureChoices::current(service));
     std::vector<CaptureTarget> targets;
     for (const auto& item : choices.displays)
         targets.push_back(item.target);
@@ -66,7 +70,7 @@ int main(int argc, char** argv)
         targets.push_back(item.target);
 
     DesktopWorkspace workspace;
-    CapturePickerWindow picker(workspace);
+    CapturePickerWindow picker(workspace, CapturePickerWindow::Sources::of(service, clock));
 
     // The main thread's busy stretches: from waking up in the event loop to
     // going back to sleep there. Measured without a timer of our own, which
@@ -107,7 +111,7 @@ int main(int argc, char** argv)
 
         timer.restart();
         for (const auto& target : targets)
-            QCoro::waitFor(CaptureChoices::capture(target, CapturePickerWindow::thumbnailWidth));
+            QCoro::waitFor(CaptureChoices::capture(service, clock, target, CapturePickerWindow::thumbnailWidth));
         inTurn.push_back(timer.nsecsElapsed() / 1e6);
     }
     picker.window()->hide();

@@ -8,6 +8,7 @@
 #include "platform/linux/portal/portal_screen_capture.h"
 #include "platform/linux/x11/x11_screen_capture.h"
 #include "core/serial_queue.h"
+#include "platform/linux/linux_platform.h"
 #include "recording/video_writer.h"
 
 #include <QApplication>
@@ -73,7 +74,7 @@ int main(int argc, char** argv)
     configuration.showsCursor = true;
 
     QTemporaryDir folder;
-    VideoWriter writer(folder.filePath(QStringLiteral("bench.mp4")), 960, 540);
+    VideoWriter writer(folder.filePath(QStringLiteral("bench.mp4")), 960, 540, LinuxPlatform::videoMedia());
     auto frames = std::make_shared<Frames>(writer);
     SerialQueue screen("bench.screen");
     auto stream = capture->makeStream(ContentFilter::ofDisplay(display, {}), configuration, nullptr);

@@ -11,6 +11,7 @@
 
 #include "core/described_error.h"
 #include "core/clock.h"
+#include "platform/linux/linux_platform.h"
 #include "recording/recorder.h"
 
 #include <QFileInfo>
@@ -64,10 +65,21 @@ private:
     int frame_ = 0;
 };
 
+// The screen of this session, as the program makes it.
+std::shared_ptr<ScreenCapture> session()
+{
+    static const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    return capture;
+}
+
 QCoro::Task<int> record(const CaptureTarget& target, int seconds)
 {
     QTemporaryDir folder;
-    Recorder recorder(folder.path());
+    SystemClock clock;
+    Recorder recorder(folder.path(),
+                      {LinuxPlatform::microphoneInput(), session(), LinuxPlatform::audioMedia(),
+                       LinuxPlatform::videoMedia()},
+                      clock);
     try {
         co_await recorder.start(target);
     } catch (const DescribedError& error) {
@@ -76,7 +88,7 @@ QCoro::Task<int> record(const CaptureTarget& target, int seconds)
     }
     if (const auto failure = recorder.systemAudioFailure())
         std::fprintf(stderr, "%s\n", qPrintable(*failure));
-    co_await Clock::shared().sleep(seconds);
+    co_await clock.sleep(seconds);
     Recorder::Result result;
     try {
         result = co_await recorder.stop();
@@ -116,7 +128,7 @@ int main(int argc, char** argv)
     if (mode == "audio")
         return QCoro::waitFor(record(CaptureTarget::audioOnly(), seconds));
     if (mode == "display") {
-        auto content = QCoro::waitFor(ScreenCapture::shared()->shareableContent());
+        auto content = QCoro::waitFor(session()->shareableContent());
         if (!content || content->displays.empty()) {
             std::fprintf(stderr, "no X display to record\n");
             return 1;

@@ -8,7 +8,7 @@
 #include "bench/bench_support.h"
 #include "capture/capture_choices.h"
 #include "core/clock.h"
-#include "platform/screen_numbers.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/workspace.h"
 #include "shots/area_selector.h"
 #include "shots/screenshot.h"
@@ -55,6 +55,13 @@ public:
     ActivationPolicy policy_ = ActivationPolicy::accessory;
 };
 
+// The screen of this session, as the program makes it.
+std::shared_ptr<ScreenCapture> session()
+{
+    static const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    return capture;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -62,11 +69,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 11;
-    Clock::setShared(std::make_shared<NoWaitClock>());
+    NoWaitClock noWait;
     QScreen* screen = QGuiApplication::primaryScreen();
-    AreaSelector selector;
+    AreaSelector selector(nullptr, [](const QScreen* screen) { return session()->displayNumber(screen); });
     QuietWorkspace workspace;
-    ShotPreviewWindow preview(workspace);
+    ShotPreviewWindow preview(workspace, noWait);
 
     std::vector<double> selecting, capturing, cropping, building, total;
     for (int run = 0; run < runs; ++run) {
@@ -92,9 +99,9 @@ int main(int argc, char** argv)
         if (!area)
             return 1;
 
-        const QImage image = QCoro::waitFor(Screenshot::take(area->displayID, [](quint32 id) {
-            return CaptureChoices::capture(CaptureTarget::display(id));
-        }));
+        const QImage image = QCoro::waitFor(Screenshot::take(area->displayID, [&noWait](quint32 id) {
+            return CaptureChoices::capture(session(), noWait, CaptureTarget::display(id));
+        }, noWait));
         const double t2 = clock.nsecsElapsed() / 1e6;
         const std::optional<QImage> cropped = Screenshot::crop(image, *area);
         const double t3 = clock.nsecsElapsed() / 1e6;

@@ -6,7 +6,9 @@
 //   scripts/testenv/with-env.sh DIR bench_screenshot_pipeline [runs]
 
 #include "bench/bench_support.h"
-#include "platform/screen_numbers.h"
+#include "core/clock.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/screen_capture.h"
 #include "shots/area_selector.h"
 #include "shots/screenshot.h"
 #include "shots/selection_view.h"
@@ -22,6 +24,18 @@
 #include <vector>
 
 namespace {
+
+// The screen of this session, as the program makes it.
+std::shared_ptr<ScreenCapture> session()
+{
+    static const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    return capture;
+}
+
+quint32 displayNumber(const QScreen* screen)
+{
+    return session()->displayNumber(screen);
+}
 
 QCoro::Task<std::optional<QImage>> grabDisplay(quint32 displayID)
 {
@@ -42,7 +56,8 @@ int main(int argc, char** argv)
     std::printf("screen %dx%d on %s\n", screen->geometry().width(), screen->geometry().height(),
                 qPrintable(QGuiApplication::platformName()));
 
-    AreaSelector selector;
+    AreaSelector selector(nullptr, displayNumber);
+    SystemClock clock;
     std::vector<double> ours;
     for (int i = 0; i < runs; ++i) {
         std::optional<SelectedArea> area;
@@ -56,7 +71,7 @@ int main(int argc, char** argv)
         timer.start();
         sendMouse(view, QEvent::MouseButtonRelease, QPointF(1500, 900), Qt::NoButton);
         const double released = timer.nsecsElapsed() / 1e6;
-        const QImage display = QCoro::waitFor(Screenshot::take(area->displayID, grabDisplay));
+        const QImage display = QCoro::waitFor(Screenshot::take(area->displayID, grabDisplay, clock));
         const double taken = timer.nsecsElapsed() / 1e6;
         const auto shot = Screenshot::crop(display, *area);
         if (qEnvironmentVariableIsSet("KORVALA_BENCH_DETAIL"))

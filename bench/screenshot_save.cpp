@@ -72,7 +72,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
         timer.start();
-        saved = Screenshot::save(picture, work.path());
+        saved = Screenshot::save(picture, work.path(), QDateTime::currentDateTime());
         ours.push_back(timer.nsecsElapsed() / 1e6);
     }
 

@@ -1,4 +1,4 @@
-// The whole upload flow (MenuBarController::upload) against the stand-in
+// The whole upload flow (UploadFlow::upload) against the stand-in
 // service, with the four-second polling pauses taken out through the clock.
 // For each run it prints what the service received: the requests per job
 // and the bytes of each upload body next to the track's size, the form's
@@ -6,6 +6,7 @@
 // body that `curl -F file=@track` sends for the same track.
 //   bench_upload_flow [polls until ready]
 #include "app/menu_bar_controller.h"
+#include "service/upload_flow.h"
 #include "core/clock.h"
 #include "platform/linux/desktop/desktop_workspace.h"
 #include "platform/linux/desktop/message_box_alerts.h"
@@ -134,17 +135,17 @@ int main(int argc, char** argv)
     const QUrl base(QString::fromUtf8(service.readLine()).trimmed());
 
     auto clock = std::make_shared<InstantClock>();
-    Clock::setShared(clock);
     QTemporaryDir dir;
     MenuBarController::Dependencies dependencies;
     dependencies.defaults = Store::openAt(dir.filePath("korvala.conf"));
+    Store store(*dependencies.defaults);
     dependencies.defaults->setValue("baseURL", base.toString());
     dependencies.alerts = std::make_unique<MessageBoxAlerts>();
     dependencies.workspace = std::make_unique<DesktopWorkspace>();
-    MenuBarController controller(std::move(dependencies));
+    MenuBarController controller(std::move(dependencies), *clock);
     {
         const QString token = QCoro::waitFor(Api(base, std::nullopt).signIn("demo@korvala.local", "demo"));
-        controller.store().defaults().setValue("token", token);
+        store.setToken(token);
         received(base);
     }
 
@@ -159,7 +160,7 @@ int main(int argc, char** argv)
         const int sleepsBefore = clock->sleeps;
         QElapsedTimer timer;
         timer.start();
-        QCoro::waitFor(controller.upload(result));
+        QCoro::waitFor(controller.uploads().upload(result));
         const double seconds = timer.nsecsElapsed() / 1e9;
 
         // Uploads in order, each followed by the polls of its job (ids in
@@ -212,7 +213,6 @@ int main(int argc, char** argv)
         std::printf("\n");
     }
     std::printf("final status line: %s\n", qPrintable(controller.statusLine()));
-    Clock::setShared(nullptr);
     service.terminate();
     service.waitForFinished();
     return 0;

@@ -181,8 +181,8 @@ std::optional<QSize> CaptureChoices::outputSize(QSizeF size, std::optional<int> 
     return QSize(outputWidth, height);
 }
 
-QCoro::Task<std::optional<QImage>> CaptureChoices::capture(std::shared_ptr<ScreenCapture> service, CaptureTarget target,
-                                                           std::optional<int> width)
+QCoro::Task<std::optional<QImage>> CaptureChoices::capture(std::shared_ptr<ScreenCapture> service, Clock& clock,
+                                                           CaptureTarget target, std::optional<int> width)
 {
     if (target.kind() == CaptureTarget::Kind::AudioOnly)
         co_return std::nullopt;
@@ -241,12 +241,12 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(std::shared_ptr<Scree
     auto still = service->captureImage(*filter, config);
     if (auto image = co_await std::move(still))
         co_return image;
-    auto fallback = frameFromStream(service, *filter, config);
+    auto fallback = frameFromStream(service, clock, *filter, config);
     auto frame = co_await std::move(fallback);
     co_return frame;
 }
 
-QCoro::Task<std::optional<QImage>> CaptureChoices::frameFromStream(std::shared_ptr<ScreenCapture> service,
+QCoro::Task<std::optional<QImage>> CaptureChoices::frameFromStream(std::shared_ptr<ScreenCapture> service, Clock& clock,
                                                                    ContentFilter filter, StreamConfiguration config)
 {
     auto grabber = std::make_shared<FrameGrabber>();
@@ -261,7 +261,7 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::frameFromStream(std::shared_p
     for (int attempt = 0; attempt < 20; ++attempt) {
         if (grabber->stored())
             break;
-        co_await Clock::shared().sleep(0.02);
+        co_await clock.sleep(0.02);
     }
     auto stopping = stream->stopCapture();
     co_await std::move(stopping);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/capture_target.h"
+#include "core/clock.h"
 #include "platform/screen_capture.h"
 
 #include <QImage>
@@ -50,11 +51,12 @@ struct CaptureChoices {
     static std::vector<ShareableWindow> ownWindows(const ShareableContent& content);
     // An image of the target, `width` pixels wide (twice the target's width
     // in points when not given), its height following the target's aspect.
-    static QCoro::Task<std::optional<QImage>> capture(std::shared_ptr<ScreenCapture> service, CaptureTarget target,
-                                                      std::optional<int> width = std::nullopt);
+    // Where no still can be had, one frame of a stream, waited for on `clock`.
+    static QCoro::Task<std::optional<QImage>> capture(std::shared_ptr<ScreenCapture> service, Clock& clock,
+                                                      CaptureTarget target, std::optional<int> width = std::nullopt);
     // One frame of a short stream, waiting about 0.4 seconds at most.
-    static QCoro::Task<std::optional<QImage>> frameFromStream(std::shared_ptr<ScreenCapture> service, ContentFilter filter,
-                                                              StreamConfiguration config);
+    static QCoro::Task<std::optional<QImage>> frameFromStream(std::shared_ptr<ScreenCapture> service, Clock& clock,
+                                                              ContentFilter filter, StreamConfiguration config);
 
     // The pure parts of current() and capture().
     struct Process {

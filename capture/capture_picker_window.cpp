@@ -238,11 +238,13 @@ void TileView::setHovered(bool hovered)
     frameBox_->setHighlighted(hovered);
 }
 
-CapturePickerWindow::Sources CapturePickerWindow::Sources::of(std::shared_ptr<ScreenCapture> service)
+CapturePickerWindow::Sources CapturePickerWindow::Sources::of(std::shared_ptr<ScreenCapture> service, Clock& clock)
 {
     return {
         [service] { return CaptureChoices::current(service); },
-        [service](CaptureTarget target, int width) { return CaptureChoices::capture(service, target, width); },
+        [service, &clock](CaptureTarget target, int width) {
+            return CaptureChoices::capture(service, clock, target, width);
+        },
     };
 }
 

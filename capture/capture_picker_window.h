@@ -146,7 +146,7 @@ public:
         std::function<QCoro::Task<CaptureChoices>()> list;
         std::function<QCoro::Task<std::optional<QImage>>(CaptureTarget, int width)> thumbnail;
 
-        static Sources of(std::shared_ptr<ScreenCapture> service);
+        static Sources of(std::shared_ptr<ScreenCapture> service, Clock& clock);
     };
 
     CapturePickerWindow(Workspace& workspace, Sources sources);

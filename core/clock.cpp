@@ -5,12 +5,8 @@
 #include <qcoro/qcorotimer.h>
 
 #include <chrono>
-#include <mutex>
 
 namespace {
-
-std::mutex sharedMutex;
-std::shared_ptr<Clock> sharedClock;
 
 std::chrono::milliseconds toMilliseconds(double seconds)
 {
@@ -20,20 +16,6 @@ std::chrono::milliseconds toMilliseconds(double seconds)
 }
 
 } // namespace
-
-Clock& Clock::shared()
-{
-    std::lock_guard lock(sharedMutex);
-    if (!sharedClock)
-        sharedClock = std::make_shared<SystemClock>();
-    return *sharedClock;
-}
-
-void Clock::setShared(std::shared_ptr<Clock> clock)
-{
-    std::lock_guard lock(sharedMutex);
-    sharedClock = std::move(clock);
-}
 
 QDateTime SystemClock::now() const
 {

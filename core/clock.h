@@ -11,6 +11,8 @@
 
 // Every wait and every reading of "now" goes through a Clock, so that rules
 // measured in seconds or minutes can be exercised in tests without waiting.
+// main() makes the one SystemClock and hands it to whatever waits; tests
+// hand in a clock of their own.
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -24,11 +26,6 @@ public:
     virtual QCoro::Task<void> sleep(double seconds) = 0;
     // Runs `work` on the main thread after `seconds` unless `context` is gone.
     virtual void after(double seconds, QObject* context, std::function<void()> work) = 0;
-
-    // The clock the program uses; tests replace it with a manual one.
-    static Clock& shared();
-    // Replaces the shared clock; nullptr restores the system clock.
-    static void setShared(std::shared_ptr<Clock> clock);
 };
 
 class SystemClock final : public Clock {

@@ -32,8 +32,9 @@ QString describe(const std::exception& error)
 
 } // namespace
 
-Recorder::Recorder(QString directory, Dependencies dependencies)
-    : microphone_(std::move(dependencies.engine))
+Recorder::Recorder(QString directory, Dependencies dependencies, Clock& clock)
+    : clock_(clock)
+    , microphone_(std::move(dependencies.engine))
     , capture_(std::move(dependencies.capture))
     , audioMedia_(std::move(dependencies.audioMedia))
     , videoMedia_(std::move(dependencies.videoMedia))
@@ -79,14 +80,14 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
         co_return;
     co_await microphone_.requestMicrophone();
     target_ = target;
-    const QString stamp = Recorder::stamp(Clock::shared().now());
+    const QString stamp = Recorder::stamp(clock_.now());
     if (!QDir().mkpath(directory_))
         throw Failure::writerFailed(QStringLiteral("не удалось создать папку ") + directory_);
     ++recordingNumber_;
     microphoneTrouble_.reset();
     systemTrouble_.reset();
     systemAudioLost_ = false;
-    timelineStart_ = Clock::shared().uptime();
+    timelineStart_ = clock_.uptime();
     createTracks(stamp, timelineStart_);
     microphone_.engine().setTroubleHandler(
         troubleReporter(&Recorder::microphoneTrouble_, QStringLiteral("микрофон")));
@@ -102,7 +103,7 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
     if (failure)
         Log::warn(QStringLiteral("звук системы недоступен: ") + *failure);
 
-    startedAt_ = Clock::shared().uptime();
+    startedAt_ = clock_.uptime();
     watchSystemAudio();
 }
 
@@ -118,13 +119,13 @@ void Recorder::createTracks(const QString& stamp, double startedAt)
         const Paths planned = paths(directory_, stamp);
         QString creating = planned.microphone;
         try {
-            micWriter_ = std::make_shared<TrackWriter>(planned.microphone, audioMedia_, startedAt);
+            micWriter_ = std::make_shared<TrackWriter>(planned.microphone, audioMedia_, startedAt, &clock_);
             creating = planned.system;
-            systemWriter_ = std::make_shared<TrackWriter>(planned.system, audioMedia_, startedAt);
+            systemWriter_ = std::make_shared<TrackWriter>(planned.system, audioMedia_, startedAt, &clock_);
             if (target_.kind() == CaptureTarget::Kind::AudioOnly)
-                videoURL_.reset();
+                videoPath_.reset();
             else
-                videoURL_ = planned.video;
+                videoPath_ = planned.video;
             return;
         } catch (const MediaError& error) {
             // The microphone's file, if made, holds nothing yet.
@@ -147,9 +148,9 @@ std::optional<QString> Recorder::writeFailure() const
                 return QFileInfo(writer->path()).fileName() + QStringLiteral(": ") + *failure;
         }
     }
-    if (videoWriter_ && videoURL_) {
+    if (videoWriter_ && videoPath_) {
         if (auto failure = videoWriter_->failure())
-            return QFileInfo(*videoURL_).fileName() + QStringLiteral(": ") + *failure;
+            return QFileInfo(*videoPath_).fileName() + QStringLiteral(": ") + *failure;
     }
     return std::nullopt;
 }
@@ -189,7 +190,7 @@ QCoro::Task<void> Recorder::startSystemAudio()
         configuration.height = size.height;
         configuration.minimumFrameInterval = 0.1;
         configuration.showsCursor = true;
-        videoWriter_ = std::make_shared<VideoWriter>(*videoURL_, size.width, size.height, videoMedia_);
+        videoWriter_ = std::make_shared<VideoWriter>(*videoPath_, size.width, size.height, videoMedia_);
     }
 
     const QPointer<Recorder> self(this);
@@ -242,7 +243,7 @@ void Recorder::watchSystemAudio()
     // Runs once per recording; a recording stopped in the meantime makes
     // the check do nothing. Bound to the recorder as a timer, so nothing of
     // it outlives the recorder.
-    Clock::shared().after(watchdogSeconds, this, [this, output = systemOutput_] {
+    clock_.after(watchdogSeconds, this, [this, output = systemOutput_] {
         if (!isRecording())
             return;
         if (output->received() == 0) {
@@ -274,12 +275,12 @@ QCoro::Task<Recorder::Result> Recorder::stop()
     screenQueue_.sync([] {});
 
     Result result;
-    result.duration = Clock::shared().uptime() - timelineStart_;
+    result.duration = clock_.uptime() - timelineStart_;
 
     const auto micWriter = micWriter_;
     const auto systemWriter = systemWriter_;
     const auto videoWriter = videoWriter_;
-    const std::optional<QString> videoURL = videoURL_;
+    const std::optional<QString> video = videoPath_;
     // Both tracks end together: at the stop, or with the one that ran a
     // little ahead of the clock.
     const double micLength = co_await micWriter->length();
@@ -304,13 +305,13 @@ QCoro::Task<Recorder::Result> Recorder::stop()
         result.video = co_await videoWriter->finish();
         if (auto videoFailure = videoWriter->failure(); videoFailure && !failure)
             failure = std::make_exception_ptr(
-                Failure::writerFailed(QFileInfo(*videoURL).fileName() + QStringLiteral(": ") + *videoFailure));
+                Failure::writerFailed(QFileInfo(*video).fileName() + QStringLiteral(": ") + *videoFailure));
     }
 
     micWriter_.reset();
     systemWriter_.reset();
     videoWriter_.reset();
-    videoURL_.reset();
+    videoPath_.reset();
     startedAt_.reset();
     if (failure)
         std::rethrow_exception(failure);
@@ -354,7 +355,7 @@ bool Recorder::microphoneTooQuiet() const
 {
     if (!startedAt_)
         return false;
-    if (!(Clock::shared().uptime() - *startedAt_ > tooQuietAfter))
+    if (!(clock_.uptime() - *startedAt_ > tooQuietAfter))
         return false;
     const float peak = level().peak();
     return peak > 0.0f && peak < tooQuietPeak;

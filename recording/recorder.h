@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/capture_target.h"
+#include "core/clock.h"
 #include "platform/audio_file.h"
 #include "platform/audio_input.h"
 #include "platform/screen_capture.h"
@@ -41,7 +42,7 @@ public:
         std::shared_ptr<VideoMedia> videoMedia;
     };
 
-    Recorder(QString directory, Dependencies dependencies);
+    Recorder(QString directory, Dependencies dependencies, Clock& clock);
     ~Recorder() override;
 
     bool isRecording() const { return startedAt_.has_value(); }
@@ -113,6 +114,7 @@ private:
     std::function<void(const std::optional<QString>&)> troubleReporter(std::optional<QString> Recorder::*field,
                                                                         const QString& source);
 
+    Clock& clock_;
     Microphone microphone_;
     std::shared_ptr<ScreenCapture> capture_;
     std::shared_ptr<AudioMedia> audioMedia_;
@@ -127,7 +129,7 @@ private:
     std::unique_ptr<Stream> stream_;
     std::shared_ptr<ScreenVideoOutput> videoOutput_;
     CaptureTarget target_ = CaptureTarget::audioOnly();
-    std::optional<QString> videoURL_;
+    std::optional<QString> videoPath_;
     std::shared_ptr<SystemAudioOutput> systemOutput_;
     std::shared_ptr<StreamWatcher> streamWatcher_;
     // Monotonic seconds of the clock at the start.

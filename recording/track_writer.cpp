@@ -67,9 +67,11 @@ AudioFormat TrackWriter::monoFormat()
     return {44100.0, 1, AudioFormat::SampleType::float32};
 }
 
-TrackWriter::TrackWriter(const QString& path, std::shared_ptr<AudioMedia> media, std::optional<double> startedAt)
+TrackWriter::TrackWriter(const QString& path, std::shared_ptr<AudioMedia> media, std::optional<double> startedAt,
+                         const Clock* clock)
     : path_(path)
     , startedAt_(startedAt)
+    , clock_(clock)
     , state_(std::make_shared<State>())
     , queue_(std::make_unique<SerialQueue>(queueLabel(".writer")))
 {
@@ -90,7 +92,7 @@ TrackWriter::~TrackWriter()
 
 void TrackWriter::append(const PcmBuffer& buffer)
 {
-    append(buffer, startedAt_ ? Clock::shared().uptime() : 0.0);
+    append(buffer, startedAt_ && clock_ ? clock_->uptime() : 0.0);
 }
 
 void TrackWriter::append(const PcmBuffer& buffer, double arrivedAt)

@@ -18,14 +18,18 @@
 // append() may be called from any thread and only copies the buffer; the
 // conversion, encoding and file writes happen in order on the writer's own
 // ".writer" queue.
+class Clock;
+
 class TrackWriter {
 public:
     // Creates the file. Throws MediaError when it cannot be opened (FileExistsError
     // when the name is taken), RecorderFailure when the mono format cannot be made.
     // With `startedAt` (seconds of the monotonic clock) the track is kept on
     // the recording's clock from that moment (see TrackAligner); without it
-    // every appended frame is written as it comes.
-    TrackWriter(const QString& path, std::shared_ptr<AudioMedia> media, std::optional<double> startedAt = std::nullopt);
+    // every appended frame is written as it comes. `clock` tells when a
+    // buffer given without its time arrived.
+    TrackWriter(const QString& path, std::shared_ptr<AudioMedia> media, std::optional<double> startedAt = std::nullopt,
+                const Clock* clock = nullptr);
     ~TrackWriter();
 
     TrackWriter(const TrackWriter&) = delete;
@@ -69,6 +73,7 @@ private:
 
     QString path_;
     std::optional<double> startedAt_;
+    const Clock* clock_;
     std::shared_ptr<State> state_;
     std::shared_ptr<std::atomic<size_t>> pending_ = std::make_shared<std::atomic<size_t>>(0);
     // Last, so that it is stopped (and its pending work has run) before the

@@ -7,6 +7,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+# Includes go only down the layers; cheap, so it fails the run before the build.
+"$root/scripts/check-layers.sh"
 
 build=${KORVALA_TEST_BUILD:-$root/build-test}
 "$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DKORVALA_SANITIZE=ON -DKORVALA_BENCH=OFF

@@ -1,17 +1,20 @@
-// The remaining monthly transcription limit in the status line.
-
-#include "app/menu_bar_controller.h"
+#include "service/limit_flow.h"
 
 #include <QPointer>
 
-QCoro::Task<void> MenuBarController::refreshLimit()
+LimitFlow::LimitFlow(const Store& store, ApiFactory api, StatusSink& status)
+    : store_(store), api_(std::move(api)), status_(status)
+{
+}
+
+QCoro::Task<void> LimitFlow::refreshLimit()
 {
     if (!store_.token()) {
-        show(QStringLiteral("Нужен вход"));
+        status_.showStatus(QStringLiteral("Нужен вход"));
         co_return;
     }
-    const QPointer<MenuBarController> self(this);
-    const Api api = Api::from(store_);
+    const QPointer<LimitFlow> self(this);
+    const Api api = api_();
     std::optional<Api::Limits> speech;
     try {
         auto call = api.speechLimit();
@@ -24,7 +27,7 @@ QCoro::Task<void> MenuBarController::refreshLimit()
         co_return;
 
     if (speech->left < 1)
-        show(QStringLiteral("Лимит расшифровки исчерпан"));
+        status_.showStatus(QStringLiteral("Лимит расшифровки исчерпан"));
     else
-        show(QStringLiteral("Осталось %1 ч из %2").arg(speech->left).arg(speech->limit));
+        status_.showStatus(QStringLiteral("Осталось %1 ч из %2").arg(speech->left).arg(speech->limit));
 }

@@ -1,8 +1,8 @@
-// "Войти…": the sign-in window, and what its submit does with the service.
+#include "service/sign_in_flow.h"
 
 #include "core/described_error.h"
 #include "core/log.h"
-#include "app/menu_bar_controller.h"
+#include "service/limit_flow.h"
 #include "service/sign_in_window.h"
 
 #include <QPointer>
@@ -15,14 +15,27 @@ QString descriptionOf(const std::exception& error)
     return described ? described->description() : QString::fromUtf8(error.what());
 }
 
-// A free coroutine rather than a capturing lambda: the window may replace
-// its callback while this waits, and a lambda's captures die with it.
-QCoro::Task<std::optional<QString>> attemptSignIn(QPointer<MenuBarController> controller, QString email,
-                                                  QString password)
+} // namespace
+
+SignInFlow::SignInFlow(const Store& store, ApiFactory api, StatusSink& status, LimitFlow& limit)
+    : store_(store), api_(std::move(api)), status_(status), limit_(limit), window_(std::make_unique<SignInWindow>())
 {
-    if (!controller)
+}
+
+SignInFlow::~SignInFlow() = default;
+
+void SignInFlow::signIn()
+{
+    window_->show([flow = QPointer<SignInFlow>(this)](QString email, QString password) {
+        return attempt(flow, std::move(email), std::move(password));
+    });
+}
+
+QCoro::Task<std::optional<QString>> SignInFlow::attempt(QPointer<SignInFlow> flow, QString email, QString password)
+{
+    if (!flow)
         co_return std::nullopt;
-    const Api api = Api::from(controller->store());
+    const Api api = flow->api_();
     QString token;
     try {
         auto call = api.signIn(email, password);
@@ -33,21 +46,12 @@ QCoro::Task<std::optional<QString>> attemptSignIn(QPointer<MenuBarController> co
         Log::warn(QStringLiteral("вход не удался: ") + text);
         co_return text;
     }
-    if (!controller)
+    if (!flow)
         co_return std::nullopt;
 
-    controller->store().setToken(token);
-    controller->show(QStringLiteral("Вошли"));
-    auto limit = controller->refreshLimit();
+    flow->store_.setToken(token);
+    flow->status_.showStatus(QStringLiteral("Вошли"));
+    auto limit = flow->limit_.refreshLimit();
     co_await std::move(limit);
     co_return std::nullopt;
-}
-
-} // namespace
-
-void MenuBarController::signIn()
-{
-    signInWindow_->show([controller = QPointer<MenuBarController>(this)](QString email, QString password) {
-        return attemptSignIn(controller, std::move(email), std::move(password));
-    });
 }

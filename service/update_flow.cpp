@@ -1,8 +1,8 @@
 // The version check at launch and the update offer it may lead to.
 
+#include "service/update_flow.h"
+
 #include "core/log.h"
-#include "app/menu_bar_controller.h"
-#include "core/clock.h"
 
 #include <QPointer>
 
@@ -28,10 +28,22 @@ std::optional<QUrl> webAddress(const QString& text)
 
 } // namespace
 
-QCoro::Task<void> MenuBarController::checkVersion()
+UpdateFlow::UpdateFlow(const Store& store, ApiFactory api, Alerts& alerts, Workspace& workspace, Clock& clock,
+                       MenuChanges& menu)
+    : store_(store), api_(std::move(api)), alerts_(alerts), workspace_(workspace), clock_(clock), menu_(menu)
 {
-    const QPointer<MenuBarController> self(this);
-    const Api api = Api::from(store_);
+}
+
+void UpdateFlow::setOffer(std::optional<Offer> offer)
+{
+    offer_ = std::move(offer);
+    menu_.menuChanged();
+}
+
+QCoro::Task<void> UpdateFlow::checkVersion()
+{
+    const QPointer<UpdateFlow> self(this);
+    const Api api = api_();
     Api::VersionCheck check;
     try {
         auto call = api.checkVersion();
@@ -43,40 +55,40 @@ QCoro::Task<void> MenuBarController::checkVersion()
     if (!self || check.status == u"ok")
         co_return;
 
-    setUpdate(UpdateOffer{check.title, check.updateUrl});
+    setOffer(Offer{check.title, check.updateUrl});
     if (check.status == u"required") {
         offerUpdate(check);
         co_return;
     }
     const std::optional<QDateTime> remindAfter = store_.updateRemindAfter();
-    if (!remindAfter || *remindAfter <= Clock::shared().now())
+    if (!remindAfter || *remindAfter <= clock_.now())
         offerUpdate(check);
 }
 
-void MenuBarController::offerUpdate(const Api::VersionCheck& offer)
+void UpdateFlow::offerUpdate(const Api::VersionCheck& offer)
 {
     Alerts::Alert alert{offer.title.value_or(QStringLiteral("Есть обновление")), offer.message.value_or(QString()),
                         {QStringLiteral("Скачать")}};
     if (offer.status != u"required")
         alert.buttons.append(QStringLiteral("Потом"));
-    if (alerts_->run(alert) == Alerts::firstButton) {
+    if (alerts_.run(alert) == Alerts::firstButton) {
         openUpdate();
         return;
     }
 
     const qint64 days = offer.remindAfterDays ? std::max<qint64>(1, *offer.remindAfterDays) : defaultSnoozeDays;
-    const QDateTime until = days <= longestSnoozeDays ? Clock::shared().now().addDays(days) : QDateTime();
+    const QDateTime until = days <= longestSnoozeDays ? clock_.now().addDays(days) : QDateTime();
     store_.setUpdateRemindAfter(until);
 }
 
-void MenuBarController::openUpdate()
+void UpdateFlow::openUpdate()
 {
-    if (!update_ || !update_->updateUrl)
+    if (!offer_ || !offer_->updateUrl)
         return;
-    const std::optional<QUrl> address = webAddress(*update_->updateUrl);
+    const std::optional<QUrl> address = webAddress(*offer_->updateUrl);
     if (!address) {
-        Log::warn(QStringLiteral("адрес обновления не веб-адрес, не открываем: ") + *update_->updateUrl);
+        Log::warn(QStringLiteral("адрес обновления не веб-адрес, не открываем: ") + *offer_->updateUrl);
         return;
     }
-    workspace_->openUrl(*address);
+    workspace_.openUrl(*address);
 }

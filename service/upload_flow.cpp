@@ -1,10 +1,11 @@
 // After a recording: each track goes to the service as a job of its own,
 // and the job is polled until its transcript is ready or failed.
 
+#include "service/upload_flow.h"
+
 #include "core/log.h"
-#include "app/menu_bar_controller.h"
-#include "core/clock.h"
 #include "recording/recorder_result.h"
+#include "service/limit_flow.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -33,11 +34,17 @@ std::optional<qint64> trackSize(const QString& file)
 
 } // namespace
 
-QCoro::Task<void> MenuBarController::upload(RecorderResult result)
+UploadFlow::UploadFlow(const Store& store, ApiFactory api, Workspace& workspace, StatusSink& status, Clock& clock,
+                       LimitFlow& limit)
+    : store_(store), api_(std::move(api)), workspace_(workspace), status_(status), clock_(clock), limit_(limit)
 {
-    const QPointer<MenuBarController> self(this);
+}
+
+QCoro::Task<void> UploadFlow::upload(RecorderResult result)
+{
+    const QPointer<UploadFlow> self(this);
     // One Api for the whole run, so both tracks go with the same token.
-    const Api api = Api::from(store_);
+    const Api api = api_();
     const Track tracks[] = {{QStringLiteral("микрофон"), result.microphone},
                             {QStringLiteral("собеседники"), result.system}};
     for (const Track& track : tracks) {
@@ -51,7 +58,7 @@ QCoro::Task<void> MenuBarController::upload(RecorderResult result)
         const Api::Recording job = co_await std::move(sending);
         if (!self)
             co_return;
-        show(QStringLiteral("Расшифровываем ") + track.label + QStringLiteral("…"));
+        status_.showStatus(QStringLiteral("Расшифровываем ") + track.label + QStringLiteral("…"));
 
         auto waiting = waitUntilReady(job.id, api);
         const Api::Recording done = co_await std::move(waiting);
@@ -59,21 +66,23 @@ QCoro::Task<void> MenuBarController::upload(RecorderResult result)
             co_return;
         if (done.status == u"failed") {
             // Not an error: the service tried and says why it could not.
-            show(done.failure.value_or(QStringLiteral("Не удалось расшифровать")));
+            status_.showStatus(done.failure.value_or(QStringLiteral("Не удалось расшифровать")));
             co_return;
         }
     }
 
-    show(result.video ? QStringLiteral("Готово — текст на сайте, ролик в папке с записями")
+    status_.showStatus(result.video ? QStringLiteral("Готово — текст на сайте, ролик в папке с записями")
                       : QStringLiteral("Готово — смотрите на сайте"));
-    auto limit = refreshLimit();
+    auto limit = limit_.refreshLimit();
     co_await std::move(limit);
 }
 
-QCoro::Task<Api::Recording> MenuBarController::waitUntilReady(qint64 id, Api api)
+QCoro::Task<Api::Recording> UploadFlow::waitUntilReady(qint64 id, Api api)
 {
+    // The clock outlives every flow; this one may go while the job is polled.
+    Clock& clock = clock_;
     for (int attempt = 0;; ++attempt) {
-        auto pause = Clock::shared().sleep(pollInterval);
+        auto pause = clock.sleep(pollInterval);
         co_await std::move(pause);
         auto poll = api.recording(id);
         Api::Recording job = co_await std::move(poll);
@@ -84,12 +93,12 @@ QCoro::Task<Api::Recording> MenuBarController::waitUntilReady(qint64 id, Api api
     }
 }
 
-void MenuBarController::openSite()
+void UploadFlow::openSite()
 {
     QUrl site = store_.baseURL();
     QString path = site.path();
     if (!path.endsWith(u'/'))
         path += u'/';
     site.setPath(path + QStringLiteral("rasshifrovka"));
-    workspace_->openUrl(site);
+    workspace_.openUrl(site);
 }

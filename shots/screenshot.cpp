@@ -27,11 +27,11 @@ QString Screenshot::Failure::debugName() const
     return kind_ == Kind::writeFailed ? "Screenshot.Failure.writeFailed" : "Screenshot.Failure.captureFailed";
 }
 
-QCoro::Task<QImage> Screenshot::take(quint32 displayID, Capture capture)
+QCoro::Task<QImage> Screenshot::take(quint32 displayID, Capture capture, Clock& clock)
 {
     std::optional<QImage> image = co_await capture(displayID);
     if (!image || image->isNull()) {
-        co_await Clock::shared().sleep(0.15);
+        co_await clock.sleep(0.15);
         image = co_await capture(displayID);
     }
     if (!image || image->isNull())
@@ -90,7 +90,7 @@ QString writeProblem(const QSaveFile& file)
 
 } // namespace
 
-QString Screenshot::save(const QImage& image, const QString& directory)
+QString Screenshot::save(const QImage& image, const QString& directory, const QDateTime& taken)
 {
     QByteArray png;
     {
@@ -101,7 +101,7 @@ QString Screenshot::save(const QImage& image, const QString& directory)
             throw Failure::writeFailed(QString::fromUtf8("не удалось собрать png"));
     }
 
-    const QString path = QDir(directory).filePath(fileName(Clock::shared().now()));
+    const QString path = QDir(directory).filePath(fileName(taken));
     if (!QDir().mkpath(directory))
         throw Failure::writeFailed(
             QString::fromUtf8("не удалось создать папку «%1»").arg(QDir::toNativeSeparators(directory)));

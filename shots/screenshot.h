@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/clock.h"
 #include "core/described_error.h"
 #include "shots/selected_area.h"
 
@@ -46,7 +47,7 @@ public:
     // The whole display; one more try 150 ms after a failed one (a capture
     // right after the overlays close may find the display busy). Throws
     // Failure::captureFailed when both fail.
-    static QCoro::Task<QImage> take(quint32 displayID, Capture capture);
+    static QCoro::Task<QImage> take(quint32 displayID, Capture capture, Clock& clock);
 
     // The selected area cut out of a display image, widened to whole pixels
     // and clipped to the image; nothing when under one pixel either way.
@@ -55,10 +56,11 @@ public:
     // "skrinshot-2025-03-03-140509.png" for a picture taken at that moment.
     static QString fileName(const QDateTime& moment);
 
-    // Writes the picture as a PNG into `directory` (created when missing) and
-    // returns the file's path. A file of the same name is replaced only by a
-    // complete new one. Throws Failure::writeFailed.
-    static QString save(const QImage& image, const QString& directory);
+    // Writes the picture as a PNG into `directory` (created when missing),
+    // named for the moment it was `taken`, and returns the file's path. A
+    // file of the same name is replaced only by a complete new one. Throws
+    // Failure::writeFailed.
+    static QString save(const QImage& image, const QString& directory, const QDateTime& taken);
 
     // Puts the picture on the clipboard, one point per pixel. It stays there
     // while Korvala runs, which it does after the editor closes.

@@ -1,80 +1,17 @@
-// The controller's screenshot commands: from the area selection through the
-// capture and the editor to the delivery the user picks.
+#include "shots/screenshot_flow.h"
 
-#include "core/log.h"
-#include "app/menu_bar_controller.h"
-#include "core/clock.h"
 #include "shots/area_selector.h"
-#include "shots/screenshot.h"
+#include "shots/share_flow.h"
 #include "shots/shot_preview_window.h"
 
 #include <QFileInfo>
-#include <QPointer>
 
 namespace {
 
 // The overlays take a moment to leave the screen; the capture waits for them.
 constexpr double overlayGoneSeconds = 0.12;
 
-void deliver(QPointer<MenuBarController> self, const QImage& picture, Screenshot::Destination destination)
-{
-    if (!self)
-        return;
-    switch (destination) {
-    case Screenshot::Destination::link:
-        self->share(picture);
-        return;
-    case Screenshot::Destination::file: {
-        QString path;
-        try {
-            path = Screenshot::save(picture, self->store().recordingsDirectory());
-        } catch (const Screenshot::Failure& failure) {
-            self->report(failure);
-            return;
-        }
-        self->workspace().revealFile(path);
-        self->show(QStringLiteral("Снимок сохранён: ") + QFileInfo(path).fileName());
-        return;
-    }
-    case Screenshot::Destination::clipboard:
-        Screenshot::copyToClipboard(picture);
-        self->show(QStringLiteral("Снимок в буфере — вставляйте"));
-        return;
-    }
-}
-
-QCoro::Task<void> captureAndEdit(QPointer<MenuBarController> self, SelectedArea area, Screenshot::Capture capture)
-{
-    co_await Clock::shared().sleep(overlayGoneSeconds);
-    if (!self)
-        co_return;
-
-    std::optional<QImage> image;
-    std::optional<Screenshot::Failure> failure;
-    try {
-        image = co_await Screenshot::take(area.displayID, capture);
-    } catch (const Screenshot::Failure& error) {
-        failure = error;
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        self->report(*failure);
-        co_return;
-    }
-    const std::optional<QImage> cropped = Screenshot::crop(*image, area);
-    if (!cropped) {
-        self->report(Screenshot::Failure::captureFailed());
-        co_return;
-    }
-    self->shotPreview().show(*cropped, [self](QImage picture, Screenshot::Destination destination) {
-        deliver(self, picture, destination);
-    });
-}
-
-using DisplayCapture = std::function<QCoro::Task<std::optional<QImage>>(quint32)>;
-
-QCoro::Task<std::optional<QImage>> captureWith(DisplayCapture capture, quint32 displayID)
+QCoro::Task<std::optional<QImage>> captureWith(Screenshot::Capture capture, quint32 displayID)
 {
     if (!capture)
         co_return std::nullopt;
@@ -83,7 +20,81 @@ QCoro::Task<std::optional<QImage>> captureWith(DisplayCapture capture, quint32 d
 
 } // namespace
 
-AreaSelector& MenuBarController::areaSelector()
+ScreenshotFlow::ScreenshotFlow(const Store& store, Workspace& workspace, StatusSink& status, ErrorReporter& errors,
+                               Clock& clock, ShareFlow& share, std::shared_ptr<ScreenCapture> capture,
+                               Screenshot::Capture captureDisplay)
+    : store_(store)
+    , workspace_(workspace)
+    , status_(status)
+    , errors_(errors)
+    , clock_(clock)
+    , share_(share)
+    , capture_(std::move(capture))
+    , captureDisplay_(std::move(captureDisplay))
+{
+}
+
+void ScreenshotFlow::deliver(const QImage& picture, Screenshot::Destination destination)
+{
+    switch (destination) {
+    case Screenshot::Destination::link:
+        share_.share(picture);
+        return;
+    case Screenshot::Destination::file: {
+        QString path;
+        try {
+            path = Screenshot::save(picture, store_.recordingsDirectory(), clock_.now());
+        } catch (const Screenshot::Failure& failure) {
+            errors_.report(failure);
+            return;
+        }
+        workspace_.revealFile(path);
+        status_.showStatus(QStringLiteral("Снимок сохранён: ") + QFileInfo(path).fileName());
+        return;
+    }
+    case Screenshot::Destination::clipboard:
+        Screenshot::copyToClipboard(picture);
+        status_.showStatus(QStringLiteral("Снимок в буфере — вставляйте"));
+        return;
+    }
+}
+
+QCoro::Task<void> ScreenshotFlow::captureAndEdit(QPointer<ScreenshotFlow> self, SelectedArea area)
+{
+    // The clock outlives every flow; this one may go while the capture waits.
+    Clock& clock = self->clock_;
+    co_await clock.sleep(overlayGoneSeconds);
+    if (!self)
+        co_return;
+
+    std::optional<QImage> image;
+    std::optional<Screenshot::Failure> failure;
+    try {
+        const Screenshot::Capture capture = [function = self->captureDisplay_](quint32 displayID) {
+            return captureWith(function, displayID);
+        };
+        image = co_await Screenshot::take(area.displayID, capture, clock);
+    } catch (const Screenshot::Failure& error) {
+        failure = error;
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        self->errors_.report(*failure);
+        co_return;
+    }
+    const std::optional<QImage> cropped = Screenshot::crop(*image, area);
+    if (!cropped) {
+        self->errors_.report(Screenshot::Failure::captureFailed());
+        co_return;
+    }
+    self->shotPreview().show(*cropped, [self](QImage picture, Screenshot::Destination destination) {
+        if (self)
+            self->deliver(picture, destination);
+    });
+}
+
+AreaSelector& ScreenshotFlow::areaSelector()
 {
     if (!areaSelector_)
         areaSelector_ = new AreaSelector(
@@ -92,35 +103,32 @@ AreaSelector& MenuBarController::areaSelector()
     return *areaSelector_;
 }
 
-ShotPreviewWindow& MenuBarController::shotPreview()
+ShotPreviewWindow& ScreenshotFlow::shotPreview()
 {
     if (!shotPreview_)
-        shotPreview_ = new ShotPreviewWindow(*workspace_, {}, this);
+        shotPreview_ = new ShotPreviewWindow(workspace_, clock_, {}, this);
     return *shotPreview_;
 }
 
-bool MenuBarController::holdsShot()
+bool ScreenshotFlow::holdsShot() const
 {
     return shotPreview_ && shotPreview_->holdsPicture();
 }
 
-void MenuBarController::takeScreenshot()
+void ScreenshotFlow::takeScreenshot()
 {
-    QPointer<MenuBarController> self(this);
+    QPointer<ScreenshotFlow> self(this);
     shotPreview().setOnRetake([self] {
         if (self)
             self->takeScreenshot();
     });
-    Screenshot::Capture capture = [function = captureDisplay_](quint32 displayID) {
-        return captureWith(function, displayID);
-    };
-    areaSelector().begin([self, capture](std::optional<SelectedArea> area) {
+    areaSelector().begin([self](std::optional<SelectedArea> area) {
         if (self && area)
-            captureAndEdit(self, *area, capture);
+            captureAndEdit(self, *area);
     });
 }
 
-void MenuBarController::revealShot()
+void ScreenshotFlow::revealShot()
 {
     if (holdsShot())
         shotPreview_->reveal();

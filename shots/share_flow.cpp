@@ -1,8 +1,5 @@
-// Sharing an annotated shot as a link: the upload, the clipboard, the browser
-// and the notices that tell the user how it went.
+#include "shots/share_flow.h"
 
-#include "app/menu_bar_controller.h"
-#include "service/api.h"
 #include "shots/screenshot.h"
 
 #include <QBuffer>
@@ -22,37 +19,18 @@ bool isWebAddress(const QString& text)
     return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty();
 }
 
-QCoro::Task<void> uploadShot(QPointer<MenuBarController> self, QByteArray png)
-{
-    std::optional<Api::SharedShot> shared;
-    std::optional<Api::Failure> failure;
-    try {
-        shared = co_await Api::from(self->store()).shareShot(png);
-    } catch (const Api::Failure& error) {
-        failure = error;
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        self->notify(QStringLiteral("Не удалось поделиться"), 1);
-        self->report(*failure);
-        co_return;
-    }
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->clear();
-    clipboard->setText(shared->link);
-    if (isWebAddress(shared->link))
-        self->workspace().openUrl(QUrl(shared->link));
-    self->notify(QStringLiteral("Ссылка скопирована · действует ") + shared->days, 2.5);
-    self->show(QStringLiteral("Ссылка на снимок в буфере — вставляйте"));
-}
-
 } // namespace
 
-void MenuBarController::share(const QImage& bitmap)
+ShareFlow::ShareFlow(const Store& store, ApiFactory api, Workspace& workspace, StatusSink& status,
+                     ErrorReporter& errors, NoticeSink& notices)
+    : store_(store), api_(std::move(api)), workspace_(workspace), status_(status), errors_(errors), notices_(notices)
+{
+}
+
+void ShareFlow::share(const QImage& bitmap)
 {
     if (!store_.token()) {
-        report(Api::Failure::rejected(
+        errors_.report(Api::Failure::rejected(
             QStringLiteral("Чтобы делиться ссылкой, войдите в аккаунт — пункт «Войти…» в меню.")));
         return;
     }
@@ -60,9 +38,34 @@ void MenuBarController::share(const QImage& bitmap)
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     if (bitmap.isNull() || !bitmap.save(&buffer, "PNG") || png.isEmpty()) {
-        report(Screenshot::Failure::writeFailed(QStringLiteral("не удалось собрать png")));
+        errors_.report(Screenshot::Failure::writeFailed(QStringLiteral("не удалось собрать png")));
         return;
     }
-    notify(QStringLiteral("Отправляем снимок…"), 60);
-    uploadShot(QPointer<MenuBarController>(this), std::move(png));
+    notices_.notify(QStringLiteral("Отправляем снимок…"), 60);
+    upload(QPointer<ShareFlow>(this), std::move(png));
+}
+
+QCoro::Task<void> ShareFlow::upload(QPointer<ShareFlow> self, QByteArray png)
+{
+    std::optional<Api::SharedShot> shared;
+    std::optional<Api::Failure> failure;
+    try {
+        shared = co_await self->api_().shareShot(png);
+    } catch (const Api::Failure& error) {
+        failure = error;
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        self->notices_.notify(QStringLiteral("Не удалось поделиться"), 1);
+        self->errors_.report(*failure);
+        co_return;
+    }
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(shared->link);
+    if (isWebAddress(shared->link))
+        self->workspace_.openUrl(QUrl(shared->link));
+    self->notices_.notify(QStringLiteral("Ссылка скопирована · действует ") + shared->days, 2.5);
+    self->status_.showStatus(QStringLiteral("Ссылка на снимок в буфере — вставляйте"));
 }

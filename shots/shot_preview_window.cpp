@@ -75,8 +75,8 @@ const char* const weightTips[] = {"Волосок", "Тонко", "Обычно"
 
 } // namespace
 
-ShotPreviewWindow::ShotPreviewWindow(Workspace& workspace, ScreenHeight screenHeight, QObject* parent)
-    : QObject(parent), workspace_(workspace), screenHeight_(screenHeight ? std::move(screenHeight) : mainScreenHeight)
+ShotPreviewWindow::ShotPreviewWindow(Workspace& workspace, Clock& clock, ScreenHeight screenHeight, QObject* parent)
+    : QObject(parent), workspace_(workspace), clock_(clock), screenHeight_(screenHeight ? std::move(screenHeight) : mainScreenHeight)
 {
 }
 
@@ -104,7 +104,7 @@ void ShotPreviewWindow::show(QImage bitmap, OnChoose onChoose)
         retired_.append(window_);
     window_ = nullptr;
     const quint64 generation = ++generation_;
-    Clock::shared().after(buildDelay, this, [this, generation, bitmap] {
+    clock_.after(buildDelay, this, [this, generation, bitmap] {
         // A newer shot has taken over; its own build follows.
         if (generation != generation_ || !bitmap_)
             return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/clock.h"
 #include "shots/screenshot.h"
 #include "shots/shot_canvas.h"
 #include "shots/shot_color.h"
@@ -35,7 +36,7 @@ public:
     // overlays and the capture have left the screen.
     static constexpr double buildDelay = 0.15;
 
-    explicit ShotPreviewWindow(Workspace& workspace, ScreenHeight screenHeight = {}, QObject* parent = nullptr);
+    ShotPreviewWindow(Workspace& workspace, Clock& clock, ScreenHeight screenHeight = {}, QObject* parent = nullptr);
     ~ShotPreviewWindow() override;
 
     // Shows the editor for `bitmap`; `onChoose` later gets the annotated
@@ -86,6 +87,7 @@ private:
     bool handleKey(QObject* watched, QKeyEvent* event);
 
     Workspace& workspace_;
+    Clock& clock_;
     ScreenHeight screenHeight_;
     QPointer<QWidget> window_;
     QList<QPointer<QWidget>> retired_;

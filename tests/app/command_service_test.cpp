@@ -1,42 +1,33 @@
 #include "app/command_service.h"
 
 #include "app/menu_bar_controller.h"
+#include "app/recording_flow.h"
+#include "service/sign_in_flow.h"
 #include "service/sign_in_window.h"
-#include "tests/support/fake_desktop.h"
-#include "tests/support/fake_alerts.h"
-#include "tests/support/fake_screen_capture.h"
-#include "tests/support/fake_workspace.h"
-#include "tests/support/qt_wait.h"
+#include "tests/support/controller_fixture.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusServer>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace {
 
 // The service over a private peer-to-peer connection: the same marshalling
 // and error replies a client gets from the session bus, without a bus.
-class CommandServiceTest : public ::testing::Test {
+class CommandServiceTest : public ControllerTest {
 protected:
     void SetUp() override
     {
-        MenuBarController::Dependencies dependencies;
-        dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
-        installFakeDesktop(dependencies);
+        ControllerTest::SetUp();
         capture->desktopPicks = desktopPicks();
-        dependencies.recorder.capture = capture;
         if (hasPicker()) {
-            dependencies.captureLines = [this]() -> QCoro::Task<std::vector<MenuBarController::CaptureLine>> {
+            captureLines = [this]() -> QCoro::Task<std::vector<MenuBarController::CaptureLine>> {
                 co_return lines;
             };
         }
-        withTargets = std::make_unique<MenuBarController>(std::move(dependencies));
-        withTargets->rebuildMenu();
-        service = std::make_unique<CommandService>(*withTargets);
+        make();
+        service = std::make_unique<CommandService>(*controller);
 
         server = std::make_unique<QDBusServer>("unix:tmpdir=" + folder.path());
         ASSERT_TRUE(server->isConnected());
@@ -53,6 +44,7 @@ protected:
     {
         client.reset();
         QDBusConnection::disconnectFromPeer("korvala-test-peer");
+        ControllerTest::TearDown();
     }
 
     virtual bool hasPicker() const { return true; }
@@ -68,10 +60,7 @@ protected:
         return pending.reply();
     }
 
-    QTemporaryDir folder;
-    std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
     std::vector<MenuBarController::CaptureLine> lines;
-    std::unique_ptr<MenuBarController> withTargets;
     std::unique_ptr<CommandService> service;
     std::unique_ptr<QDBusServer> server;
     std::unique_ptr<QDBusConnection> client;
@@ -101,7 +90,7 @@ TEST_F(CommandServiceTest, ControlCharactersFromOutsideAreEscapedSoEachTargetIsO
     ASSERT_EQ(targets.size(), 1);
     EXPECT_EQ(targets[0].toStdString(), "window-7\tОтчёт\\nwindow-1\\tзахват\\x1b[2J\\\\\txterm\\r");
 
-    withTargets->show(title);
+    controller->showStatus(title);
     const QString status = call("Status").arguments().value(0).toString();
     EXPECT_FALSE(status.contains('\n') || status.contains('\t') || status.contains(QChar(0x1b))) << status.toStdString();
     EXPECT_EQ(call("Menu").arguments().value(0).toStringList().value(0), status);
@@ -118,7 +107,7 @@ TEST_F(CommandServiceTest, RunRefusesWhatTheMenuDoesNotOffer)
     const QDBusMessage accepted = call("Run", {QString("sign-in")});
     EXPECT_EQ(accepted.type(), QDBusMessage::ReplyMessage);
     EXPECT_TRUE(waitUntil([&] {
-        const QWidget* window = withTargets->signInWindow().window();
+        const QWidget* window = controller->signIn().window().window();
         return window && window->isVisible();
     }));
 }
@@ -134,7 +123,7 @@ TEST_F(CommandServiceTest, RecordVideoTakesOnlyADisplayOrAWindowAndOnlyWhenVideo
     const QDBusMessage notNow = call("RecordVideo", {QString("window-4194312")});
     EXPECT_EQ(notNow.errorName(), CommandService::notOfferedError);
     EXPECT_EQ(notNow.errorMessage(), "Сейчас в меню нет пункта «Начать видеозапись…»");
-    EXPECT_FALSE(withTargets->recorder().isRecording());
+    EXPECT_FALSE(controller->recording().recorder().isRecording());
 }
 
 class CommandServiceWithoutPickerTest : public CommandServiceTest {
@@ -162,7 +151,7 @@ TEST_F(CommandServiceWhereTheDesktopPicksTest, TargetsAndRecordVideoWithAnIdTell
         EXPECT_EQ(answer.errorMessage(), CommandService::desktopPicksMessage);
     }
     EXPECT_TRUE(CommandService::desktopPicksMessage.contains("korvala record-video без ID"));
-    EXPECT_FALSE(withTargets->recorder().isRecording());
+    EXPECT_FALSE(controller->recording().recorder().isRecording());
 }
 
 } // namespace

@@ -1,25 +1,17 @@
 #include "app/menu_bar_controller.h"
 
+#include "app/recording_flow.h"
+#include "app/tray_icon.h"
 #include "core/described_error.h"
-#include "core/log.h"
-#include "core/journal.h"
+#include "service/sign_in_flow.h"
 #include "service/sign_in_window.h"
-#include "tests/support/fake_alerts.h"
-#include "tests/support/fake_desktop.h"
-#include "tests/support/fake_audio_input.h"
-#include "tests/support/fake_screen_capture.h"
-#include "tests/support/fake_workspace.h"
-#include "tests/support/manual_clock.h"
-#include "tests/support/documents_folder.h"
-#include "tests/support/qt_wait.h"
+#include "service/update_flow.h"
+#include "tests/support/controller_fixture.h"
 #include "tests/support/shown_text.h"
 
 #include <QAction>
 #include <QDialog>
 #include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <stdexcept>
 
@@ -36,43 +28,13 @@ private:
     QString text_;
 };
 
-class SilentJournal final : public Journal {
-public:
-    bool send(const std::vector<std::string>& fields) override
-    {
-        for (const std::string& field : fields)
-            text += QString::fromStdString(field) + '\n';
-        return true;
-    }
-    QString text;
-};
-
-class MenuBarControllerTest : public ::testing::Test {
+class MenuBarControllerTest : public ControllerTest {
 protected:
-    void SetUp() override
-    {
-        journal = std::make_shared<SilentJournal>();
-        previousJournal = Log::setJournal(journal);
-        // A recording's watchdog sleeps on the shared clock; a manual one lets
-        // it run out before the test ends instead of outliving it.
-        clock = std::make_shared<ManualClock>();
-        Clock::setShared(clock);
-        // The recordings folder follows the documents folder: keep it here.
-        ASSERT_TRUE(documents.place(folder.path(), folder.filePath("documents")));
-    }
-    void TearDown() override
-    {
-        controller.reset();
-        clock->advance(60);
-        Clock::setShared(nullptr);
-        Log::setJournal(previousJournal);
-    }
-
     // Starts or stops an audio recording of the controller's recorder on its
     // fake microphone and fake sound.
     void setRecording(bool on)
     {
-        Recorder& recorder = controller->recorder();
+        Recorder& recorder = controller->recording().recorder();
         if (on && !recorder.isRecording())
             QCoro::waitFor(recorder.start(CaptureTarget::audioOnly()));
         if (!on && recorder.isRecording())
@@ -80,75 +42,42 @@ protected:
         ASSERT_EQ(recorder.isRecording(), on);
     }
 
-    // Builds the controller over a fresh settings file; `token` absent means signed out.
-    MenuBarController& make(std::optional<QString> token = std::nullopt)
-    {
-        MenuBarController::Dependencies dependencies;
-        dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
-        if (token)
-            dependencies.defaults->setValue("token", *token);
-        const FakeDesktop desktop = installFakeDesktop(dependencies);
-        alerts = desktop.alerts;
-        workspace = desktop.workspace;
-        dependencies.recorder.engine = std::make_unique<FakeAudioInput>();
-        dependencies.recorder.capture = std::make_shared<FakeScreenCapture>();
-        dependencies.hasShot = [this] { return shot; };
-        const bool wasRecording = controller && controller->recorder().isRecording();
-        // Finished rather than dropped mid-recording, so nothing is left running.
-        if (wasRecording)
-            setRecording(false);
-        controller.reset();
-        controller = std::make_unique<MenuBarController>(std::move(dependencies));
-        if (wasRecording)
-            setRecording(true);
-        controller->rebuildMenu();
-        return *controller;
-    }
-
     QStringList titles() { return controller->menuLines(); }
 
-    QTemporaryDir folder;
-    std::shared_ptr<SilentJournal> journal;
-    std::shared_ptr<Journal> previousJournal;
-    std::shared_ptr<ManualClock> clock;
-    FakeAlerts* alerts = nullptr;
-    FakeWorkspace* workspace = nullptr;
-    DocumentsFolder documents;
     bool shot = false;
-    std::unique_ptr<MenuBarController> controller;
 };
 
 const QStringList tail = {"---", "Мои расшифровки…", "Папка с записями…", "---", "Выйти"};
 
 TEST_F(MenuBarControllerTest, MenuLayoutFollowsSignInRecordingAndTheEditor)
 {
+    hasShot = [this] { return shot; };
     make();
     EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Войти…"}) + tail) << "signed out";
     setRecording(true);
     EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Войти…"}) + tail) << "signed out ignores the recorder";
 
-    make(QString());
+    store().setToken(QString());
     EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Остановить и отправить"}) + tail)
         << "an empty token counts as signed in";
 
     setRecording(false);
-    make("secret");
+    store().setToken("secret");
     const QStringList idle = {"Готов к записи", "---", "Начать аудиозапись", "Начать видеозапись…", "---",
                               "Сделать снимок…"};
     EXPECT_EQ(titles(), idle + tail);
 
     shot = true;
-    controller->rebuildMenu();
     EXPECT_EQ(titles(), idle + QStringList{"Открыть снимок"} + tail);
 }
 
 TEST_F(MenuBarControllerTest, UpdateOfferSitsUnderTheFirstSeparator)
 {
     make();
-    controller->setUpdate(MenuBarController::UpdateOffer{QString("Korvala 2.0"), QString("https://example.test/get")});
+    controller->updates().setOffer(UpdateFlow::Offer{QString("Korvala 2.0"), QString("https://example.test/get")});
     EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Korvala 2.0 — скачать…", "---", "Войти…"}) + tail);
 
-    controller->setUpdate(MenuBarController::UpdateOffer{std::nullopt, std::nullopt});
+    controller->updates().setOffer(UpdateFlow::Offer{std::nullopt, std::nullopt});
     EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Есть обновление — скачать…", "---", "Войти…"}) + tail);
 }
 
@@ -162,14 +91,14 @@ QString shownInMenu(const QAction* action)
 TEST_F(MenuBarControllerTest, OutsideTextShowsAsItselfInTheMenuAndTheTrayTooltip)
 {
     make();
-    controller->setUpdate(MenuBarController::UpdateOffer{markupText, QString("https://example.test/get")});
-    controller->show(markupText);
+    controller->updates().setOffer(UpdateFlow::Offer{markupText, QString("https://example.test/get")});
+    controller->showStatus(markupText);
     const QList<QAction*> actions = controller->menu().actions();
     ASSERT_GE(actions.size(), 3);
     EXPECT_EQ(shownInMenu(actions[0]), markupText);
     EXPECT_EQ(shownInMenu(actions[2]), markupText + " — скачать…");
     EXPECT_EQ(titles().mid(0, 3), QStringList({markupText, "---", markupText + " — скачать…"}));
-    EXPECT_EQ(shownText(controller->item().toolTip()).remove(QChar(0x2060)), "Korvala — " + markupText);
+    EXPECT_EQ(shownText(controller->toolTip()).remove(QChar(0x2060)), "Korvala — " + markupText);
 }
 
 TEST_F(MenuBarControllerTest, ItemsCarryTheirStateAndShortcut)
@@ -190,19 +119,19 @@ TEST_F(MenuBarControllerTest, ItemsCarryTheirStateAndShortcut)
 TEST_F(MenuBarControllerTest, ShowRebuildsAClosedMenuButOnlyRetitlesAnOpenOne)
 {
     make();
-    controller->store().defaults().setValue("token", "secret");
-    controller->show("Вошли");
+    store().setToken("secret");
+    controller->showStatus("Вошли");
     EXPECT_EQ(titles().first(), "Вошли");
     EXPECT_EQ(titles()[2], "Начать аудиозапись") << "a closed menu is rebuilt from the new state";
 
-    controller->store().defaults().remove("token");
+    settings->remove("token");
     controller->menu().popup(QPoint(100, 100));
     ASSERT_TRUE(controller->isMenuOpen());
     const QList<QAction*> before = controller->menu().actions();
     EXPECT_EQ(titles()[2], "Войти…") << "opening rebuilds";
 
-    controller->store().defaults().setValue("token", "secret");
-    controller->show("Осталось 120 минут");
+    store().setToken("secret");
+    controller->showStatus("Осталось 120 минут");
     EXPECT_EQ(controller->menu().actions(), before) << "the items under the pointer stay";
     EXPECT_EQ(titles().first(), "Осталось 120 минут");
     EXPECT_EQ(titles()[2], "Войти…");
@@ -220,12 +149,12 @@ TEST_F(MenuBarControllerTest, AMenuWhoseCloseWasNeverReportedIsRebuiltAgainInThe
     emit controller->menu().aboutToShow();
     ASSERT_TRUE(controller->isMenuOpen());
 
-    controller->store().defaults().setValue("token", "secret");
-    controller->show("Вошли");
+    store().setToken("secret");
+    controller->showStatus("Вошли");
     EXPECT_EQ(titles()[2], "Войти…") << "a menu just opened keeps its items";
 
-    clock->advance(MenuBarController::lostCloseSeconds + 1);
-    controller->show("Осталось 120 минут");
+    clock.advance(MenuBarController::lostCloseSeconds + 1);
+    controller->showStatus("Осталось 120 минут");
     EXPECT_FALSE(controller->isMenuOpen());
     EXPECT_EQ(titles(), QStringList({"Осталось 120 минут", "---", "Начать аудиозапись", "Начать видеозапись…", "---",
                                      "Сделать снимок…"}) + tail);
@@ -240,11 +169,11 @@ TEST_F(MenuBarControllerTest, ReportShowsOneAlertAndOffersSettingsOnlyForDeniedA
     EXPECT_EQ(alerts->shown[0].informativeText, "сеть недоступна");
     EXPECT_EQ(alerts->shown[0].buttons, QStringList{"Понятно"});
     EXPECT_EQ(controller->statusLine(), "сеть недоступна");
-    EXPECT_TRUE(journal->text.contains("ошибка: ")) << journal->text.toStdString();
+    EXPECT_TRUE(journal->messages(errorPriority).last().startsWith("ошибка: "));
 
     controller->report(NamedFailure("Api.Failure.transport", "Нет связи с сервером"));
     EXPECT_EQ(alerts->shown.back().buttons, QStringList{"Понятно"});
-    EXPECT_TRUE(journal->text.contains("ошибка: Api.Failure.transport | Нет связи с сервером"));
+    EXPECT_EQ(journal->messages(errorPriority).last(), "ошибка: Api.Failure.transport | Нет связи с сервером");
 
     struct Case {
         const char* name;
@@ -283,13 +212,13 @@ TEST_F(MenuBarControllerTest, CommandsRunOnlyWhatTheMenuOffersAndAfterTheCallerI
     EXPECT_EQ(controller->trigger("format-disk"), MenuBarController::CommandOutcome::unknown);
 
     EXPECT_EQ(controller->trigger("sign-in"), MenuBarController::CommandOutcome::started);
-    EXPECT_EQ(controller->signInWindow().window(), nullptr) << "the item runs from the event loop, not inside the call";
-    EXPECT_TRUE(waitUntil([&] { return controller->signInWindow().window() != nullptr; }));
-    EXPECT_TRUE(controller->signInWindow().window()->isVisible());
+    EXPECT_EQ(controller->signIn().window().window(), nullptr) << "the item runs from the event loop, not inside the call";
+    EXPECT_TRUE(waitUntil([&] { return controller->signIn().window().window() != nullptr; }));
+    EXPECT_TRUE(controller->signIn().window().window()->isVisible());
 
     // The command sees the state of now, not of the last time the menu was built.
-    controller->store().defaults().setValue("token", "secret");
-    controller->store().defaults().setValue("baseURL", "http://127.0.0.1:9/");
+    store().setToken("secret");
+    settings->setValue("baseURL", "http://127.0.0.1:9/");
     setRecording(true);
     EXPECT_EQ(controller->trigger("stop"), MenuBarController::CommandOutcome::started);
     EXPECT_EQ(controller->trigger("sign-in"), MenuBarController::CommandOutcome::notOffered);
@@ -303,12 +232,11 @@ TEST_F(MenuBarControllerTest, CommandsRunOnlyWhatTheMenuOffersAndAfterTheCallerI
 
     EXPECT_EQ(controller->trigger("open-folder"), MenuBarController::CommandOutcome::started);
     EXPECT_TRUE(waitUntil([&] { return !workspace->openedFolders.isEmpty(); }));
-    EXPECT_EQ(workspace->openedFolders, QStringList{controller->store().recordingsDirectory()});
+    EXPECT_EQ(workspace->openedFolders, QStringList{store().recordingsDirectory()});
 
     // The stop ran for real: its silent tracks are finished and skipped
     // before the controller goes.
     EXPECT_TRUE(waitUntil([&] { return controller->statusLine().startsWith("Готово"); }));
-    waitUntil([] { return false; }, 200);
 }
 
 TEST_F(MenuBarControllerTest, AClickOnAnItemSurvivesTheRebuildOfTheClosingMenu)

@@ -1,122 +1,57 @@
-#include "app/menu_bar_controller.h"
+#include "app/recording_flow.h"
 
-#include "core/log.h"
 #include "capture/capture_picker_window.h"
-#include "core/journal.h"
 #include "tests/recording/audio_test_signals.h"
-#include "tests/support/fake_alerts.h"
-#include "tests/support/fake_desktop.h"
-#include "tests/support/fake_audio_input.h"
-#include "tests/support/fake_screen_capture.h"
-#include "tests/support/fake_workspace.h"
-#include "tests/support/manual_clock.h"
-#include "tests/support/documents_folder.h"
-#include "tests/support/qt_wait.h"
-
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include "tests/support/controller_fixture.h"
 
 namespace {
-
-class QuietJournal final : public Journal {
-public:
-    bool send(const std::vector<std::string>&) override { return true; }
-};
 
 const QString consentMessage = "Предупредите участников встречи";
 
 // The recording flow of the controller over the real recorder with a fake
 // microphone, a fake screen capture and the manual clock.
-class RecordingFlowTest : public ::testing::Test {
+class RecordingFlowTest : public ControllerTest {
 protected:
     void SetUp() override
     {
-        clock = std::make_shared<ManualClock>(QDateTime(QDate(2026, 12, 4), QTime(9, 0)));
-        Clock::setShared(clock);
-        previousJournal = Log::setJournal(std::make_shared<QuietJournal>());
-        ASSERT_TRUE(documents.place(folder.path(), folder.filePath("documents")));
+        ControllerTest::SetUp();
         capture->content = ShareableContent {{fakeDisplay(1, 1920, 1080)}, {}, {}};
-
-        MenuBarController::Dependencies dependencies;
-        dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
-        dependencies.defaults->setValue("token", "secret");
         // Nothing answers here: the upload after a stop fails at once.
-        dependencies.defaults->setValue("baseURL", "http://127.0.0.1:9/");
-        const FakeDesktop desktop = installFakeDesktop(dependencies);
-        alerts = desktop.alerts;
-        workspace = desktop.workspace;
-        auto input = std::make_unique<FakeAudioInput>();
-        mic = input.get();
-        dependencies.recorder.engine = std::move(input);
-        dependencies.recorder.capture = capture;
-        controller = std::make_unique<MenuBarController>(std::move(dependencies));
-        QObject::connect(controller.get(), &MenuBarController::statusLineChanged,
-                         [this](const QString& text) {
-                             lines << text;
-                             alertsAtLine.push_back(alerts->shown.size());
-                         });
+        make("secret", QUrl("http://127.0.0.1:9/"));
     }
 
-    void TearDown() override
-    {
-        // Sleepers of the recorder and of the upload end rather than stay
-        // suspended on the manual clock.
-        clock->advance(3600);
-        waitUntil([] { return false; }, 100);
-        controller.reset();
-        Clock::setShared(nullptr);
-        Log::setJournal(previousJournal);
-    }
-
-    bool recording() { return controller->recorder().isRecording(); }
+    RecordingFlow& flow() { return controller->recording(); }
+    bool recording() { return flow().recorder().isRecording(); }
     int consentAlerts() const
     {
         return int(std::count_if(alerts->shown.begin(), alerts->shown.end(),
                                  [](const Alerts::Alert& alert) { return alert.message == consentMessage; }));
     }
-    // Lets the flow's tasks run up to their next real wait.
-    void settle() { waitUntil([] { return false; }, 50); }
     void stopAndWaitForSending()
     {
-        controller->stop();
+        flow().stop();
         // The tracks last as long as the manual clock ran (silence where no
         // buffer came): a hundred minutes of them take seconds to finish.
-        ASSERT_TRUE(waitUntil([&] { return !recording() && lines.contains("Отправляем…"); }, 60000));
+        ASSERT_TRUE(waitUntil([&] { return !recording() && statusLines.contains("Отправляем…"); }, 60000));
     }
-
-    QTemporaryDir folder;
-    std::shared_ptr<ManualClock> clock;
-    std::shared_ptr<Journal> previousJournal;
-    DocumentsFolder documents;
-    std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
-    FakeAlerts* alerts = nullptr;
-    FakeWorkspace* workspace = nullptr;
-    FakeAudioInput* mic = nullptr;
-    std::unique_ptr<MenuBarController> controller;
-    QStringList lines;
-    // How many alerts had been shown when each line was set.
-    std::vector<size_t> alertsAtLine;
 };
 
 } // namespace
 
 TEST(RecordingClockTest, MinutesAndSecondsWithMinutesUncapped)
 {
-    EXPECT_EQ(MenuBarController::clockText(0, false, false), "Идёт аудиозапись — 00:00");
-    EXPECT_EQ(MenuBarController::clockText(59.99, false, false), "Идёт аудиозапись — 00:59");
-    EXPECT_EQ(MenuBarController::clockText(60, false, true), "Идёт видеозапись — 01:00");
-    EXPECT_EQ(MenuBarController::clockText(6000, false, false), "Идёт аудиозапись — 100:00");
-    EXPECT_EQ(MenuBarController::clockText(61, true, true), "⚠️ Вас почти не слышно — 01:01");
-    EXPECT_EQ(MenuBarController::clockText(61, true, true, "Нет связи"), "⚠️ Нет связи — 01:01") << "trouble first";
+    EXPECT_EQ(RecordingFlow::clockText(0, false, false), "Идёт аудиозапись — 00:00");
+    EXPECT_EQ(RecordingFlow::clockText(59.99, false, false), "Идёт аудиозапись — 00:59");
+    EXPECT_EQ(RecordingFlow::clockText(60, false, true), "Идёт видеозапись — 01:00");
+    EXPECT_EQ(RecordingFlow::clockText(6000, false, false), "Идёт аудиозапись — 100:00");
+    EXPECT_EQ(RecordingFlow::clockText(61, true, true), "⚠️ Вас почти не слышно — 01:01");
+    EXPECT_EQ(RecordingFlow::clockText(61, true, true, "Нет связи"), "⚠️ Нет связи — 01:01") << "trouble first";
 }
 
 TEST_F(RecordingFlowTest, ConsentDeclinedIsAskedAgainAndAcceptedIsNeverAskedAgain)
 {
     alerts->answerNext(Alerts::secondButton);
-    controller->start();
-    settle();
+    flow().recordAudio();
     ASSERT_EQ(alerts->shown.size(), 1u);
     EXPECT_EQ(alerts->shown[0].message, consentMessage);
     EXPECT_EQ(alerts->shown[0].informativeText,
@@ -124,18 +59,18 @@ TEST_F(RecordingFlowTest, ConsentDeclinedIsAskedAgainAndAcceptedIsNeverAskedAgai
               "требование закона, и обычная рабочая вежливость.");
     EXPECT_EQ(alerts->shown[0].buttons, QStringList({"Понятно, записываю", "Отмена"}));
     EXPECT_FALSE(recording());
-    EXPECT_FALSE(controller->store().warnedAboutConsent());
-    EXPECT_FALSE(controller->clockTimer());
+    EXPECT_FALSE(store().warnedAboutConsent());
+    EXPECT_FALSE(flow().clockTimer());
 
     alerts->answerNext(Alerts::firstButton);
-    controller->start();
+    flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
     EXPECT_EQ(consentAlerts(), 2);
-    EXPECT_TRUE(controller->store().warnedAboutConsent());
-    EXPECT_TRUE(Store::openAt(folder.filePath("korvala.conf"))->value("warnedAboutConsent").toBool());
+    EXPECT_TRUE(store().warnedAboutConsent());
+    EXPECT_TRUE(Store(*Store::openAt(settings->fileName())).warnedAboutConsent());
     stopAndWaitForSending();
 
-    controller->start();
+    flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
     EXPECT_EQ(consentAlerts(), 2);
     stopAndWaitForSending();
@@ -143,21 +78,21 @@ TEST_F(RecordingFlowTest, ConsentDeclinedIsAskedAgainAndAcceptedIsNeverAskedAgai
 
 TEST_F(RecordingFlowTest, TheClockIsDerivedFromTheStartEverySecond)
 {
-    controller->store().setWarnedAboutConsent(true);
-    controller->start();
+    store().setWarnedAboutConsent(true);
+    flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
     EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 00:00");
     capture->deliverAudio(ToneSource({48000, 2, AudioFormat::SampleType::float32}, 660, 0.5).next(1024));
-    ASSERT_TRUE(controller->clockTimer());
-    EXPECT_TRUE(controller->clockTimer()->isActive());
-    EXPECT_EQ(controller->clockTimer()->interval(), 1000);
+    ASSERT_TRUE(flow().clockTimer());
+    EXPECT_TRUE(flow().clockTimer()->isActive());
+    EXPECT_EQ(flow().clockTimer()->interval(), 1000);
     EXPECT_EQ(controller->menuLines().value(2), "Остановить и отправить");
 
     // Ticks that come late or are skipped do not drift the clock.
     for (const auto& [seconds, text] : std::vector<std::pair<double, QString>>{
              {59, "00:59"}, {1, "01:00"}, {5940, "100:00"}}) {
-        clock->advance(seconds);
-        controller->tick();
+        clock.advance(seconds);
+        flow().tick();
         EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — " + text);
     }
     stopAndWaitForSending();
@@ -165,41 +100,41 @@ TEST_F(RecordingFlowTest, TheClockIsDerivedFromTheStartEverySecond)
 
 TEST_F(RecordingFlowTest, TheQuietWarningComesAndGoesWithTheMicrophone)
 {
-    controller->store().setWarnedAboutConsent(true);
-    controller->start();
+    store().setWarnedAboutConsent(true);
+    flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
     capture->deliverAudio(ToneSource({48000, 2, AudioFormat::SampleType::float32}, 660, 0.5).next(1024));
     ToneSource whisper({48000, 1, AudioFormat::SampleType::float32}, 440, 0.03);
     mic->deliver(whisper.next(4800));
-    clock->advance(601);
-    controller->tick();
+    clock.advance(601);
+    flow().tick();
     EXPECT_EQ(controller->statusLine(), "⚠️ Вас почти не слышно — 10:01");
 
     ToneSource voice({48000, 1, AudioFormat::SampleType::float32}, 440, 0.4);
     mic->deliver(voice.next(4800));
-    clock->advance(1);
-    controller->tick();
+    clock.advance(1);
+    flow().tick();
     EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 10:02");
 
     // A track not being recorded is told by the next tick, and untold once
     // it records again.
     mic->trouble(QStringLiteral("нет связи"));
     QCoreApplication::processEvents();
-    controller->tick();
+    flow().tick();
     EXPECT_EQ(controller->statusLine(), "⚠️ нет связи — 10:02");
     mic->trouble(std::nullopt);
     QCoreApplication::processEvents();
-    controller->tick();
+    flow().tick();
     EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 10:02");
     stopAndWaitForSending();
 }
 
 TEST_F(RecordingFlowTest, AVideoRecordingFromThePickerKeepsTheVideoWording)
 {
-    controller->store().setWarnedAboutConsent(true);
+    store().setWarnedAboutConsent(true);
     capture->content->windows = {fakeWindow(7, QString("Созвон"), fakeApplication("Звонилка", 4242))};
-    controller->pickCapture();
-    CapturePickerWindow& picker = controller->capturePicker();
+    flow().pickCapture();
+    CapturePickerWindow& picker = flow().capturePicker();
     ASSERT_TRUE(picker.window());
     EXPECT_EQ(picker.window()->windowTitle(), "Что записывать");
     EXPECT_TRUE(picker.window()->isVisible());
@@ -207,32 +142,31 @@ TEST_F(RecordingFlowTest, AVideoRecordingFromThePickerKeepsTheVideoWording)
     picker.pick(CaptureTarget::window(7));
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
     EXPECT_FALSE(picker.window()->isVisible());
-    EXPECT_EQ(controller->recorder().target(), CaptureTarget::window(7));
+    EXPECT_EQ(flow().recorder().target(), CaptureTarget::window(7));
     EXPECT_EQ(controller->statusLine(), "Идёт видеозапись — 00:00");
-    clock->advance(3);
-    controller->tick();
+    clock.advance(3);
+    flow().tick();
     EXPECT_EQ(controller->statusLine(), "Идёт видеозапись — 00:03");
 
     // A second pick while this recording runs changes nothing.
-    const auto startedAt = controller->startedAt();
-    controller->pickCapture();
+    const auto startedAt = flow().startedAt();
+    flow().pickCapture();
     picker.pick(CaptureTarget::display(1));
-    settle();
-    EXPECT_EQ(controller->recorder().target(), CaptureTarget::window(7));
-    EXPECT_EQ(controller->startedAt(), startedAt);
+    EXPECT_EQ(flow().recorder().target(), CaptureTarget::window(7));
+    EXPECT_EQ(flow().startedAt(), startedAt);
     EXPECT_EQ(controller->statusLine(), "Идёт видеозапись — 00:03");
     stopAndWaitForSending();
 }
 
 TEST_F(RecordingFlowTest, WhereTheDesktopPicksTheVideoStartsWithoutOurGridAndAsksTheDesktop)
 {
-    controller->store().setWarnedAboutConsent(true);
+    store().setWarnedAboutConsent(true);
     capture->desktopPicks = true;
     capture->content->displays.push_back(fakeDisplay(2, 1440, 900, 1920));
-    controller->pickCapture();
+    flow().pickCapture();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
-    EXPECT_EQ(controller->recorder().target(), CaptureTarget::desktopChoice());
-    EXPECT_FALSE(controller->capturePicker().window()) << "the grid is never built";
+    EXPECT_EQ(flow().recorder().target(), CaptureTarget::desktopChoice());
+    EXPECT_FALSE(flow().capturePicker().window()) << "the grid is never built";
     ASSERT_EQ(capture->streams.size(), 1u);
     const ContentFilter& filter = capture->streams[0]->filter;
     EXPECT_EQ(filter.kind, ContentFilter::Kind::DesktopChoice);
@@ -246,43 +180,41 @@ TEST_F(RecordingFlowTest, WhereTheDesktopPicksTheVideoStartsWithoutOurGridAndAsk
 
 TEST_F(RecordingFlowTest, APickWhileTheDesktopStillAsksStartsNoSecondRecording)
 {
-    controller->store().setWarnedAboutConsent(true);
+    store().setWarnedAboutConsent(true);
     capture->desktopPicks = true;
     // The user clicks again while the desktop's dialog of the first start is up.
     int picksDuringStart = 0;
     capture->onStreamStart = [&] {
         if (picksDuringStart++ == 0) {
-            controller->pickCapture();
-            controller->start();
-            settle();
+            flow().pickCapture();
+            flow().recordAudio();
         }
     };
-    controller->pickCapture();
+    flow().pickCapture();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
-    settle();
     EXPECT_EQ(capture->streams.size(), 1u);
     EXPECT_EQ(capture->streamsStarted, 1);
-    EXPECT_EQ(controller->recorder().target(), CaptureTarget::desktopChoice());
+    EXPECT_EQ(flow().recorder().target(), CaptureTarget::desktopChoice());
     stopAndWaitForSending();
 
     // Once the start is over, the next pick starts again.
     capture->onStreamStart = nullptr;
-    controller->start();
+    flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
     stopAndWaitForSending();
 }
 
 TEST_F(RecordingFlowTest, OnlyYourVoiceIsToldOnceAndOffersTheSettings)
 {
-    controller->store().setWarnedAboutConsent(true);
+    store().setWarnedAboutConsent(true);
     capture->streamStarts = false;
     alerts->answerNext(Alerts::secondButton);
-    controller->start();
+    flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return alerts->shown.size() == 1; }));
     EXPECT_TRUE(recording());
     const Alerts::Alert& alert = alerts->shown[0];
     EXPECT_EQ(alert.message, "Слышно только вас");
-    const QString reason = *controller->recorder().systemAudioFailure();
+    const QString reason = *flow().recorder().systemAudioFailure();
     EXPECT_EQ(alert.informativeText, reason
                                          + "\n\nЗапись идёт, но в неё попадёт только ваш голос. Выдайте доступ и "
                                            "начните заново, если нужны собеседники.");
@@ -295,21 +227,21 @@ TEST_F(RecordingFlowTest, OnlyYourVoiceIsToldOnceAndOffersTheSettings)
 
 TEST_F(RecordingFlowTest, StoppingEndsTheClockAtOnceAndWarnsOfAQuietMicrophoneBeforeSending)
 {
-    controller->store().setWarnedAboutConsent(true);
-    controller->start();
+    store().setWarnedAboutConsent(true);
+    flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
     ToneSource whisper({48000, 1, AudioFormat::SampleType::float32}, 440, 0.02);
     mic->deliver(whisper.next(4800));
-    clock->advance(700);
-    controller->tick();
+    clock.advance(700);
+    flow().tick();
 
     alerts->answerNext(Alerts::secondButton);
     const QString beforeStop = controller->statusLine();
-    controller->stop();
-    EXPECT_FALSE(controller->clockTimer());
-    EXPECT_FALSE(controller->startedAt());
+    flow().stop();
+    EXPECT_FALSE(flow().clockTimer());
+    EXPECT_FALSE(flow().startedAt());
     EXPECT_EQ(controller->statusLine(), beforeStop);
-    ASSERT_TRUE(waitUntil([&] { return lines.contains("Отправляем…"); }));
+    ASSERT_TRUE(waitUntil([&] { return statusLines.contains("Отправляем…"); }));
     ASSERT_FALSE(alerts->shown.empty());
     const Alerts::Alert& quiet = alerts->shown[0];
     EXPECT_EQ(quiet.message, "Вас было почти не слышно");
@@ -319,25 +251,24 @@ TEST_F(RecordingFlowTest, StoppingEndsTheClockAtOnceAndWarnsOfAQuietMicrophoneBe
               "дорожкой, они не пострадали.");
     EXPECT_EQ(quiet.buttons, QStringList({"Понятно", "Открыть настройки звука"}));
     EXPECT_EQ(workspace->openedSettings, std::vector<Workspace::SettingsPane>{Workspace::SettingsPane::soundInput});
-    EXPECT_EQ(alertsAtLine[lines.indexOf("Отправляем…")], 1u) << "the alert comes before sending";
+    EXPECT_EQ(alertsAtLine[statusLines.indexOf("Отправляем…")], 1u) << "the alert comes before sending";
 
     // No tick after the stop brings a clock back.
-    clock->advance(5);
-    settle();
-    for (const QString& line : lines.mid(lines.indexOf("Отправляем…")))
+    clock.advance(5);
+    for (const QString& line : statusLines.mid(statusLines.indexOf("Отправляем…")))
         EXPECT_FALSE(line.startsWith("Идёт") || line.startsWith("⚠️")) << line.toStdString();
     EXPECT_EQ(controller->menuLines().value(2), "Начать аудиозапись");
 }
 
 TEST_F(RecordingFlowTest, AFailedStartIsReportedAndLeavesNoClock)
 {
-    controller->store().setWarnedAboutConsent(true);
+    store().setWarnedAboutConsent(true);
     mic->status = AudioInput::Permission::denied;
-    controller->start();
+    flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return !alerts->shown.empty(); }));
     EXPECT_EQ(alerts->shown[0].message, "Не получилось");
     EXPECT_FALSE(recording());
-    EXPECT_FALSE(controller->clockTimer());
-    EXPECT_FALSE(controller->startedAt());
+    EXPECT_FALSE(flow().clockTimer());
+    EXPECT_FALSE(flow().startedAt());
     EXPECT_EQ(controller->statusLine(), alerts->shown[0].informativeText);
 }

@@ -14,14 +14,7 @@ namespace {
 
 class ToastTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        clock = std::make_shared<ManualClock>();
-        Clock::setShared(clock);
-    }
-    void TearDown() override { Clock::setShared(nullptr); }
-
-    std::shared_ptr<ManualClock> clock;
+    ManualClock clock;
 };
 
 QString labelText(QWidget* panel)
@@ -39,7 +32,7 @@ TEST_F(ToastTest, ShowsAtTopCentreOfTheScreenUnderThePointer)
 
     for (QScreen* screen : screens) {
         QCursor::setPos(screen->geometry().center());
-        Toast::show(QString::fromUtf8("Ссылка скопирована"), 2.5);
+        Toast::show(QString::fromUtf8("Ссылка скопирована"), 2.5, clock);
         QWidget* panel = Toast::panel();
         ASSERT_NE(panel, nullptr);
         const QRect visible = screen->availableGeometry();
@@ -52,7 +45,7 @@ TEST_F(ToastTest, ShowsAtTopCentreOfTheScreenUnderThePointer)
 TEST_F(ToastTest, SizeLeavesMarginsAroundTheTextAndIgnoresInput)
 {
     QCursor::setPos(10, 10);
-    Toast::show("Отправляем снимок…", 60);
+    Toast::show("Отправляем снимок…", 60, clock);
     QWidget* panel = Toast::panel();
     auto* label = panel->findChild<QLabel*>();
     ASSERT_NE(label, nullptr);
@@ -68,28 +61,28 @@ TEST_F(ToastTest, SizeLeavesMarginsAroundTheTextAndIgnoresInput)
 
 TEST_F(ToastTest, NewerNoticeReplacesOlderAndKeepsItsOwnDuration)
 {
-    Toast::show("первый", 1.0);
+    Toast::show("первый", 1.0, clock);
     QWidget* first = Toast::panel();
-    clock->advance(0.5);
-    Toast::show("второй", 2.5);
+    clock.advance(0.5);
+    Toast::show("второй", 2.5, clock);
     QWidget* second = Toast::panel();
     ASSERT_NE(first, second);
     EXPECT_TRUE(second->isVisible());
     EXPECT_EQ(labelText(second), "второй");
 
     // The first one's timer comes due and must not hide the second.
-    clock->advance(0.6);
+    clock.advance(0.6);
     EXPECT_TRUE(second->isVisible());
-    clock->advance(1.8);
+    clock.advance(1.8);
     EXPECT_TRUE(second->isVisible());
-    clock->advance(0.2);
+    clock.advance(0.2);
     EXPECT_FALSE(second->isVisible());
     EXPECT_EQ(Toast::panel(), second) << "the last notice is kept after it hides";
 }
 
 TEST_F(ToastTest, ShowsMarkupAsText)
 {
-    Toast::show(markupText, 1);
+    Toast::show(markupText, 1, clock);
     ASSERT_TRUE(Toast::panel());
     auto* label = Toast::panel()->findChild<QLabel*>();
     ASSERT_TRUE(label);

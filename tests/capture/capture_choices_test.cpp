@@ -18,7 +18,6 @@ protected:
     {
         fake = std::make_shared<FakeScreenCapture>();
     }
-    void TearDown() override { Clock::setShared(nullptr); }
 
     QStringList windowTitles(const CaptureChoices& choices)
     {
@@ -30,6 +29,8 @@ protected:
 
     std::shared_ptr<FakeScreenCapture> fake;
     const qint64 ownPid = QCoreApplication::applicationPid();
+    // Where a stream is waited for, it waits in real time.
+    SystemClock clock;
 };
 
 QImage filled(int width, int height, QColor colour)
@@ -171,7 +172,7 @@ TEST_F(CaptureChoicesTest, ADisplayIsCapturedAtTwiceItsWidthWithoutTheProgramsOw
         return std::optional<QImage>(filled(r.configuration.width, r.configuration.height, Qt::red));
     };
 
-    const auto image = QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::display(9)));
+    const auto image = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(9)));
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), QSize(3024, 1964));
     ASSERT_EQ(fake->stillRequests.size(), 1u);
@@ -181,7 +182,7 @@ TEST_F(CaptureChoicesTest, ADisplayIsCapturedAtTwiceItsWidthWithoutTheProgramsOw
     ASSERT_EQ(filter.excludedWindows.size(), 1u);
     EXPECT_EQ(filter.excludedWindows[0].windowID, 40u);
 
-    const auto thumbnail = QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::display(9), 480));
+    const auto thumbnail = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(9), 480));
     ASSERT_TRUE(thumbnail);
     EXPECT_EQ(thumbnail->size(), QSize(480, 310));
     EXPECT_EQ(fake->streamsStarted, 0) << "the still image served";
@@ -199,13 +200,13 @@ TEST_F(CaptureChoicesTest, WindowsAndApplicationsAreCapturedThroughTheirOwnFilte
         return std::optional<QImage>(filled(r.configuration.width, r.configuration.height, Qt::red));
     };
 
-    const auto window = QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::window(41)));
+    const auto window = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::window(41)));
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(1280, 958)) << "base width 640, height 480/640.7 × 1280 = 958.9";
     EXPECT_EQ(fake->stillRequests.back().filter.kind, ContentFilter::Kind::Window);
     EXPECT_EQ(fake->stillRequests.back().filter.window.windowID, 41u);
 
-    const auto application = QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::application("org.example.Editor.desktop"), 800));
+    const auto application = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::application("org.example.Editor.desktop"), 800));
     ASSERT_TRUE(application);
     EXPECT_EQ(application->size(), QSize(800, 500)) << "the first display's shape";
     const auto& filter = fake->stillRequests.back().filter;
@@ -223,17 +224,17 @@ TEST_F(CaptureChoicesTest, TargetsThatAreGoneOrHaveNoPictureGiveNothing)
     fake->content = content;
     fake->still = [](const FakeScreenCapture::StillRequest&) { return std::optional<QImage>(filled(4, 4, Qt::red)); };
 
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::audioOnly())));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::audioOnly())));
     EXPECT_EQ(fake->listings, 0);
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::window(77))));
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::window(41))));
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::display(6))));
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::application("gone.desktop"))));
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::display(5), 0)));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::window(77))));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::window(41))));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(6))));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::application("gone.desktop"))));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(5), 0)));
     EXPECT_TRUE(fake->stillRequests.empty());
 
     fake->content.reset();
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::display(5))));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(5))));
 }
 
 TEST_F(CaptureChoicesTest, AFailedStillFallsBackToTheFirstFrameOfAShortStream)
@@ -243,7 +244,7 @@ TEST_F(CaptureChoicesTest, AFailedStillFallsBackToTheFirstFrameOfAShortStream)
     fake->content = content;
     fake->streamFrames = {filled(480, 300, Qt::blue), filled(480, 300, Qt::yellow)};
 
-    const auto image = QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::display(5), 480));
+    const auto image = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(5), 480));
     ASSERT_TRUE(image);
     EXPECT_EQ(image->pixelColor(0, 0), QColor(Qt::blue)) << "the first frame is kept";
     EXPECT_EQ(fake->stillRequests.size(), 1u);
@@ -251,27 +252,26 @@ TEST_F(CaptureChoicesTest, AFailedStillFallsBackToTheFirstFrameOfAShortStream)
     EXPECT_EQ(fake->streamsStopped, 1);
 
     fake->streamStarts = false;
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, CaptureTarget::display(5), 480)));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(5), 480)));
     EXPECT_EQ(fake->streamsStopped, 1) << "a stream that did not start is not stopped";
 }
 
 TEST_F(CaptureChoicesTest, AStreamWithoutFramesIsGivenUpAfterTwentyShortWaits)
 {
-    auto clock = std::make_shared<ManualClock>();
-    Clock::setShared(clock);
+    ManualClock clock;
     ShareableContent content;
     content.displays = {fakeDisplay(5, 1600, 1000)};
     fake->content = content;
 
-    auto task = CaptureChoices::frameFromStream(fake, ContentFilter::ofDisplay(content.displays[0], {}), StreamConfiguration{});
+    auto task = CaptureChoices::frameFromStream(fake, clock, ContentFilter::ofDisplay(content.displays[0], {}), StreamConfiguration{});
     int waits = 0;
     while (!task.isReady() && waits < 100) {
-        ASSERT_EQ(clock->pending(), 1u);
-        clock->advance(0.02);
+        ASSERT_EQ(clock.pending(), 1u);
+        clock.advance(0.02);
         ++waits;
     }
     EXPECT_EQ(waits, 20);
-    EXPECT_NEAR(clock->uptime(), 0.4, 1e-9);
+    EXPECT_NEAR(clock.uptime(), 0.4, 1e-9);
     EXPECT_FALSE(QCoro::waitFor(std::move(task)));
     EXPECT_EQ(fake->streamsStopped, 1);
 }

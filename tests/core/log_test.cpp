@@ -1,6 +1,7 @@
 #include "core/log.h"
 
 #include "core/journal.h"
+#include "tests/support/recording_journal.h"
 #include "tests/support/stderr_capture.h"
 
 #include <gtest/gtest.h>
@@ -12,20 +13,6 @@
 #include <thread>
 
 namespace {
-
-class RecordingJournal final : public Journal {
-public:
-    explicit RecordingJournal(bool reachable = true) : reachable(reachable) {}
-    bool send(const std::vector<std::string>& fields) override
-    {
-        std::lock_guard lock(mutex);
-        entries.push_back(fields);
-        return reachable;
-    }
-    bool reachable;
-    std::mutex mutex;
-    std::vector<std::vector<std::string>> entries;
-};
 
 struct JournalSwap {
     explicit JournalSwap(std::shared_ptr<Journal> journal) : previous(Log::setJournal(std::move(journal))) {}

@@ -1,7 +1,7 @@
 #include "core/store.h"
 
-#include "core/journal.h"
 #include "core/log.h"
+#include "tests/support/recording_journal.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,16 +13,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-class RecordingJournal final : public Journal {
-public:
-    bool send(const std::vector<std::string>& fields) override
-    {
-        entries.push_back(fields);
-        return true;
-    }
-    std::vector<std::vector<std::string>> entries;
-};
 
 class StoreTest : public ::testing::Test {
 protected:

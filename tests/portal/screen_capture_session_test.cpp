@@ -94,9 +94,10 @@ TEST(PortalScreenCapture, WithoutAPortalToReachTheDenialTextsComeAtOnce)
     ASSERT_FALSE(nowhere.isConnected());
     PortalScreenCapture capture(nowhere, nullptr);
 
+    SystemClock clock;
     const auto shot = runTask<Screenshot::Failure>(Screenshot::take(1, [&](quint32) {
         return capture.captureImage(ContentFilter::ofDisplay({}, {}), StreamConfiguration());
-    }));
+    }, clock));
     ASSERT_TRUE(shot.error);
     EXPECT_EQ(shot.error->kind(), Screenshot::Failure::Kind::captureFailed);
 

@@ -28,8 +28,6 @@ class RecorderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        clock = std::make_shared<ManualClock>(QDateTime(QDate(2026, 12, 4), QTime(9, 5, 30)));
-        Clock::setShared(clock);
         journal = std::make_shared<RecordingJournal>();
         previousJournal = Log::setJournal(journal);
         capture->content = ShareableContent {{fakeDisplay(1, 1920, 1080), fakeDisplay(2, 1440, 900, 1920)}, {}, {}};
@@ -40,7 +38,6 @@ protected:
     {
         recorder.reset();
         Log::setJournal(previousJournal);
-        Clock::setShared(nullptr);
     }
 
     std::unique_ptr<Recorder> make()
@@ -48,7 +45,7 @@ protected:
         auto input = std::make_unique<FakeAudioInput>();
         mic = input.get();
         return std::make_unique<Recorder>(folder.filePath("records"),
-                                          Recorder::Dependencies {std::move(input), capture, LinuxPlatform::audioMedia(), LinuxPlatform::videoMedia()});
+                                          Recorder::Dependencies {std::move(input), capture, LinuxPlatform::audioMedia(), LinuxPlatform::videoMedia()}, clock);
     }
 
     void start(CaptureTarget target) { QCoro::waitFor(recorder->start(target)); }
@@ -73,7 +70,7 @@ protected:
     }
 
     QTemporaryDir folder;
-    std::shared_ptr<ManualClock> clock;
+    ManualClock clock {QDateTime(QDate(2026, 12, 4), QTime(9, 5, 30))};
     std::shared_ptr<RecordingJournal> journal;
     std::shared_ptr<Journal> previousJournal;
     std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
@@ -125,7 +122,7 @@ TEST_F(RecorderTest, AudioRecordingStartsSourcesInOrderAndStopsThemBeforeTheFile
     EXPECT_EQ(capture->streams.size(), 1u);
     EXPECT_EQ(capture->listings, 0);
 
-    clock->advance(2);
+    clock.advance(2);
     const Recorder::Result result = stop();
     EXPECT_FALSE(micRanAtStreamStop) << "the microphone stops before the stream";
     EXPECT_FALSE(recorder->isRecording());
@@ -164,7 +161,7 @@ TEST_F(RecorderTest, TwoRecordingsInOneMinuteKeepBothSetsOfFiles)
     const Recorder::Result first = stop();
     const qint64 firstSize = QFileInfo(first.microphone).size();
 
-    clock->advance(20);
+    clock.advance(20);
     start(CaptureTarget::audioOnly());
     const Recorder::Result second = stop();
     EXPECT_EQ(QFileInfo(second.microphone).fileName(), "vstrecha-2026-12-04-0905-2-mikrofon.m4a");
@@ -179,7 +176,7 @@ TEST_F(RecorderTest, ANameTakenWhileStartingMovesTheRecordingOnAndLeavesTheOther
     auto input = std::make_unique<FakeAudioInput>();
     mic = input.get();
     recorder = std::make_unique<Recorder>(folder.filePath("records"),
-                                          Recorder::Dependencies {std::move(input), capture, media, nullptr});
+                                          Recorder::Dependencies {std::move(input), capture, media, nullptr}, clock);
     // The microphone track's name goes to another program between the
     // check and the creation.
     media->takeFirst = 1;
@@ -250,24 +247,24 @@ TEST_F(RecorderTest, WatchdogReportsOnlyAStreamThatNeverDeliveredSound)
 {
     const QString silent = "Собеседников не слышно: система не отдаёт звук. Остановите и начните запись заново.";
     start(CaptureTarget::audioOnly());
-    clock->advance(4.9);
+    clock.advance(4.9);
     EXPECT_FALSE(recorder->systemAudioFailure());
-    clock->advance(0.2);
+    clock.advance(0.2);
     EXPECT_EQ(recorder->systemAudioFailure(), silent);
-    clock->advance(60);
+    clock.advance(60);
     EXPECT_EQ(warnings().count("звук системы не идёт: за 5 секунд не пришло ни одного буфера"), 1);
     stop();
 
     start(CaptureTarget::audioOnly());
     EXPECT_FALSE(recorder->systemAudioFailure()) << "a new start clears the old reason";
     capture->deliverAudio(systemTone.next(1024));
-    clock->advance(6);
+    clock.advance(6);
     EXPECT_FALSE(recorder->systemAudioFailure()) << "one buffer is enough";
     stop();
 
     start(CaptureTarget::audioOnly());
     stop();
-    clock->advance(6);
+    clock.advance(6);
     EXPECT_FALSE(recorder->systemAudioFailure()) << "a stopped recording is not judged";
     EXPECT_EQ(warnings().count("звук системы не идёт: за 5 секунд не пришло ни одного буфера"), 1);
 }
@@ -332,7 +329,7 @@ TEST_F(RecorderTest, UnlistableScreenCostsTheVideoButNotTheSoundOfAnAudioRecordi
     EXPECT_EQ(recorder->systemAudioFailure(), denied);
     EXPECT_TRUE(warnings().contains("звук системы недоступен: " + denied));
     EXPECT_TRUE(capture->streams.empty());
-    clock->advance(6);
+    clock.advance(6);
     EXPECT_EQ(recorder->systemAudioFailure(), denied) << "no watchdog without a stream";
     const Recorder::Result result = stop();
     EXPECT_TRUE(QFileInfo::exists(result.system));
@@ -361,9 +358,9 @@ TEST_F(RecorderTest, MicrophoneIsTooQuietOnlyAfterTenMinutesOfAWhisper)
             ToneSource tone({48000, 1, AudioFormat::SampleType::float32}, 440, peak);
             mic->deliver(tone.next(4800));
         }
-        clock->advance(599);
+        clock.advance(599);
         EXPECT_FALSE(recorder->microphoneTooQuiet()) << peak;
-        clock->advance(2);
+        clock.advance(2);
         EXPECT_EQ(recorder->microphoneTooQuiet(), peak == 0.03f) << peak;
         stop();
         EXPECT_FALSE(recorder->microphoneTooQuiet());
@@ -373,10 +370,10 @@ TEST_F(RecorderTest, MicrophoneIsTooQuietOnlyAfterTenMinutesOfAWhisper)
 TEST_F(RecorderTest, DurationEndsWhenCaptureStopsNotWhenTheFilesAreDone)
 {
     start(CaptureTarget::audioOnly());
-    clock->advance(90);
+    clock.advance(90);
     auto stopping = recorder->stop();
     // The writers are still finishing on their queues.
-    clock->advance(30);
+    clock.advance(30);
     const Recorder::Result result = QCoro::waitFor(std::move(stopping));
     EXPECT_DOUBLE_EQ(result.duration, 90.0);
 }

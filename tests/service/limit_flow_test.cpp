@@ -1,8 +1,9 @@
-#include "tests/service/flow_fixture.h"
+#include "service/limit_flow.h"
+#include "tests/support/controller_fixture.h"
 
 namespace {
 
-using LimitFlowTest = ServiceFlowTest;
+using LimitFlowTest = ServiceControllerTest;
 
 const QString subscription = "/api/v1/subscription";
 
@@ -28,8 +29,8 @@ TEST_F(LimitFlowTest, AnswersBecomeTheStatusLine)
     make("secret");
     for (const Case& c : cases) {
         service.script("GET", subscription, 200, c.answer);
-        controller->show("Прежний текст");
-        const auto outcome = drive(controller->refreshLimit());
+        controller->showStatus("Прежний текст");
+        const auto outcome = drive(controller->limit().refreshLimit());
         EXPECT_TRUE(outcome.value) << c.answer;
         EXPECT_EQ(controller->statusLine(), QString::fromUtf8(c.statusLine)) << c.answer;
     }
@@ -44,20 +45,20 @@ TEST_F(LimitFlowTest, FailuresAreSilentAndKeepTheToken)
     make("revoked");
     for (const int status : {401, 429, 500}) {
         service.script("GET", subscription, status, R"({"message":"нельзя"})");
-        controller->show("Прежний текст");
-        const auto outcome = drive(controller->refreshLimit());
+        controller->showStatus("Прежний текст");
+        const auto outcome = drive(controller->limit().refreshLimit());
         EXPECT_TRUE(outcome.value) << "the refresh never throws, status " << status;
         EXPECT_EQ(controller->statusLine(), "Прежний текст") << status;
         EXPECT_TRUE(alerts->shown.empty()) << status;
     }
-    EXPECT_EQ(controller->store().token(), "revoked") << "a 401 does not sign the user out";
+    EXPECT_EQ(store().token(), "revoked") << "a 401 does not sign the user out";
     EXPECT_TRUE(journal->messages(errorPriority).isEmpty()) << "nothing is logged either";
 }
 
 TEST_F(LimitFlowTest, WithoutATokenNothingIsAsked)
 {
     make();
-    drive(controller->refreshLimit());
+    drive(controller->limit().refreshLimit());
     EXPECT_EQ(controller->statusLine(), "Нужен вход");
     EXPECT_TRUE(service.requests().empty());
 }

@@ -1,23 +1,23 @@
+#include "service/sign_in_flow.h"
 #include "service/sign_in_window.h"
-#include "tests/service/flow_fixture.h"
+#include "tests/support/controller_fixture.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
-#include <QTest>
 
 namespace {
 
 const QString login = "/api/v1/login";
 
-class SignInFlowTest : public ServiceFlowTest {
+class SignInFlowTest : public ServiceControllerTest {
 protected:
     // Opens the window from the menu action, types and submits, and waits
     // until the window shows the outcome.
     void signIn(const QString& email, const QString& password)
     {
-        controller->signIn();
-        SignInWindow& window = controller->signInWindow();
+        controller->signIn().signIn();
+        SignInWindow& window = controller->signIn().window();
         ASSERT_TRUE(window.window() && window.window()->isVisible());
         window.email().setText(email);
         window.password().setText(password);
@@ -28,7 +28,7 @@ protected:
         QObject::disconnect(connection);
     }
 
-    SignInWindow& window() { return controller->signInWindow(); }
+    SignInWindow& window() { return controller->signIn().window(); }
 };
 
 TEST_F(SignInFlowTest, SuccessStoresTheTokenAndShowsTheLimit)
@@ -36,12 +36,9 @@ TEST_F(SignInFlowTest, SuccessStoresTheTokenAndShowsTheLimit)
     service.script("POST", login, 200, R"({"token":"tok-123","user":{"name":"Аня"}})");
     service.script("GET", "/api/v1/subscription", 200, R"({"limits":{"speech":{"used":4,"limit":10,"left":6}}})");
     make();
-    QStringList statusLines;
-    QObject::connect(controller.get(), &MenuBarController::statusLineChanged,
-                     [&](const QString& text) { statusLines.append(text); });
 
     signIn("  anya@example.test \t", " two words ");
-    EXPECT_EQ(controller->store().token(), "tok-123");
+    EXPECT_EQ(store().token(), "tok-123");
     EXPECT_EQ(statusLines, QStringList({"Вошли", "Осталось 6 ч из 10"}));
     EXPECT_EQ(controller->menuLines()[2], "Начать аудиозапись") << "the menu offers recording now";
     EXPECT_FALSE(window().window()->isVisible());
@@ -56,7 +53,7 @@ TEST_F(SignInFlowTest, SuccessStoresTheTokenAndShowsTheLimit)
     EXPECT_EQ(requestsTo("subscription").front().header("Authorization"), "Bearer tok-123");
 
     // The settings file holds it for the next start.
-    QSettings reread(controller->store().defaults().fileName(), QSettings::IniFormat);
+    QSettings reread(settings->fileName(), QSettings::IniFormat);
     EXPECT_EQ(reread.value("token").toString(), "tok-123");
 }
 
@@ -66,7 +63,7 @@ TEST_F(SignInFlowTest, AnEmptyTokenIsAToken)
     service.script("GET", "/api/v1/subscription", 200, R"({})");
     make();
     signIn("anya@example.test", "secret");
-    EXPECT_EQ(controller->store().token(), QString(""));
+    EXPECT_EQ(store().token(), QString(""));
     EXPECT_EQ(controller->menuLines()[2], "Начать аудиозапись");
     ASSERT_EQ(requestsTo("subscription").size(), 1u);
     EXPECT_TRUE(requestsTo("subscription").front().header("Authorization")) << "sent as \"Bearer \"";
@@ -99,7 +96,7 @@ TEST_F(SignInFlowTest, FailuresStayInTheWindowAndInTheLog)
         EXPECT_EQ(journal->messages(errorPriority).last(), "вход не удался: " + QString::fromUtf8(c.shown));
     }
     EXPECT_EQ(journal->messages(errorPriority).size(), qsizetype(std::size(cases)));
-    EXPECT_EQ(controller->store().token(), "old-token") << "a failed sign-in keeps the stored token";
+    EXPECT_EQ(store().token(), "old-token") << "a failed sign-in keeps the stored token";
     EXPECT_TRUE(alerts->shown.empty()) << "the window shows the failure, not an alert";
     EXPECT_EQ(controller->statusLine(), "Готов к записи");
     EXPECT_EQ(requestsTo("login").front().header("Authorization"), "Bearer old-token");
@@ -117,23 +114,24 @@ TEST_F(SignInFlowTest, WithoutAConnectionTheWindowSaysSo)
     EXPECT_EQ(window().error().text(), "Нет связи с сервером: сервер не принимает соединения");
     EXPECT_EQ(journal->messages(errorPriority),
               QStringList{"вход не удался: Нет связи с сервером: сервер не принимает соединения"});
-    EXPECT_FALSE(controller->store().token());
+    EXPECT_FALSE(store().token());
 }
 
 TEST_F(SignInFlowTest, AWindowLeftOpenAfterTheControllerIsGoneDoesNothing)
 {
-    service.script("POST", login, {{.body = R"({"token":"late"})", .delay = std::chrono::milliseconds(300)}});
+    service.script("POST", login, {{.body = R"({"token":"late"})", .delay = std::chrono::milliseconds(300)},
+                                   {.body = R"({"token":"later"})", .delay = std::chrono::milliseconds(600)}});
     make();
-    controller->signIn();
-    SignInWindow& window = controller->signInWindow();
+    controller->signIn().signIn();
+    SignInWindow& window = controller->signIn().window();
     window.email().setText("anya@example.test");
     window.password().setText("secret");
     window.button().click();
     ASSERT_TRUE(waitUntil([&] { return requestsTo("login").size() == 1; }));
     controller.reset();
-    // The reply still arrives; nothing may touch the controller or its window.
-    QTest::qWait(600);
-    SUCCEED();
+    // The reply still arrives while a slower call of our own is answered;
+    // nothing may touch the controller or its window.
+    EXPECT_EQ(runTask<Api::Failure>(Api(service.baseURL(), std::nullopt).signIn("b@example.test", "x")).value, "later");
 }
 
 } // namespace

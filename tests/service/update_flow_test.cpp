@@ -1,15 +1,16 @@
-#include "tests/service/flow_fixture.h"
+#include "service/update_flow.h"
+#include "tests/support/controller_fixture.h"
 
 namespace {
 
-class UpdateFlowTest : public ServiceFlowTest {
+class UpdateFlowTest : public ServiceControllerTest {
 protected:
     void answer(const QByteArray& body, int status = 200) { service.script("GET", "/api/v1/versions/check", status, body); }
 
     // Runs the check as a launch does and reports whether it finished.
-    void check() { EXPECT_TRUE(drive(controller->checkVersion()).value) << "the check never throws"; }
+    void check() { EXPECT_TRUE(drive(controller->updates().checkVersion()).value) << "the check never throws"; }
 
-    std::optional<QDateTime> remindAfter() const { return controller->store().updateRemindAfter(); }
+    std::optional<QDateTime> remindAfter() { return store().updateRemindAfter(); }
     QStringList titles() { return controller->menuLines(); }
 };
 
@@ -18,7 +19,7 @@ TEST_F(UpdateFlowTest, CurrentVersionOffersNothing)
     make();
     answer(R"({"status":"ok","title":"Не то","update_url":"https://example.test/x"})");
     check();
-    EXPECT_FALSE(controller->update());
+    EXPECT_FALSE(controller->updates().offer());
     EXPECT_TRUE(alerts->shown.empty());
     EXPECT_EQ(titles()[2], "Войти…") << "no update item";
     ASSERT_EQ(requestsTo("versions/check").size(), 1u);
@@ -31,7 +32,7 @@ TEST_F(UpdateFlowTest, RequiredUpdateIsOfferedAtEveryLaunchWhateverTheSnooze)
                "updateUrl":"https://example.test/korvala-2.0.deb","remindAfterDays":30})");
     for (int launch = 0; launch < 2; ++launch) {
         make("secret");
-        controller->store().defaults().setValue("updateRemindAfter", clock->now().addDays(20));
+        store().setUpdateRemindAfter(clock.now().addDays(20));
         alerts->answerNext(Alerts::noButton);
         check();
         ASSERT_EQ(alerts->shown.size(), 1u) << "launch " << launch;
@@ -46,7 +47,7 @@ TEST_F(UpdateFlowTest, RequiredUpdateIsOfferedAtEveryLaunchWhateverTheSnooze)
     alerts->answerNext(Alerts::firstButton);
     check();
     EXPECT_EQ(workspace->openedUrls, std::vector<QUrl>{QUrl("https://example.test/korvala-2.0.deb")});
-    controller->openUpdate();
+    controller->updates().openUpdate();
     EXPECT_EQ(workspace->openedUrls.size(), 2u) << "the menu item stays and works again";
 }
 
@@ -61,15 +62,15 @@ TEST_F(UpdateFlowTest, LaterPostponesAnOptionalOfferByCalendarDays)
     EXPECT_EQ(alerts->shown[0].message, "Есть обновление");
     EXPECT_EQ(alerts->shown[0].buttons, QStringList({"Скачать", "Потом"}));
     EXPECT_EQ(titles()[2], "Есть обновление — скачать…");
-    EXPECT_EQ(remindAfter(), clock->now().addDays(7));
+    EXPECT_EQ(remindAfter(), clock.now().addDays(7));
     EXPECT_TRUE(workspace->openedUrls.empty());
 
     // Until then the item is there but no alert; after it the alert returns.
-    clock->setNow(clock->now().addDays(7).addSecs(-60));
+    clock.setNow(clock.now().addDays(7).addSecs(-60));
     check();
     EXPECT_EQ(alerts->shown.size(), 1u);
     EXPECT_EQ(titles()[2], "Есть обновление — скачать…");
-    clock->setNow(clock->now().addSecs(60));
+    clock.setNow(clock.now().addSecs(60));
     check();
     EXPECT_EQ(alerts->shown.size(), 2u) << "a snooze that has just run out shows the offer again";
     EXPECT_EQ(workspace->openedUrls, std::vector<QUrl>{QUrl("https://example.test/get")}) << "answered Скачать";
@@ -92,13 +93,13 @@ TEST_F(UpdateFlowTest, SnoozeIsThreeDaysByDefaultAndAtLeastOne)
     };
     make();
     for (const Case& c : cases) {
-        controller->store().defaults().setValue("updateRemindAfter", clock->now().addDays(-1));
+        store().setUpdateRemindAfter(clock.now().addDays(-1));
         const QString days = c.days ? QStringLiteral(R"(,"remindAfterDays":%1)").arg(c.days) : QString();
         answer(QStringLiteral(R"({"status":"optional","title":"Korvala 1.5"%1})").arg(days).toUtf8());
         alerts->answerNext(c.answer);
         check();
         const std::optional<QDateTime> expected =
-            c.expected ? std::optional<QDateTime>(clock->now().addDays(*c.expected)) : std::nullopt;
+            c.expected ? std::optional<QDateTime>(clock.now().addDays(*c.expected)) : std::nullopt;
         EXPECT_EQ(remindAfter(), expected) << (c.days ? c.days : "absent");
     }
 }
@@ -120,7 +121,7 @@ TEST_F(UpdateFlowTest, MalformedAnswersAndFailuresAreDroppedSilently)
     check();
     answer(R"({"status":"required"})", 401);
     check();
-    EXPECT_FALSE(controller->update());
+    EXPECT_FALSE(controller->updates().offer());
     EXPECT_TRUE(alerts->shown.empty());
     EXPECT_EQ(controller->statusLine(), "Готов к записи");
     EXPECT_TRUE(journal->messages(errorPriority).isEmpty());
@@ -138,7 +139,7 @@ TEST_F(UpdateFlowTest, OnlyWebAddressesAreOpened)
         check();
         EXPECT_EQ(alerts->shown.size(), 1u) << address;
         EXPECT_EQ(titles()[2], "Есть обновление — скачать…") << "the offer itself stands: " << address;
-        controller->openUpdate();
+        controller->updates().openUpdate();
         EXPECT_TRUE(workspace->openedUrls.empty()) << address;
     }
     EXPECT_EQ(journal->messages(errorPriority).size(), qsizetype(2 * std::size(refused))) << "each refusal is logged";
@@ -151,7 +152,7 @@ TEST_F(UpdateFlowTest, OnlyWebAddressesAreOpened)
     make();
     answer(R"({"status":"optional"})");
     check();
-    controller->openUpdate();
+    controller->updates().openUpdate();
     EXPECT_TRUE(workspace->openedUrls.empty()) << "no address, nothing to open";
 }
 

@@ -1,5 +1,6 @@
+#include "service/upload_flow.h"
 #include "recording/recorder_result.h"
-#include "tests/service/flow_fixture.h"
+#include "tests/support/controller_fixture.h"
 
 #include <QFile>
 
@@ -13,14 +14,12 @@ QByteArray job(qint64 id, const char* status, const char* extra = "")
     return QStringLiteral(R"({"data":{"id":%1,"status":"%2"%3}})").arg(id).arg(status, extra).toUtf8();
 }
 
-class UploadFlowTest : public ServiceFlowTest {
+class UploadFlowTest : public ServiceControllerTest {
 protected:
     void SetUp() override
     {
-        ServiceFlowTest::SetUp();
+        ServiceControllerTest::SetUp();
         make("secret");
-        QObject::connect(controller.get(), &MenuBarController::statusLineChanged,
-                         [this](const QString& text) { statusLines.append(text); });
         service.script("GET", "/api/v1/subscription", 200, limitAnswer.toUtf8());
     }
 
@@ -57,8 +56,6 @@ protected:
         EXPECT_TRUE(request.body.endsWith(tail));
         return request.body.mid(start, request.body.size() - start - tail.size());
     }
-
-    QStringList statusLines;
 };
 
 TEST_F(UploadFlowTest, BothTracksGoInOrderEachPolledEveryFourSeconds)
@@ -68,11 +65,11 @@ TEST_F(UploadFlowTest, BothTracksGoInOrderEachPolledEveryFourSeconds)
     service.script("GET", uploads + "/12", {{.body = job(12, "ready", R"(,"transcript":"Привет")")}});
     const RecorderResult recording = result(4000, 9000);
 
-    const auto outcome = drive(controller->upload(recording));
+    const auto outcome = drive(controller->uploads().upload(recording));
     ASSERT_TRUE(outcome.value);
     EXPECT_EQ(statusLines, QStringList({"Расшифровываем микрофон…", "Расшифровываем собеседники…",
                                         "Готово — смотрите на сайте", "Осталось 8 ч из 10"}));
-    EXPECT_EQ(clock->uptime(), 12.0) << "two polls of the first job and one of the second, four seconds apart";
+    EXPECT_EQ(clock.uptime(), 12.0) << "two polls of the first job and one of the second, four seconds apart";
 
     const auto requests = service.requests();
     QStringList route;
@@ -99,7 +96,7 @@ TEST_F(UploadFlowTest, TracksOfAtMost2048BytesAreSkippedWithAnInformationLine)
     service.script("POST", uploads, 200, job(21, "queued"));
     service.script("GET", uploads + "/21", 200, job(21, "ready"));
 
-    drive(controller->upload(result(2048, 2049)));
+    drive(controller->uploads().upload(result(2048, 2049)));
     EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u) << "only the 2049-byte track is sent";
     QString name;
     sentFile(requestsTo("rasshifrovka").front(), &name);
@@ -111,24 +108,24 @@ TEST_F(UploadFlowTest, TracksOfAtMost2048BytesAreSkippedWithAnInformationLine)
 
 TEST_F(UploadFlowTest, NothingToSendStillEndsWithTheCompletionAndTheLimit)
 {
-    drive(controller->upload(result(0, 100)));
+    drive(controller->uploads().upload(result(0, 100)));
     EXPECT_EQ(statusLines, QStringList({"Готово — смотрите на сайте", "Осталось 8 ч из 10"}));
     EXPECT_EQ(journal->messages(infoPriority), QStringList({"дорожка «микрофон» пуста — не отправляем",
                                                             "дорожка «собеседники» пуста — не отправляем"}));
 
     statusLines.clear();
     RecorderResult missing{folder.filePath("nope-1.m4a"), QString(), folder.filePath("vstrecha-ekran.mp4"), 3};
-    drive(controller->upload(missing));
+    drive(controller->uploads().upload(missing));
     EXPECT_EQ(statusLines, QStringList({"Готово — текст на сайте, ролик в папке с записями", "Осталось 8 ч из 10"}));
     EXPECT_TRUE(requestsTo("rasshifrovka").empty());
-    EXPECT_EQ(clock->uptime(), 0.0) << "nothing was polled";
+    EXPECT_EQ(clock.uptime(), 0.0) << "nothing was polled";
 }
 
 TEST_F(UploadFlowTest, AFailedJobEndsTheRunWithItsReason)
 {
     service.script("POST", uploads, 200, job(31, "queued"));
     service.script("GET", uploads + "/31", 200, job(31, "failed", R"(,"failure":"В записи нет речи")"));
-    const auto outcome = drive(controller->upload(result(5000, 5000)));
+    const auto outcome = drive(controller->uploads().upload(result(5000, 5000)));
     EXPECT_TRUE(outcome.value) << "a failed job is not an error";
     EXPECT_EQ(statusLines, QStringList({"Расшифровываем микрофон…", "В записи нет речи"}));
     EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u) << "the second track is not sent";
@@ -136,7 +133,7 @@ TEST_F(UploadFlowTest, AFailedJobEndsTheRunWithItsReason)
 
     statusLines.clear();
     service.script("GET", uploads + "/31", 200, job(31, "failed"));
-    drive(controller->upload(result(5000, 5000)));
+    drive(controller->uploads().upload(result(5000, 5000)));
     EXPECT_EQ(statusLines.last(), "Не удалось расшифровать");
 }
 
@@ -145,13 +142,13 @@ TEST_F(UploadFlowTest, PollingGivesUpAfter150Polls)
     service.script("POST", uploads, 200, job(41, "queued"));
     // "Ready" is not "ready": letter case matters, so the job never ends.
     service.script("GET", uploads + "/41", {{.body = job(41, "processing")}, {.body = job(41, "Ready")}});
-    const auto outcome = drive(controller->upload(result(5000, 5000)));
-    ASSERT_TRUE(outcome.failure);
-    EXPECT_EQ(outcome.failure->kind(), Api::Failure::Kind::network);
-    EXPECT_EQ(outcome.failure->description(),
+    const auto outcome = drive(controller->uploads().upload(result(5000, 5000)));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->kind(), Api::Failure::Kind::network);
+    EXPECT_EQ(outcome.error->description(),
               "Нет связи с сервером: расшифровка идёт дольше обычного — проверьте на сайте");
     EXPECT_EQ(requestsTo("rasshifrovka/41").size(), 150u);
-    EXPECT_EQ(clock->uptime(), 600.0);
+    EXPECT_EQ(clock.uptime(), 600.0);
     EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u) << "the second track is not tried";
     EXPECT_EQ(statusLines, QStringList{"Расшифровываем микрофон…"}) << "the recording flow reports the failure";
 }
@@ -162,7 +159,7 @@ TEST_F(UploadFlowTest, AnyLetterCaseButReadyKeepsPolling)
     service.script("GET", uploads + "/51",
                    {{.body = job(51, "Ready")}, {.body = job(51, "READY")}, {.body = job(51, "Failed")},
                     {.body = job(51, "ready")}});
-    const auto outcome = drive(controller->waitUntilReady(51, Api::from(controller->store())));
+    const auto outcome = drive(controller->uploads().waitUntilReady(51, Api::from(store())));
     ASSERT_TRUE(outcome.value);
     EXPECT_EQ(outcome.value->status, "ready");
     EXPECT_EQ(requestsTo("rasshifrovka/51").size(), 4u);
@@ -172,30 +169,30 @@ TEST_F(UploadFlowTest, ServiceFailuresEndTheRunAtOnce)
 {
     service.script("POST", uploads, 200, job(61, "queued"));
     service.script("GET", uploads + "/61", {{.body = job(61, "processing")}, {.status = 500, .body = "{}"}});
-    auto outcome = drive(controller->upload(result(5000, 5000)));
-    ASSERT_TRUE(outcome.failure);
-    EXPECT_EQ(outcome.failure->description(), "Сервер отказал (500).");
+    auto outcome = drive(controller->uploads().upload(result(5000, 5000)));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->description(), "Сервер отказал (500).");
     EXPECT_EQ(requestsTo("rasshifrovka/61").size(), 2u) << "no retry";
     EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u);
 
     service.clearRequests();
     service.script("POST", uploads, 429, {});
-    outcome = drive(controller->upload(result(5000, 5000)));
-    ASSERT_TRUE(outcome.failure);
-    EXPECT_EQ(outcome.failure->description(), "Закончился месячный лимит расшифровки.");
+    outcome = drive(controller->uploads().upload(result(5000, 5000)));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->description(), "Закончился месячный лимит расшифровки.");
     EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u) << "the second track is not tried after the first throws";
     EXPECT_TRUE(requestsTo("subscription").empty());
 
     service.clearRequests();
     service.script("POST", uploads, 200, R"({"data":{"id":"61","status":"queued"}})");
-    outcome = drive(controller->upload(result(5000, 5000)));
-    ASSERT_TRUE(outcome.failure);
-    EXPECT_EQ(outcome.failure->description(), "сервер ответил неожиданным образом");
+    outcome = drive(controller->uploads().upload(result(5000, 5000)));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->description(), "сервер ответил неожиданным образом");
 }
 
 TEST_F(UploadFlowTest, TheTranscriptsPageIsUnderTheBaseUrl)
 {
-    controller->openSite();
+    controller->uploads().openSite();
     QUrl expected = service.baseURL();
     expected.setPath("/rasshifrovka");
     EXPECT_EQ(workspace->openedUrls, std::vector<QUrl>{expected}) << "no token or anything else is added";
@@ -203,7 +200,7 @@ TEST_F(UploadFlowTest, TheTranscriptsPageIsUnderTheBaseUrl)
     QUrl withPath = service.baseURL();
     withPath.setPath("/korvala");
     make("secret", withPath);
-    controller->openSite();
+    controller->uploads().openSite();
     expected.setPath("/korvala/rasshifrovka");
     EXPECT_EQ(workspace->openedUrls, std::vector<QUrl>{expected});
     EXPECT_TRUE(service.requests().empty()) << "the site is the browser's to load";

@@ -1,19 +1,16 @@
-#include "app/menu_bar_controller.h"
+#include "shots/screenshot_flow.h"
+
 #include "app/toast.h"
 #include "shots/area_selector.h"
 #include "shots/selection_view.h"
 #include "shots/shot_canvas.h"
 #include "shots/shot_preview_parts.h"
 #include "shots/shot_preview_window.h"
+#include "shots/share_flow.h"
 
 #include "tests/shots/pictures.h"
+#include "tests/support/controller_fixture.h"
 #include "tests/support/dev_service.h"
-#include "tests/support/fake_alerts.h"
-#include "tests/support/fake_desktop.h"
-#include "tests/support/fake_workspace.h"
-#include "tests/support/manual_clock.h"
-#include "tests/support/documents_folder.h"
-#include "tests/support/qt_wait.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -22,10 +19,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMimeData>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -39,48 +33,27 @@ QString noticeText()
     return label ? label->text() : QString();
 }
 
-class ScreenshotFlowTest : public ::testing::Test {
+class ScreenshotFlowTest : public ControllerTest {
 protected:
     void SetUp() override
     {
-        Clock::setShared(clock);
-        // Documents, and so the recordings folder, inside the test's folder.
-        ASSERT_TRUE(documents.place(home.filePath("config"), home.filePath("Documents")));
+        ControllerTest::SetUp();
         QGuiApplication::clipboard()->setText("было до снимка");
-    }
-    void TearDown() override
-    {
-        controller.reset();
-        Clock::setShared(nullptr);
-    }
-
-    MenuBarController& make(std::optional<QString> token = std::nullopt, std::optional<QUrl> base = std::nullopt)
-    {
-        MenuBarController::Dependencies dependencies;
-        dependencies.defaults = Store::openAt(home.filePath("korvala.conf"));
-        if (token)
-            dependencies.defaults->setValue("token", *token);
-        if (base)
-            dependencies.defaults->setValue("baseURL", base->toString());
-        const FakeDesktop desktop = installFakeDesktop(dependencies);
-        alerts = desktop.alerts;
-        workspace = desktop.workspace;
         // The display at twice its size in points, as the capture gives it.
-        dependencies.captureDisplay = [this](quint32) -> QCoro::Task<std::optional<QImage>> {
+        captureDisplay = [this](quint32) -> QCoro::Task<std::optional<QImage>> {
             ++captures;
             if (captureFails)
                 co_return std::nullopt;
             co_return pictures::gradient(3840, 2160);
         };
-        controller = std::make_unique<MenuBarController>(std::move(dependencies));
-        controller->rebuildMenu();
-        return *controller;
     }
+
+    ScreenshotFlow& flow() { return controller->screenshots(); }
 
     // Drags out an area on the first screen, in its points.
     void select(QRect area)
     {
-        const auto windows = controller->areaSelector().windows();
+        const auto windows = flow().areaSelector().windows();
         ASSERT_FALSE(windows.isEmpty());
         SelectionView* view = windows.first();
         QTest::mousePress(view, Qt::LeftButton, {}, area.topLeft());
@@ -92,21 +65,15 @@ protected:
     // From the menu command to the editor on screen.
     ShotPreviewWindow& openEditor(QRect area = QRect(100, 100, 101, 51))
     {
-        controller->takeScreenshot();
+        flow().takeScreenshot();
         select(area);
-        clock->advance(0.12);
-        clock->advance(ShotPreviewWindow::buildDelay);
-        return controller->shotPreview();
+        clock.advance(0.12);
+        clock.advance(ShotPreviewWindow::buildDelay);
+        return flow().shotPreview();
     }
 
-    QString recordings() { return controller->store().recordingsDirectory(); }
+    QString recordings() { return store().recordingsDirectory(); }
 
-    QTemporaryDir home;
-    DocumentsFolder documents;
-    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-    std::unique_ptr<MenuBarController> controller;
-    FakeAlerts* alerts = nullptr;
-    FakeWorkspace* workspace = nullptr;
     int captures = 0;
     bool captureFails = false;
 };
@@ -117,15 +84,15 @@ TEST_F(ScreenshotFlowTest, ACancelledSelectionChangesNothing)
 {
     make("token");
     const QString status = controller->statusLine();
-    controller->takeScreenshot();
-    const auto windows = controller->areaSelector().windows();
+    flow().takeScreenshot();
+    const auto windows = flow().areaSelector().windows();
     ASSERT_FALSE(windows.isEmpty());
     QTest::keyClick(windows.first(), Qt::Key_Escape);
-    clock->advance(1);
-    EXPECT_TRUE(controller->areaSelector().windows().isEmpty());
+    clock.advance(1);
+    EXPECT_TRUE(flow().areaSelector().windows().isEmpty());
     EXPECT_EQ(captures, 0);
     EXPECT_EQ(controller->statusLine(), status);
-    EXPECT_FALSE(controller->shotPreview().holdsPicture());
+    EXPECT_FALSE(flow().shotPreview().holdsPicture());
     EXPECT_TRUE(alerts->shown.empty());
     EXPECT_FALSE(controller->menuLines().contains("Открыть снимок"));
 }
@@ -184,18 +151,18 @@ TEST_F(ScreenshotFlowTest, FailuresAreReported)
     // The capture gives nothing twice.
     make("token");
     captureFails = true;
-    controller->takeScreenshot();
+    flow().takeScreenshot();
     select(QRect(100, 100, 101, 51));
-    clock->advance(0.12);
-    clock->advance(0.15);
+    clock.advance(0.12);
+    clock.advance(0.15);
     EXPECT_EQ(captures, 2);
     ASSERT_EQ(alerts->shown.size(), 1u);
     EXPECT_EQ(controller->statusLine(), "Не удалось снять экран. Проверьте доступ к записи экрана в настройках.");
-    EXPECT_FALSE(controller->shotPreview().holdsPicture());
+    EXPECT_FALSE(flow().shotPreview().holdsPicture());
 
     // The folder cannot be made: a file stands where it should be.
     captureFails = false;
-    QDir().mkpath(home.filePath("Documents"));
+    QDir().mkpath(folder.filePath("Documents"));
     QFile blocker(recordings());
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
@@ -211,10 +178,10 @@ TEST_F(ScreenshotFlowTest, ThePillStartsANewSelection)
     ShotPreviewWindow& preview = openEditor();
     QTest::mouseClick(preview.retakeButton(), Qt::LeftButton);
     EXPECT_FALSE(preview.holdsPicture());
-    EXPECT_FALSE(controller->areaSelector().windows().isEmpty());
+    EXPECT_FALSE(flow().areaSelector().windows().isEmpty());
     select(QRect(300, 300, 51, 51));
-    clock->advance(0.12);
-    clock->advance(0.15);
+    clock.advance(0.12);
+    clock.advance(0.15);
     ASSERT_TRUE(preview.holdsPicture());
     EXPECT_EQ(preview.canvas()->bitmap().size(), QSize(100, 100));
 }
@@ -222,7 +189,7 @@ TEST_F(ScreenshotFlowTest, ThePillStartsANewSelection)
 TEST_F(ScreenshotFlowTest, SharingWithoutSigningInSendsNothing)
 {
     make(std::nullopt);
-    controller->share(pictures::plain(20, 10, Qt::red));
+    controller->sharing().share(pictures::plain(20, 10, Qt::red));
     ASSERT_EQ(alerts->shown.size(), 1u);
     const QString refusal = "Чтобы делиться ссылкой, войдите в аккаунт — пункт «Войти…» в меню.";
     EXPECT_EQ(alerts->shown[0].informativeText, refusal);
@@ -233,14 +200,13 @@ TEST_F(ScreenshotFlowTest, SharingWithoutSigningInSendsNothing)
 
 TEST_F(ScreenshotFlowTest, SharingPutsTheLinkOnTheClipboardAndOpensOnlyWebAddresses)
 {
-    Clock::setShared(nullptr); // real network, real waits
     DevServiceProcess service;
     ASSERT_TRUE(service.started());
     make("secret", service.baseURL());
 
     service.script("POST", "/api/v1/snimki", 200,
                    R"({"data":{"link":"https://korvala.example/s/abc","image":"https://korvala.example/i/abc.png","days":"7 дней"}})");
-    controller->share(pictures::plain(20, 10, Qt::red));
+    controller->sharing().share(pictures::plain(20, 10, Qt::red));
     EXPECT_EQ(noticeText(), "Отправляем снимок…");
     ASSERT_TRUE(waitUntil([&] { return controller->statusLine() == "Ссылка на снимок в буфере — вставляйте"; }, 10000));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "https://korvala.example/s/abc");
@@ -254,10 +220,10 @@ TEST_F(ScreenshotFlowTest, SharingPutsTheLinkOnTheClipboardAndOpensOnlyWebAddres
 
     // A link that is no web address is copied but never opened.
     for (const char* odd : {"file:///etc/passwd", "javascript:alert(1)", "не ссылка"}) {
-        controller->show("—");
+        controller->showStatus("—");
         service.script("POST", "/api/v1/snimki", 200,
                        QByteArray(R"({"data":{"link":")") + odd + R"(","image":"i","days":"3 дня"}})");
-        controller->share(pictures::plain(20, 10, Qt::red));
+        controller->sharing().share(pictures::plain(20, 10, Qt::red));
         ASSERT_TRUE(waitUntil([&] { return controller->statusLine() == "Ссылка на снимок в буфере — вставляйте"; }, 10000));
         EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8(odd));
         EXPECT_EQ(noticeText(), "Ссылка скопирована · действует 3 дня");
@@ -268,13 +234,12 @@ TEST_F(ScreenshotFlowTest, SharingPutsTheLinkOnTheClipboardAndOpensOnlyWebAddres
 
 TEST_F(ScreenshotFlowTest, AnUndecodableAnswerIsReportedAndLeavesTheClipboard)
 {
-    Clock::setShared(nullptr);
     DevServiceProcess service;
     ASSERT_TRUE(service.started());
     make("secret", service.baseURL());
     // "days" as a number does not decode.
     service.script("POST", "/api/v1/snimki", 200, R"({"data":{"link":"https://x.example/s","image":"i","days":7}})");
-    controller->share(pictures::plain(20, 10, Qt::red));
+    controller->sharing().share(pictures::plain(20, 10, Qt::red));
     ASSERT_TRUE(waitUntil([&] { return !alerts->shown.empty(); }, 10000));
     EXPECT_EQ(alerts->shown[0].informativeText, "сервер ответил неожиданным образом");
     EXPECT_EQ(noticeText(), "Не удалось поделиться");

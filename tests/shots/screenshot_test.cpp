@@ -29,10 +29,10 @@ QImage coordinateImage(int width, int height)
 
 // Awaits take inside a coroutine of our own, which keeps the failure: waiting
 // on a task that threw blocks in QCoro 0.8's waitFor.
-QCoro::Task<void> takeReportingFailure(quint32 display, Screenshot::Capture capture, QString* failure)
+QCoro::Task<void> takeReportingFailure(quint32 display, Screenshot::Capture capture, Clock& clock, QString* failure)
 {
     try {
-        co_await Screenshot::take(display, std::move(capture));
+        co_await Screenshot::take(display, std::move(capture), clock);
     } catch (const Screenshot::Failure& error) {
         *failure = error.description();
     }
@@ -42,13 +42,7 @@ SelectedArea area(QRectF rect, QSizeF screen = QSizeF(960, 540)) { return {rect,
 
 class ScreenshotClock : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        clock = std::make_shared<ManualClock>(QDateTime(QDate(2025, 3, 3), QTime(14, 5, 9)));
-        Clock::setShared(clock);
-    }
-    void TearDown() override { Clock::setShared(nullptr); }
-    std::shared_ptr<ManualClock> clock;
+    ManualClock clock {QDateTime(QDate(2025, 3, 3), QTime(14, 5, 9))};
 };
 
 } // namespace
@@ -106,11 +100,11 @@ TEST_F(ScreenshotClock, TakeRetriesOnceAfter150MillisecondsThenFails)
             co_return std::nullopt;
         co_return coordinateImage(4, 4);
     };
-    auto task = Screenshot::take(42, flaky);
+    auto task = Screenshot::take(42, flaky, clock);
     EXPECT_EQ(calls, 1);
-    clock->advance(0.149);
+    clock.advance(0.149);
     EXPECT_EQ(calls, 1);
-    clock->advance(0.001);
+    clock.advance(0.001);
     EXPECT_EQ(calls, 2);
     const QImage image = QCoro::waitFor(task);
     EXPECT_EQ(image.size(), QSize(4, 4));
@@ -122,12 +116,12 @@ TEST_F(ScreenshotClock, TakeRetriesOnceAfter150MillisecondsThenFails)
         co_return std::nullopt;
     };
     QString failure;
-    auto failing = takeReportingFailure(1, never, &failure);
+    auto failing = takeReportingFailure(1, never, clock, &failure);
     EXPECT_EQ(calls, 1);
-    clock->advance(0.15);
+    clock.advance(0.15);
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(failure, "Не удалось снять экран. Проверьте доступ к записи экрана в настройках.");
-    clock->advance(1);
+    clock.advance(1);
     EXPECT_EQ(calls, 2) << "exactly one retry";
 }
 
@@ -140,13 +134,13 @@ TEST_F(ScreenshotClock, SaveNamesByTheMomentCreatesTheFolderAndReplacesWithinASe
     QTemporaryDir root;
     const QString folder = root.filePath("нет/ещё");
     const QImage first = coordinateImage(64, 48);
-    const QString path = Screenshot::save(first, folder);
+    const QString path = Screenshot::save(first, folder, clock.now());
     EXPECT_EQ(path, QDir(folder).filePath("skrinshot-2025-03-03-140509.png"));
     EXPECT_EQ(QImage(path, "png").convertToFormat(QImage::Format_RGB32), first);
 
-    clock->advance(0.5);
+    clock.advance(0.5);
     const QImage second = coordinateImage(10, 10);
-    EXPECT_EQ(Screenshot::save(second, folder), path);
+    EXPECT_EQ(Screenshot::save(second, folder, clock.now()), path);
     EXPECT_EQ(QImage(path, "png").convertToFormat(QImage::Format_RGB32), second);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"skrinshot-2025-03-03-140509.png"})
         << "no temporary file is left behind";
@@ -155,7 +149,7 @@ TEST_F(ScreenshotClock, SaveNamesByTheMomentCreatesTheFolderAndReplacesWithinASe
 TEST_F(ScreenshotClock, SaveFailuresKeepTheOldFileAndSayWhyInRussian)
 {
     try {
-        Screenshot::save(QImage(), QDir::tempPath());
+        Screenshot::save(QImage(), QDir::tempPath(), clock.now());
         FAIL();
     } catch (const Screenshot::Failure& failure) {
         EXPECT_EQ(failure.description(), "Снимок сделан, но не сохранился: не удалось собрать png");
@@ -166,7 +160,7 @@ TEST_F(ScreenshotClock, SaveFailuresKeepTheOldFileAndSayWhyInRussian)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     try {
-        Screenshot::save(coordinateImage(8, 8), root.filePath("файл/снимки"));
+        Screenshot::save(coordinateImage(8, 8), root.filePath("файл/снимки"), clock.now());
         FAIL() << "a folder cannot be made inside a file";
     } catch (const Screenshot::Failure& failure) {
         EXPECT_EQ(failure.kind(), Screenshot::Failure::Kind::writeFailed);
@@ -175,9 +169,9 @@ TEST_F(ScreenshotClock, SaveFailuresKeepTheOldFileAndSayWhyInRussian)
     }
 
     if (geteuid() != 0) {
-        const QString path = Screenshot::save(coordinateImage(8, 8), root.path());
+        const QString path = Screenshot::save(coordinateImage(8, 8), root.path(), clock.now());
         chmod(root.path().toLocal8Bit().constData(), 0500);
-        EXPECT_THROW(Screenshot::save(coordinateImage(9, 9), root.path()), Screenshot::Failure);
+        EXPECT_THROW(Screenshot::save(coordinateImage(9, 9), root.path(), clock.now()), Screenshot::Failure);
         chmod(root.path().toLocal8Bit().constData(), 0700);
         EXPECT_EQ(QImage(path).size(), QSize(8, 8)) << "the earlier shot is intact";
     }

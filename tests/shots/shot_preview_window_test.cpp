@@ -90,9 +90,6 @@ namespace {
 
 class ShotPreviewWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { Clock::setShared(clock); }
-    void TearDown() override { Clock::setShared(nullptr); }
-
     struct Delivery {
         QImage picture;
         Screenshot::Destination destination;
@@ -104,7 +101,7 @@ protected:
         preview.show(bitmap, [this](QImage picture, Screenshot::Destination destination) {
             delivered.push_back({picture, destination});
         });
-        clock->advance(ShotPreviewWindow::buildDelay);
+        clock.advance(ShotPreviewWindow::buildDelay);
         return preview.window();
     }
 
@@ -122,9 +119,9 @@ protected:
         return nullptr;
     }
 
-    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    ManualClock clock;
     FakeWorkspace workspace;
-    ShotPreviewWindow preview{workspace, [] { return std::optional<double>(875); }};
+    ShotPreviewWindow preview{workspace, clock, [] { return std::optional<double>(875); }};
     std::vector<Delivery> delivered;
 };
 
@@ -135,9 +132,9 @@ TEST_F(ShotPreviewWindowTest, BuildsAfterTheDelayWithTheLaidOutParts)
     preview.show(pictures::gradient(2880, 1800), [](QImage, Screenshot::Destination) {});
     EXPECT_EQ(workspace.activationPolicy(), Workspace::ActivationPolicy::regular);
     EXPECT_EQ(preview.window(), nullptr) << "nothing is built before 0.15 s";
-    clock->advance(0.1);
+    clock.advance(0.1);
     EXPECT_EQ(preview.window(), nullptr);
-    clock->advance(0.05);
+    clock.advance(0.05);
     QWidget* window = preview.window();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
@@ -208,7 +205,7 @@ TEST_F(ShotPreviewWindowTest, ANewerShotCancelsTheOlderPendingBuild)
     preview.show(pictures::plain(300, 100, Qt::green), [](QImage, Screenshot::Destination) {});
     preview.show(pictures::plain(400, 100, Qt::blue), [](QImage, Screenshot::Destination) {});
     EXPECT_EQ(preview.window(), nullptr);
-    clock->advance(ShotPreviewWindow::buildDelay);
+    clock.advance(ShotPreviewWindow::buildDelay);
     ASSERT_NE(preview.window(), nullptr);
     EXPECT_EQ(preview.canvas()->bitmap().width(), 400);
     int shown = 0;
@@ -222,7 +219,7 @@ TEST_F(ShotPreviewWindowTest, ANewerShotCancelsTheOlderPendingBuild)
     preview.show(pictures::plain(500, 100, Qt::blue), [](QImage, Screenshot::Destination) {});
     second->close();
     EXPECT_TRUE(preview.bitmap());
-    clock->advance(ShotPreviewWindow::buildDelay);
+    clock.advance(ShotPreviewWindow::buildDelay);
     EXPECT_TRUE(preview.holdsPicture());
 }
 

@@ -9,26 +9,17 @@
 #include <string>
 #include <vector>
 
-// Keeps every log entry as (priority, message).
+// Keeps the fields of every log entry; answers as a reachable journal
+// unless told otherwise.
 class RecordingJournal final : public Journal {
 public:
-    struct Entry {
-        int priority;
-        QString message;
-    };
+    explicit RecordingJournal(bool reachable = true) : reachable(reachable) {}
 
     bool send(const std::vector<std::string>& fields) override
     {
-        Entry entry{-1, {}};
-        for (const std::string& field : fields) {
-            if (field.rfind("MESSAGE=", 0) == 0)
-                entry.message = QString::fromStdString(field.substr(8));
-            else if (field.rfind("PRIORITY=", 0) == 0)
-                entry.priority = std::stoi(field.substr(9));
-        }
         std::lock_guard lock(mutex_);
-        entries_.push_back(entry);
-        return true;
+        entries.push_back(fields);
+        return reachable;
     }
 
     // The messages logged at `priority` (3 error, 6 information).
@@ -36,16 +27,27 @@ public:
     {
         std::lock_guard lock(mutex_);
         QStringList result;
-        for (const Entry& entry : entries_) {
-            if (entry.priority == priority)
-                result.append(entry.message);
+        const std::string wanted = "PRIORITY=" + std::to_string(priority);
+        for (const auto& fields : entries) {
+            bool matches = false;
+            QString message;
+            for (const std::string& field : fields) {
+                matches = matches || field == wanted;
+                if (field.rfind("MESSAGE=", 0) == 0)
+                    message = QString::fromStdString(field.substr(8));
+            }
+            if (matches)
+                result.append(message);
         }
         return result;
     }
 
+    bool reachable;
+    // Read only once the writers are done.
+    std::vector<std::vector<std::string>> entries;
+
 private:
     mutable std::mutex mutex_;
-    std::vector<Entry> entries_;
 };
 
 // Journal priorities the application writes at.

@@ -30,7 +30,9 @@ TEST(CapturePickerOnX11Test, ShowsTheDesktopsWindowsAsTilesWithTheirPictures)
     ASSERT_TRUE(windows.started());
 
     DesktopWorkspace workspace;
-    CapturePickerWindow picker(workspace, CapturePickerWindow::Sources::of(LinuxPlatform::screenCaptureForSession(nullptr)));
+    SystemClock clock;
+    CapturePickerWindow picker(workspace,
+                               CapturePickerWindow::Sources::of(LinuxPlatform::screenCaptureForSession(nullptr), clock));
     std::vector<CaptureTarget> picked;
     picker.show(QStringLiteral("Что записывать"), [&](CaptureTarget target) { picked.push_back(target); });
     ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
@@ -77,7 +79,9 @@ TEST(CapturePickerOnX11Test, FollowsTheUserToAnotherDesktopAndReloads)
     TestWindows windows({"Окно для записи|#e0a010|100|20|500|240"});
     ASSERT_TRUE(windows.started());
     DesktopWorkspace workspace;
-    CapturePickerWindow picker(workspace, CapturePickerWindow::Sources::of(LinuxPlatform::screenCaptureForSession(nullptr)));
+    SystemClock clock;
+    CapturePickerWindow picker(workspace,
+                               CapturePickerWindow::Sources::of(LinuxPlatform::screenCaptureForSession(nullptr), clock));
     picker.show(QStringLiteral("Что записывать"), [](CaptureTarget) {});
     ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
     ASSERT_TRUE(waitUntil([&] { return desktopOf(picker.window()) == "0"; }));

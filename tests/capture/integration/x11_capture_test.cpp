@@ -22,6 +22,9 @@
 
 namespace {
 
+// Real waits: the capture runs against a real X server.
+SystemClock realClock;
+
 // The capture of the test desktop, as the program makes it.
 std::shared_ptr<ScreenCapture> session()
 {
@@ -153,7 +156,7 @@ TEST(X11Capture, ADisplayAndAWindowShowTheWindowsColourWhereItLies)
     ASSERT_TRUE(content && content->displays.size() == 1);
     const uint32_t display = content->displays[0].displayID;
 
-    const auto screen = QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::display(display), 1920));
+    const auto screen = QCoro::waitFor(CaptureChoices::capture(session(), realClock, CaptureTarget::display(display), 1920));
     ASSERT_TRUE(screen);
     ASSERT_EQ(screen->size(), QSize(1920, 1080));
     const QPoint middle = frame.center().toPoint();
@@ -162,12 +165,12 @@ TEST(X11Capture, ADisplayAndAWindowShowTheWindowsColourWhereItLies)
     EXPECT_EQ(screen->pixelColor(middle).alpha(), 255);
 
     // Twice the width, as screenshots ask.
-    const auto twice = QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::display(display)));
+    const auto twice = QCoro::waitFor(CaptureChoices::capture(session(), realClock, CaptureTarget::display(display)));
     ASSERT_TRUE(twice);
     EXPECT_EQ(twice->size(), QSize(3840, 2160));
     EXPECT_TRUE(near(twice->pixelColor(middle * 2), QColor("#e01010")));
 
-    const auto window = QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::window(windows.id(0)), 480));
+    const auto window = QCoro::waitFor(CaptureChoices::capture(session(), realClock, CaptureTarget::window(windows.id(0)), 480));
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(480, 342));
     for (QPoint p : {QPoint(2, 2), QPoint(240, 171), QPoint(477, 339)})
@@ -193,7 +196,7 @@ TEST(X11Capture, ADisplayAndAWindowShowTheWindowsColourWhereItLies)
     run("xdotool", {"mousemove", "5", "1075"});
 
     // The fallback stream sees the same window.
-    const auto frameOfStream = QCoro::waitFor(CaptureChoices::frameFromStream(session(), 
+    const auto frameOfStream = QCoro::waitFor(CaptureChoices::frameFromStream(session(), realClock, 
         ContentFilter::ofWindow(*listed), StreamConfiguration{200, 142}));
     ASSERT_TRUE(frameOfStream);
     EXPECT_EQ(frameOfStream->size(), QSize(200, 142));
@@ -215,8 +218,8 @@ TEST(X11Capture, TwoMonitorsGiveTwoDisplaysAndTheSecondShowsItsOwnContent)
     EXPECT_EQ(choices.displays[1].subtitle, "960×1080");
     EXPECT_NE(choices.displays[0].target, choices.displays[1].target);
 
-    const auto right = QCoro::waitFor(CaptureChoices::capture(session(), choices.displays[1].target, 960));
-    const auto left = QCoro::waitFor(CaptureChoices::capture(session(), choices.displays[0].target, 960));
+    const auto right = QCoro::waitFor(CaptureChoices::capture(session(), realClock, choices.displays[1].target, 960));
+    const auto left = QCoro::waitFor(CaptureChoices::capture(session(), realClock, choices.displays[0].target, 960));
     ASSERT_TRUE(right && left);
     EXPECT_EQ(right->size(), QSize(960, 1080));
     const QPoint inRight = frame.center().toPoint() - QPoint(960, 0);
@@ -238,7 +241,7 @@ TEST(X11Capture, AnApplicationIsCapturedWithItsOwnWindowsOnly)
     EXPECT_EQ(window->owningApplication->applicationName, "Alphaprobe");
 
     const auto image = QCoro::waitFor(
-        CaptureChoices::capture(session(), CaptureTarget::application(window->owningApplication->bundleIdentifier), 1920));
+        CaptureChoices::capture(session(), realClock, CaptureTarget::application(window->owningApplication->bundleIdentifier), 1920));
     ASSERT_TRUE(image);
     EXPECT_TRUE(near(image->pixelColor(alphaFrame.center().toPoint()), QColor("#e01010")));
     EXPECT_EQ(image->pixelColor(betaFrame.center().toPoint()), QColor(Qt::black)) << "another program's window";
@@ -251,7 +254,7 @@ TEST(X11Capture, AWindowPartlyBeyondTheScreenEdgeIsCapturedWithItsHiddenPartBlac
     const QRectF frame = waitForFrame(windows.id(0));
     ASSERT_FALSE(frame.isEmpty());
     ASSERT_GT(frame.right(), 1920);
-    const auto image = QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::window(windows.id(0)), 400));
+    const auto image = QCoro::waitFor(CaptureChoices::capture(session(), realClock, CaptureTarget::window(windows.id(0)), 400));
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), QSize(400, 300));
     const int edge = int(1920 - frame.x());
@@ -265,13 +268,13 @@ TEST(X11Capture, AClosedWindowAndAnUnknownDisplayGiveNoImage)
     ASSERT_TRUE(windows.started());
     const uint32_t id = windows.id(0);
     ASSERT_FALSE(waitForFrame(id).isEmpty());
-    ASSERT_TRUE(QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::window(id), 480)));
+    ASSERT_TRUE(QCoro::waitFor(CaptureChoices::capture(session(), realClock, CaptureTarget::window(id), 480)));
     windows.close();
     waitUntil([&] { return !findWindow(listContent(), id); });
 
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::window(id), 480)));
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::display(4242), 480)));
-    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(session(), CaptureTarget::audioOnly())));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(session(), realClock, CaptureTarget::window(id), 480)));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(session(), realClock, CaptureTarget::display(4242), 480)));
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(session(), realClock, CaptureTarget::audioOnly())));
 }
 
 namespace {
@@ -322,7 +325,7 @@ TEST(X11Capture, AStuckOrDeadServerNeverHoldsTheMainThreadAndGivesEmptyResults)
         const auto absent = std::make_shared<X11ScreenCapture>(":4999");
         const auto nothing = QCoro::waitFor(CaptureChoices::current(absent));
         EXPECT_TRUE(nothing.displays.empty() && nothing.windows.empty());
-        EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(absent, CaptureTarget::display(1), 480)));
+        EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(absent, realClock, CaptureTarget::display(1), 480)));
     }
 
     PrivateServer server;
@@ -335,7 +338,7 @@ TEST(X11Capture, AStuckOrDeadServerNeverHoldsTheMainThreadAndGivesEmptyResults)
     // while the main thread keeps running its events.
     server.signal(SIGSTOP);
     auto listing = CaptureChoices::current(use);
-    auto capture = CaptureChoices::capture(use, before.displays[0].target, 480);
+    auto capture = CaptureChoices::capture(use, realClock, before.displays[0].target, 480);
     int ticks = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });

@@ -199,7 +199,8 @@ Screenshot::Capture displayCapture(PortalScreenCapture& capture)
 
 TEST_F(PortalCapture, AScreenshotCropGivesTheKnownPixelsOfTheDrawnAreaAtTheScreenshotsScale)
 {
-    const QImage display = QCoro::waitFor(Screenshot::take(1, displayCapture(*capture)));
+    SystemClock clock;
+    const QImage display = QCoro::waitFor(Screenshot::take(1, displayCapture(*capture), clock));
     ASSERT_EQ(display.size(), QSize(1920, 1080));
     EXPECT_FALSE(lastRequest(QStringLiteral("screenshot")).value(QStringLiteral("interactive")).toBool());
     // The portal's file is not left behind among the user's files.
@@ -223,7 +224,8 @@ TEST_F(PortalCapture, ARefusalInTheDesktopsDialogGivesTheDenialTextsWithoutHangi
 {
     fakePortal().call(QStringLiteral("SetAnswer"), 1u);
 
-    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(1, displayCapture(*capture)));
+    SystemClock clock;
+    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(1, displayCapture(*capture), clock));
     ASSERT_TRUE(shot.error) << "a refused screenshot must fail";
     EXPECT_EQ(shot.error->kind(), Screenshot::Failure::Kind::captureFailed);
     EXPECT_EQ(shot.error->description(),

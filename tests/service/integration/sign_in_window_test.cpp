@@ -2,15 +2,14 @@
 // user types, against the stand-in service.
 
 #include "core/log.h"
-#include "app/menu_bar_controller.h"
-#include "core/journal.h"
+#include "service/limit_flow.h"
+#include "service/sign_in_flow.h"
 #include "service/sign_in_window.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/event_loop_process.h"
-#include "tests/support/fake_desktop.h"
-#include "tests/support/fake_alerts.h"
-#include "tests/support/fake_workspace.h"
+#include "tests/support/fake_shell.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/recording_journal.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -30,37 +29,23 @@ void settle(int ms = 300)
     waitUntil([] { return false; }, ms);
 }
 
-class QuietJournal final : public Journal {
-public:
-    bool send(const std::vector<std::string>&) override { return true; }
-};
-
 class SignInWindowOnX11Test : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.started());
-        previousJournal = Log::setJournal(std::make_shared<QuietJournal>());
-        MenuBarController::Dependencies dependencies;
-        dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
-        dependencies.defaults->setValue("baseURL", service.baseURL().toString());
-        installFakeDesktop(dependencies);
-        controller = std::make_unique<MenuBarController>(std::move(dependencies));
-        controller->rebuildMenu();
+        previousJournal = Log::setJournal(std::make_shared<RecordingJournal>());
+        settings->setValue("baseURL", service.baseURL().toString());
     }
 
-    void TearDown() override
-    {
-        controller.reset();
-        Log::setJournal(previousJournal);
-    }
+    void TearDown() override { Log::setJournal(previousJournal); }
 
-    SignInWindow& window() { return controller->signInWindow(); }
+    SignInWindow& window() { return flow.window(); }
 
     // Opens the window from the menu action and gives it the keyboard.
     QString openWindow()
     {
-        controller->signIn();
+        flow.signIn();
         EXPECT_TRUE(waitUntil([&] { return window().window() && window().window()->isActiveWindow(); }, 10000))
             << "the window did not come up with the keyboard";
         const QString id = QString::number(window().window()->winId());
@@ -75,7 +60,11 @@ protected:
     QTemporaryDir folder;
     DevServiceProcess service;
     std::shared_ptr<Journal> previousJournal;
-    std::unique_ptr<MenuBarController> controller;
+    std::unique_ptr<QSettings> settings = Store::openAt(folder.filePath("korvala.conf"));
+    Store store {*settings};
+    FakeShell shell;
+    LimitFlow limit {store, [this] { return Api::from(store); }, shell};
+    SignInFlow flow {store, [this] { return Api::from(store); }, shell, limit};
 };
 
 TEST_F(SignInWindowOnX11Test, TypedWrongThenRightWithReturn)
@@ -127,8 +116,8 @@ TEST_F(SignInWindowOnX11Test, TypedWrongThenRightWithReturn)
         << window().password().text().toStdString();
     key("Return");
     ASSERT_TRUE(waitUntil([&] { return !window().window()->isVisible(); }, 10000)) << "the window did not close";
-    EXPECT_TRUE(waitUntil([&] { return controller->statusLine() == "Осталось 9 ч из 10"; }, 10000));
-    EXPECT_EQ(controller->store().token(), "from-x11");
+    EXPECT_TRUE(waitUntil([&] { return shell.statusLines.contains("Осталось 9 ч из 10"); }, 10000));
+    EXPECT_EQ(store.token(), "from-x11");
     EXPECT_TRUE(window().password().text().isEmpty());
     requests = service.requests();
     ASSERT_GE(requests.size(), 2u);

@@ -229,7 +229,8 @@ TEST_F(AreaSelection, TheTakenAndCroppedShotHoldsTheWindowAndIsDeliveredIntact)
 
     // As the controller does: let the overlays leave the screen, then capture.
     waitUntil([] { return false; }, 120);
-    const QImage display = QCoro::waitFor(Screenshot::take(result->displayID, grabDisplay));
+    SystemClock clock;
+    const QImage display = QCoro::waitFor(Screenshot::take(result->displayID, grabDisplay, clock));
     EXPECT_EQ(display.size(), rightMonitor.size());
     const auto shot = Screenshot::crop(display, *result);
     ASSERT_TRUE(shot);
@@ -242,7 +243,7 @@ TEST_F(AreaSelection, TheTakenAndCroppedShotHoldsTheWindowAndIsDeliveredIntact)
 
     QTemporaryDir home;
     const QString folder = home.filePath("Корвала — записи встреч");
-    const QString path = Screenshot::save(*shot, folder);
+    const QString path = Screenshot::save(*shot, folder, clock.now());
     EXPECT_TRUE(QFileInfo(path).fileName().startsWith("skrinshot-"));
     EXPECT_EQ(QImage(path, "png").convertToFormat(QImage::Format_RGB32), shot->convertToFormat(QImage::Format_RGB32));
 

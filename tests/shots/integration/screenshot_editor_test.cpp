@@ -135,7 +135,8 @@ TEST(ScreenshotEditor, PicturesOfTheEditorInBothPalettesWithPopovers)
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     const QPalette original = QApplication::palette();
     FakeWorkspace workspace;
-    ShotPreviewWindow preview(workspace);
+    SystemClock clock;
+    ShotPreviewWindow preview(workspace, clock);
 
     QPalette dark;
     dark.setColor(QPalette::Window, QColor(45, 45, 45));
