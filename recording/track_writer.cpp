@@ -4,7 +4,6 @@
 #include "recording/recorder_failure.h"
 
 #include <QFuture>
-#include <QPromise>
 
 #include <qcoro/qcorofuture.h>
 
@@ -66,11 +65,7 @@ void TrackWriter::append(const PcmBuffer& buffer)
 QCoro::Task<QString> TrackWriter::finish()
 {
     const QString path = path_;
-    QPromise<QString> promise;
-    QFuture<QString> done = promise.future();
-    promise.start();
-    queue_->async([weak = std::weak_ptr<State>(state_), path,
-                   promise = std::make_shared<QPromise<QString>>(std::move(promise))] {
+    QFuture<QString> done = queue_->run([weak = std::weak_ptr<State>(state_), path] {
         if (auto state = weak.lock()) {
             if (auto file = std::move(state->file)) {
                 try {
@@ -80,8 +75,7 @@ QCoro::Task<QString> TrackWriter::finish()
                 }
             }
         }
-        promise->addResult(path);
-        promise->finish();
+        return path;
     });
     co_return co_await done;
 }
