@@ -34,6 +34,16 @@ void TonedView::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
 }
 
+QWidget* separatorLine(QWidget* parent)
+{
+    auto* line = new QWidget(parent);
+    line->setAutoFillBackground(true);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, ShotAppearance::of(parent->palette()).separator());
+    line->setPalette(palette);
+    return line;
+}
+
 ShotButton::ShotButton(QString title, QWidget* parent) : QWidget(parent), title_(std::move(title)) {}
 
 void ShotButton::paintEvent(QPaintEvent*)
