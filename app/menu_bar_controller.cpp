@@ -213,7 +213,7 @@ void MenuBarController::menuChanged()
 void MenuBarController::report(const std::exception& error)
 {
     const auto* described = dynamic_cast<const DescribedError*>(&error);
-    const QString description = described ? described->description() : QString::fromUtf8(error.what());
+    const QString description = QString::fromUtf8(error.what());
     const QString name = described ? described->debugName() : QString::fromLatin1(typeid(error).name());
     Log::warn("ошибка: " + name + " | " + description);
 

@@ -163,6 +163,49 @@ std::vector<ShareableWindow> CaptureChoices::ownWindows(const ShareableContent& 
     return own;
 }
 
+std::optional<ContentFilter> CaptureChoices::filter(const CaptureTarget& target, const ShareableContent& content)
+{
+    const ShareableDisplay first = content.displays.empty() ? ShareableDisplay{} : content.displays.front();
+    switch (target.kind()) {
+    case CaptureTarget::Kind::Display:
+        for (const ShareableDisplay& display : content.displays) {
+            if (display.displayID == target.id())
+                return ContentFilter::ofDisplay(display, ownWindows(content));
+        }
+        return std::nullopt;
+    case CaptureTarget::Kind::Application: {
+        const auto application = std::find_if(content.applications.begin(), content.applications.end(),
+                                              [&](const auto& app) { return app.bundleIdentifier == target.bundleID(); });
+        if (application == content.applications.end())
+            return std::nullopt;
+        ShareableDisplay display = first;
+        const auto window = std::find_if(content.windows.begin(), content.windows.end(), [&](const auto& window) {
+            return window.owningApplication && window.owningApplication->bundleIdentifier == target.bundleID()
+                && window.frame.width() > 0;
+        });
+        if (window != content.windows.end()) {
+            const auto onDisplay = std::find_if(content.displays.begin(), content.displays.end(),
+                                                [&](const auto& display) { return display.frame.intersects(window->frame); });
+            if (onDisplay != content.displays.end())
+                display = *onDisplay;
+        }
+        return ContentFilter::ofApplications(display, {*application});
+    }
+    case CaptureTarget::Kind::Window:
+        for (const ShareableWindow& window : content.windows) {
+            if (window.windowID == target.id())
+                return ContentFilter::ofWindow(window);
+        }
+        return std::nullopt;
+    case CaptureTarget::Kind::DesktopChoice:
+        // The video has the first display's size; the pick is fitted into it.
+        return ContentFilter::ofDesktopChoice(first);
+    case CaptureTarget::Kind::AudioOnly:
+        break;
+    }
+    return std::nullopt;
+}
+
 std::optional<QSize> CaptureChoices::outputSize(QSizeF size, std::optional<int> width)
 {
     if (!(size.width() > 0) || !(size.height() > 0) || !std::isfinite(size.width()) || !std::isfinite(size.height()))
@@ -191,47 +234,12 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(std::shared_ptr<Scree
     if (!content)
         co_return std::nullopt;
 
-    std::optional<ContentFilter> filter;
-    QSizeF targetSize;
-    switch (target.kind()) {
-    case CaptureTarget::Kind::Display: {
-        const auto display = std::find_if(content->displays.begin(), content->displays.end(),
-                                          [&](const ShareableDisplay& d) { return d.displayID == target.id(); });
-        if (display == content->displays.end() || display->width <= 0)
-            co_return std::nullopt;
-        filter = ContentFilter::ofDisplay(*display, ownWindows(*content));
-        targetSize = QSizeF(display->width, display->height);
-        break;
-    }
-    case CaptureTarget::Kind::Application: {
-        if (content->displays.empty() || content->displays.front().width <= 0)
-            co_return std::nullopt;
-        const auto& display = content->displays.front();
-        const auto application = std::find_if(
-            content->applications.begin(), content->applications.end(),
-            [&](const ShareableApplication& a) { return a.bundleIdentifier == target.bundleID(); });
-        if (application == content->applications.end())
-            co_return std::nullopt;
-        filter = ContentFilter::ofApplications(display, {*application}, {});
-        targetSize = QSizeF(display.width, display.height);
-        break;
-    }
-    case CaptureTarget::Kind::Window: {
-        const auto window = std::find_if(content->windows.begin(), content->windows.end(),
-                                         [&](const ShareableWindow& w) { return w.windowID == target.id(); });
-        if (window == content->windows.end() || !(window->frame.width() > 0))
-            co_return std::nullopt;
-        filter = ContentFilter::ofWindow(*window);
-        targetSize = window->frame.size();
-        break;
-    }
     // The desktop's pick is known only to the desktop.
-    case CaptureTarget::Kind::DesktopChoice:
-    case CaptureTarget::Kind::AudioOnly:
+    const std::optional<ContentFilter> filter = CaptureChoices::filter(target, *content);
+    if (!filter || filter->kind == ContentFilter::Kind::DesktopChoice)
         co_return std::nullopt;
-    }
 
-    const auto size = outputSize(targetSize, width);
+    const auto size = outputSize(filter->contentRect().size(), width);
     if (!size)
         co_return std::nullopt;
     StreamConfiguration config;

@@ -49,6 +49,12 @@ struct CaptureChoices {
 
     static QCoro::Task<CaptureChoices> current(std::shared_ptr<ScreenCapture> service);
     static std::vector<ShareableWindow> ownWindows(const ShareableContent& content);
+    // The content filter that shows `target`: a display without our own
+    // windows; an application's windows on the display of its first visible
+    // window (else the first display); one window; the desktop's pick, sized
+    // as the first display. Nothing when the display, the application or the
+    // window is gone, nor for an audio-only target.
+    static std::optional<ContentFilter> filter(const CaptureTarget& target, const ShareableContent& content);
     // An image of the target, `width` pixels wide (twice the target's width
     // in points when not given), its height following the target's aspect.
     // Where no still can be had, one frame of a stream, waited for on `clock`.

@@ -1,5 +1,7 @@
 #include "capture/capture_picker_window.h"
 
+#include "core/flipped.h"
+
 #include "platform/outside_text.h"
 
 #include <QApplication>
@@ -51,11 +53,6 @@ QRect tileFrame(int index, int documentHeight)
                  tileHeight);
 }
 
-QRect flipped(const QRect& frame, int height)
-{
-    return QRect(frame.x(), height - frame.y() - frame.height(), frame.width(), frame.height());
-}
-
 QRectF fitted(QSizeF image, QRectF box, bool enlarge)
 {
     if (image.isEmpty() || box.isEmpty())
@@ -71,8 +68,6 @@ QRectF fitted(QSizeF image, QRectF box, bool enlarge)
 } // namespace CaptureGrid
 
 namespace {
-
-using CaptureGrid::flipped;
 
 // The secondary and faint text and line colours of the current palette.
 QColor toned(double alpha)

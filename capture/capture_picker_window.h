@@ -44,9 +44,6 @@ int visibleHeight(std::optional<int> screenVisibleHeight);
 int scrollHeight(int items, std::optional<int> screenVisibleHeight);
 // The frame of the tile at `index` in a document `documentHeight` high.
 QRect tileFrame(int index, int documentHeight);
-// A frame measured from the bottom left of a container `height` high, in
-// the container's top-left coordinates.
-QRect flipped(const QRect& bottomLeftFrame, int height);
 // Where an image of `image` size is drawn inside `box`, keeping its shape,
 // centred; scaled up too only when `enlarge` is set.
 QRectF fitted(QSizeF image, QRectF box, bool enlarge);
@@ -169,7 +166,6 @@ public:
     const std::map<QString, QPointer<TileView>>& tiles() const { return tiles_; }
     quint64 generation() const { return generation_; }
     bool isFollowingSpaces() const { return static_cast<bool>(spaceWatcher_); }
-    const QString& currentTitle() const { return currentTitle_; }
 
     // Places `items` as tiles, or the permission view when there are none.
     void fill(std::vector<CaptureChoices::Item> items);

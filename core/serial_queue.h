@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/promised.h"
+
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -26,6 +28,13 @@ public:
     // Runs `work` on the queue after everything submitted before it and waits
     // for it. Must not be called from the queue's own thread.
     void sync(const std::function<void()>& work);
+    // Runs `work` on the queue after everything submitted before it; the
+    // future gives its result.
+    template <class Work>
+    QFuture<std::invoke_result_t<Work&>> run(Work work)
+    {
+        return promised([this](std::function<void()> job) { async(std::move(job)); }, std::move(work));
+    }
 
     bool isCurrent() const { return std::this_thread::get_id() == worker_.get_id(); }
 

@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "core/version.h"
+#include "core/web_address.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,8 +71,7 @@ QUrl Store::baseURL() const
 
     const QString text = value.toString();
     const QUrl url(text, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty())
+    if (isWebAddress(url))
         return url;
 
     // The rest of the program needs a usable address; say once per value

@@ -11,14 +11,12 @@ ContentFilter ContentFilter::ofDisplay(const ShareableDisplay& display, std::vec
 }
 
 ContentFilter ContentFilter::ofApplications(const ShareableDisplay& display,
-                                            std::vector<ShareableApplication> including,
-                                            std::vector<ShareableWindow> exceptingWindows)
+                                            std::vector<ShareableApplication> including)
 {
     ContentFilter filter;
     filter.kind = Kind::Applications;
     filter.display = display;
     filter.includedApplications = std::move(including);
-    filter.exceptingWindows = std::move(exceptingWindows);
     return filter;
 }
 

@@ -73,12 +73,10 @@ struct ContentFilter {
     ShareableDisplay display;
     std::vector<ShareableWindow> excludedWindows;
     std::vector<ShareableApplication> includedApplications;
-    std::vector<ShareableWindow> exceptingWindows;
     ShareableWindow window;
 
     static ContentFilter ofDisplay(const ShareableDisplay& display, std::vector<ShareableWindow> excluding);
-    static ContentFilter ofApplications(const ShareableDisplay& display, std::vector<ShareableApplication> including,
-                                        std::vector<ShareableWindow> exceptingWindows);
+    static ContentFilter ofApplications(const ShareableDisplay& display, std::vector<ShareableApplication> including);
     static ContentFilter ofWindow(const ShareableWindow& window);
     static ContentFilter ofDesktopChoice(const ShareableDisplay& display);
 

@@ -17,13 +17,6 @@
 
 namespace {
 
-QString describe(const std::exception& error)
-{
-    if (const auto* described = dynamic_cast<const DescribedError*>(&error))
-        return described->description();
-    return QString::fromUtf8(error.what());
-}
-
 // A stream's own refusal, as the platform worded it.
 [[noreturn]] void refuse(const QString& reason)
 {
@@ -97,7 +90,7 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
     try {
         co_await startSystemAudio();
     } catch (const std::exception& error) {
-        failure = describe(error);
+        failure = QString::fromUtf8(error.what());
     }
     systemAudioFailure_ = failure;
     if (failure)
@@ -364,48 +357,11 @@ bool Recorder::microphoneTooQuiet() const
 ContentFilter Recorder::filter(const CaptureTarget& target, const ShareableContent& content,
                                const ShareableDisplay& fallback)
 {
-    const std::vector<ShareableWindow> own = CaptureChoices::ownWindows(content);
-    const ContentFilter wholeFallback = ContentFilter::ofDisplay(fallback, own);
-    switch (target.kind()) {
-    case CaptureTarget::Kind::Display:
-        for (const ShareableDisplay& display : content.displays) {
-            if (display.displayID == target.id())
-                return ContentFilter::ofDisplay(display, own);
-        }
-        return wholeFallback;
-    case CaptureTarget::Kind::Application: {
-        const auto application = std::find_if(content.applications.begin(), content.applications.end(),
-                                              [&](const auto& app) { return app.bundleIdentifier == target.bundleID(); });
-        if (application == content.applications.end()) {
-            Log::warn(QStringLiteral("приложение ") + target.bundleID()
-                      + QStringLiteral(" больше не запущено — пишем весь экран"));
-            return wholeFallback;
-        }
-        ShareableDisplay display = fallback;
-        const auto window = std::find_if(content.windows.begin(), content.windows.end(), [&](const auto& window) {
-            return window.owningApplication && window.owningApplication->bundleIdentifier == target.bundleID()
-                && window.frame.width() > 0;
-        });
-        if (window != content.windows.end()) {
-            const auto onDisplay = std::find_if(content.displays.begin(), content.displays.end(),
-                                                [&](const auto& display) { return display.frame.intersects(window->frame); });
-            if (onDisplay != content.displays.end())
-                display = *onDisplay;
-        }
-        return ContentFilter::ofApplications(display, {*application}, {});
-    }
-    case CaptureTarget::Kind::Window:
-        for (const ShareableWindow& window : content.windows) {
-            if (window.windowID == target.id())
-                return ContentFilter::ofWindow(window);
-        }
+    if (std::optional<ContentFilter> shown = CaptureChoices::filter(target, content))
+        return *shown;
+    if (target.kind() == CaptureTarget::Kind::Application)
+        Log::warn(QStringLiteral("приложение ") + target.bundleID() + QStringLiteral(" больше не запущено — пишем весь экран"));
+    else if (target.kind() == CaptureTarget::Kind::Window)
         Log::warn(QStringLiteral("окно ") + QString::number(target.id()) + QStringLiteral(" закрыто — пишем весь экран"));
-        return wholeFallback;
-    case CaptureTarget::Kind::DesktopChoice:
-        // The video has the first display's size; the pick is fitted into it.
-        return ContentFilter::ofDesktopChoice(fallback);
-    case CaptureTarget::Kind::AudioOnly:
-        break;
-    }
-    return wholeFallback;
+    return ContentFilter::ofDisplay(fallback, CaptureChoices::ownWindows(content));
 }

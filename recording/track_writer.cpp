@@ -1,46 +1,17 @@
 #include "recording/track_writer.h"
 
 #include "core/log.h"
+#include "core/promised.h"
 #include "core/clock.h"
 #include "recording/recorder_failure.h"
 
 #include <QFileInfo>
 #include <QFuture>
-#include <QPromise>
 
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-// Runs `work` on `queue` after everything queued before; the future holds
-// what it gave or threw.
-template<typename T, typename Work>
-QFuture<T> afterQueued(SerialQueue& queue, Work work)
-{
-    QPromise<T> promise;
-    QFuture<T> done = promise.future();
-    promise.start();
-    queue.async([work = std::move(work), promise = std::make_shared<QPromise<T>>(std::move(promise))]() mutable {
-        try {
-            promise->addResult(work());
-        } catch (...) {
-            promise->setException(std::current_exception());
-        }
-        promise->finish();
-    });
-    return done;
-}
-
-template<typename T>
-QCoro::Task<T> awaited(QFuture<T> future)
-{
-    co_return co_await future;
-}
-
-} // namespace
 
 struct TrackWriter::State {
     std::shared_ptr<AudioMedia> media;
@@ -124,7 +95,7 @@ std::optional<QString> TrackWriter::failure() const
 QCoro::Task<double> TrackWriter::length()
 {
     // Not a coroutine itself: GCC 12 destroys a lambda made inside one twice.
-    return awaited(afterQueued<double>(*queue_, [weak = std::weak_ptr<State>(state_)] {
+    return awaited(queue_->run([weak = std::weak_ptr<State>(state_)] {
         const auto state = weak.lock();
         if (!state || !state->aligner)
             return 0.0;
@@ -135,7 +106,7 @@ QCoro::Task<double> TrackWriter::length()
 
 QCoro::Task<QString> TrackWriter::finish(std::optional<double> duration)
 {
-    return awaited(afterQueued<QString>(*queue_, [weak = std::weak_ptr<State>(state_), path = path_, duration] {
+    return awaited(queue_->run([weak = std::weak_ptr<State>(state_), path = path_, duration] {
         const auto state = weak.lock();
         if (!state)
             return path;

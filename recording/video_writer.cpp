@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QFuture>
-#include <QPromise>
 
 #include <qcoro/qcorofuture.h>
 
@@ -148,16 +147,11 @@ std::optional<QString> VideoWriter::State::complete()
 
 QCoro::Task<std::optional<QString>> VideoWriter::finish()
 {
-    QPromise<std::optional<QString>> promise;
-    QFuture<std::optional<QString>> done = promise.future();
-    promise.start();
-    queue_->async([weak = std::weak_ptr<State>(state_),
-                   promise = std::make_shared<QPromise<std::optional<QString>>>(std::move(promise))] {
+    QFuture<std::optional<QString>> done = queue_->run([weak = std::weak_ptr<State>(state_)] {
         std::optional<QString> result;
         if (auto state = weak.lock())
             result = state->complete();
-        promise->addResult(result);
-        promise->finish();
+        return result;
     });
     co_return co_await done;
 }

@@ -137,7 +137,6 @@ QNetworkRequest Api::authorizedRequest(const QString& path, const QByteArray& me
     url.setPath(base + u"api/v1/"_s + path, QUrl::TolerantMode);
 
     QNetworkRequest request(url);
-    request.setTransferTimeout(60'000);
     request.setAttribute(QNetworkRequest::CustomVerbAttribute, method);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setRawHeader("Accept", "application/json");

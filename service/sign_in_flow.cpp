@@ -7,16 +7,6 @@
 
 #include <QPointer>
 
-namespace {
-
-QString descriptionOf(const std::exception& error)
-{
-    const auto* described = dynamic_cast<const DescribedError*>(&error);
-    return described ? described->description() : QString::fromUtf8(error.what());
-}
-
-} // namespace
-
 SignInFlow::SignInFlow(const Store& store, ApiFactory api, StatusSink& status, LimitFlow& limit)
     : store_(store), api_(std::move(api)), status_(status), limit_(limit), window_(std::make_unique<SignInWindow>())
 {
@@ -42,7 +32,7 @@ QCoro::Task<std::optional<QString>> SignInFlow::attempt(QPointer<SignInFlow> flo
         token = co_await std::move(call);
     } catch (const std::exception& error) {
         // Nothing is stored: a token from an earlier sign-in stays.
-        const QString text = descriptionOf(error);
+        const QString text = QString::fromUtf8(error.what());
         Log::warn(QStringLiteral("вход не удался: ") + text);
         co_return text;
     }

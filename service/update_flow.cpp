@@ -3,6 +3,7 @@
 #include "service/update_flow.h"
 
 #include "core/log.h"
+#include "core/web_address.h"
 
 #include <QPointer>
 
@@ -14,17 +15,6 @@ constexpr qint64 defaultSnoozeDays = 3;
 // Far beyond any sensible snooze; a longer one is taken as a date the
 // calendar cannot give, and the offer is not postponed at all.
 constexpr qint64 longestSnoozeDays = 1'000'000;
-
-// The update address comes from the service; only a web address may reach
-// the desktop, never a local file or another program's scheme.
-std::optional<QUrl> webAddress(const QString& text)
-{
-    const QUrl url(text, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty())
-        return std::nullopt;
-    return url;
-}
 
 } // namespace
 
@@ -85,10 +75,12 @@ void UpdateFlow::openUpdate()
 {
     if (!offer_ || !offer_->updateUrl)
         return;
-    const std::optional<QUrl> address = webAddress(*offer_->updateUrl);
-    if (!address) {
+    // The address comes from the service; only a web address may reach the
+    // desktop, never a local file or another program's scheme.
+    const QUrl address(*offer_->updateUrl, QUrl::StrictMode);
+    if (!isWebAddress(address)) {
         Log::warn(QStringLiteral("адрес обновления не веб-адрес, не открываем: ") + *offer_->updateUrl);
         return;
     }
-    workspace_.openUrl(*address);
+    workspace_.openUrl(address);
 }

@@ -90,16 +90,20 @@ QString writeProblem(const QSaveFile& file)
 
 } // namespace
 
-QString Screenshot::save(const QImage& image, const QString& directory, const QDateTime& taken)
+QByteArray Screenshot::pngData(const QImage& image)
 {
     QByteArray png;
-    {
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, "png");
-        if (image.isNull() || !writer.write(image))
-            throw Failure::writeFailed(QString::fromUtf8("не удалось собрать png"));
-    }
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (image.isNull() || !writer.write(image) || png.isEmpty())
+        throw Failure::writeFailed(QString::fromUtf8("не удалось собрать png"));
+    return png;
+}
+
+QString Screenshot::save(const QImage& image, const QString& directory, const QDateTime& taken)
+{
+    const QByteArray png = pngData(image);
 
     const QString path = QDir(directory).filePath(fileName(taken));
     if (!QDir().mkpath(directory))

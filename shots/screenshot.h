@@ -56,6 +56,10 @@ public:
     // "skrinshot-2025-03-03-140509.png" for a picture taken at that moment.
     static QString fileName(const QDateTime& moment);
 
+    // The picture encoded as PNG. Throws Failure::writeFailed when it cannot
+    // be encoded (a null picture).
+    static QByteArray pngData(const QImage& image);
+
     // Writes the picture as a PNG into `directory` (created when missing),
     // named for the moment it was `taken`, and returns the file's path. A
     // file of the same name is replaced only by a complete new one. Throws

@@ -1,25 +1,12 @@
 #include "shots/share_flow.h"
 
+#include "core/web_address.h"
 #include "shots/screenshot.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QUrl>
-
-namespace {
-
-// Only a web address goes to the browser: the service's answer is not
-// trusted to name a program or a local file for the desktop to open.
-bool isWebAddress(const QString& text)
-{
-    const QUrl url(text, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty();
-}
-
-} // namespace
 
 ShareFlow::ShareFlow(const Store& store, ApiFactory api, Workspace& workspace, StatusSink& status,
                      ErrorReporter& errors, NoticeSink& notices)
@@ -35,10 +22,10 @@ void ShareFlow::share(const QImage& bitmap)
         return;
     }
     QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (bitmap.isNull() || !bitmap.save(&buffer, "PNG") || png.isEmpty()) {
-        errors_.report(Screenshot::Failure::writeFailed(QStringLiteral("не удалось собрать png")));
+    try {
+        png = Screenshot::pngData(bitmap);
+    } catch (const Screenshot::Failure& failure) {
+        errors_.report(failure);
         return;
     }
     notices_.notify(QStringLiteral("Отправляем снимок…"), 60);
@@ -64,6 +51,8 @@ QCoro::Task<void> ShareFlow::upload(QPointer<ShareFlow> self, QByteArray png)
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(shared->link);
+    // Only a web address goes to the browser: the service's answer is not
+    // trusted to name a program or a local file for the desktop to open.
     if (isWebAddress(shared->link))
         self->workspace_.openUrl(QUrl(shared->link));
     self->notices_.notify(QStringLiteral("Ссылка скопирована · действует ") + shared->days, 2.5);

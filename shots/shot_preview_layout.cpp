@@ -86,9 +86,4 @@ QRectF weightChoiceFrame(int i)
     return {6, 182 - 6 - double(i + 1) * 34, 34, 34};
 }
 
-QRectF flipped(const QRectF& rect, double height)
-{
-    return {rect.x(), height - rect.y() - rect.height(), rect.width(), rect.height()};
-}
-
 } // namespace ShotPreviewLayout

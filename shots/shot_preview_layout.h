@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/flipped.h"
+
 #include <QRectF>
 #include <QSize>
 #include <QString>
@@ -71,6 +73,6 @@ QRectF colorChoiceFrame(int index);
 QRectF weightChoiceFrame(int index);
 
 // `rect` in a container `height` high, in top-left coordinates.
-QRectF flipped(const QRectF& rect, double height);
+using ::flipped;
 
 } // namespace ShotPreviewLayout

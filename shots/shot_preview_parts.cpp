@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <functional>
+
 ShotAppearance ShotAppearance::of(const QPalette& palette)
 {
     return {palette.color(QPalette::Window).lightnessF() < palette.color(QPalette::WindowText).lightnessF()};
@@ -32,6 +34,16 @@ void TonedView::changeEvent(QEvent* event)
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
         update();
     QWidget::changeEvent(event);
+}
+
+QWidget* separatorLine(QWidget* parent)
+{
+    auto* line = new QWidget(parent);
+    line->setAutoFillBackground(true);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, ShotAppearance::of(parent->palette()).separator());
+    line->setPalette(palette);
+    return line;
 }
 
 ShotButton::ShotButton(QString title, QWidget* parent) : QWidget(parent), title_(std::move(title)) {}
@@ -175,6 +187,19 @@ QImage themed(const char* name, int size, double ratio)
     return image.isNull() ? QImage() : image;
 }
 
+// An icon drawn on an 18-unit grid, `size` points square, for when the
+// icon theme has none.
+QImage drawnIcon(int size, double ratio, const std::function<void(QPainter&)>& draw)
+{
+    QImage image = blank(size, ratio);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double u = size / 18.0;
+    painter.scale(u, u);
+    draw(painter);
+    return image;
+}
+
 } // namespace
 
 QImage wellImage(int s, QColor fill, std::optional<double> lineWidth, bool cornerMark,
@@ -221,66 +246,58 @@ QImage toolIcon(ShotTool tool, int size, double ratio)
     if (QImage image = themed(names[int(tool)], size, ratio); !image.isNull())
         return image;
 
-    QImage image = blank(size, ratio);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const double u = size / 18.0;
-    painter.scale(u, u);
-    QPen pen(Qt::black, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    switch (tool) {
-    case ShotTool::pen: {
-        QPainterPath scribble(QPointF(2.5, 12));
-        scribble.cubicTo(5, 3, 8, 3, 8, 9);
-        scribble.cubicTo(8, 15, 11, 15, 12.5, 8);
-        scribble.cubicTo(13.5, 4, 15.5, 4, 15.5, 7);
-        painter.setPen(pen);
-        painter.drawPath(scribble);
-        break;
-    }
-    case ShotTool::box:
-        painter.setPen(pen);
-        painter.drawRoundedRect(QRectF(2.5, 4, 13, 10), 1.5, 1.5);
-        break;
-    case ShotTool::blur:
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Qt::black);
-        for (int row = 0; row < 3; ++row)
-            for (int column = 0; column < 3; ++column)
-                painter.drawRoundedRect(QRectF(2.5 + column * 4.6, 2.5 + row * 4.6, 3.8, 3.8), 0.6, 0.6);
-        break;
-    case ShotTool::text: {
-        QFont font;
-        font.setPixelSize(13);
-        font.setWeight(QFont::Medium);
-        painter.setFont(font);
-        painter.setPen(Qt::black);
-        painter.drawText(QRectF(0, 0, 18, 18), Qt::AlignCenter, QStringLiteral("Aa"));
-        break;
-    }
-    case ShotTool::arrow:
-        break;
-    }
-    return image;
+    return drawnIcon(size, ratio, [tool](QPainter& painter) {
+        QPen pen(Qt::black, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        switch (tool) {
+        case ShotTool::pen: {
+            QPainterPath scribble(QPointF(2.5, 12));
+            scribble.cubicTo(5, 3, 8, 3, 8, 9);
+            scribble.cubicTo(8, 15, 11, 15, 12.5, 8);
+            scribble.cubicTo(13.5, 4, 15.5, 4, 15.5, 7);
+            painter.setPen(pen);
+            painter.drawPath(scribble);
+            break;
+        }
+        case ShotTool::box:
+            painter.setPen(pen);
+            painter.drawRoundedRect(QRectF(2.5, 4, 13, 10), 1.5, 1.5);
+            break;
+        case ShotTool::blur:
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(Qt::black);
+            for (int row = 0; row < 3; ++row)
+                for (int column = 0; column < 3; ++column)
+                    painter.drawRoundedRect(QRectF(2.5 + column * 4.6, 2.5 + row * 4.6, 3.8, 3.8), 0.6, 0.6);
+            break;
+        case ShotTool::text: {
+            QFont font;
+            font.setPixelSize(13);
+            font.setWeight(QFont::Medium);
+            painter.setFont(font);
+            painter.setPen(Qt::black);
+            painter.drawText(QRectF(0, 0, 18, 18), Qt::AlignCenter, QStringLiteral("Aa"));
+            break;
+        }
+        case ShotTool::arrow:
+            break;
+        }
+    });
 }
 
 QImage undoIcon(int size, double ratio)
 {
     if (QImage image = themed("edit-undo-symbolic", size, ratio); !image.isNull())
         return image;
-    QImage image = blank(size, ratio);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const double u = size / 18.0;
-    painter.scale(u, u);
-    QPainterPath turn(QPointF(5, 6));
-    turn.lineTo(11, 6);
-    turn.cubicTo(17, 6, 17, 15, 11, 15);
-    turn.lineTo(7, 15);
-    painter.setPen(QPen(Qt::black, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.drawPath(turn);
-    QPainterPath head(QPointF(8, 2.5));
-    head.lineTo(4.5, 6);
-    head.lineTo(8, 9.5);
-    painter.drawPath(head);
-    return image;
+    return drawnIcon(size, ratio, [](QPainter& painter) {
+        QPainterPath turn(QPointF(5, 6));
+        turn.lineTo(11, 6);
+        turn.cubicTo(17, 6, 17, 15, 11, 15);
+        turn.lineTo(7, 15);
+        painter.setPen(QPen(Qt::black, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawPath(turn);
+        QPainterPath head(QPointF(8, 2.5));
+        head.lineTo(4.5, 6);
+        head.lineTo(8, 9.5);
+        painter.drawPath(head);
+    });
 }

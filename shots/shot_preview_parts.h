@@ -100,6 +100,9 @@ private:
     std::optional<QColor> tint_;
 };
 
+// A line in the palette's separator colour; its frame is the caller's.
+QWidget* separatorLine(QWidget* parent);
+
 // The round well of the colour and weight buttons, `size` points square at
 // device pixel ratio `ratio`: filled with `fill`, or white with a line of
 // `lineWidth` when one is given; with the popover mark in its corner.

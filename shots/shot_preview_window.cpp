@@ -3,17 +3,16 @@
 #include "core/clock.h"
 #include "platform/workspace.h"
 #include "shots/shot_canvas.h"
+#include "shots/shot_delivery_bar.h"
+#include "shots/shot_popover.h"
 #include "shots/shot_preview_parts.h"
+#include "shots/shot_tool_strip.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -49,29 +48,12 @@ private:
     std::function<void()> onClose_;
 };
 
-// A separator line in the palette's separator colour.
-QWidget* separator(QWidget* parent, const QRectF& frame)
-{
-    auto* line = new QWidget(parent);
-    line->setGeometry(frame.toRect());
-    line->setAutoFillBackground(true);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::Window, ShotAppearance::of(parent->palette()).separator());
-    line->setPalette(palette);
-    return line;
-}
-
 std::optional<double> mainScreenHeight()
 {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         return screen->availableGeometry().height();
     return std::nullopt;
 }
-
-const char* const toolTips[] = {"Стрелка", "Карандаш", "Рамка", "Замазка", "Текст"};
-const char* const colorTips[] = {"Красный", "Оранжевый", "Жёлтый", "Зелёный",
-                                 "Синий", "Фиолетовый", "Белый", "Чёрный"};
-const char* const weightTips[] = {"Волосок", "Тонко", "Обычно", "Толсто", "Очень толсто"};
 
 } // namespace
 
@@ -172,7 +154,11 @@ QWidget* ShotPreviewWindow::buildContent(const QImage& bitmap, const Layout::Siz
     connect(retake, &ShotButton::clicked, this, &ShotPreviewWindow::shootAgain);
     retakeButton_ = retake;
 
-    auto* bar = new TonedView(TonedView::Tone::chrome, root);
+    QWidget* bar = buildDeliveryBar(root, bitmap.size(), sizes.imageWidth, width,
+                                    [self = QPointer<ShotPreviewWindow>(this)](Screenshot::Destination destination) {
+                                        if (self)
+                                            self->finish(destination);
+                                    });
     place(bar, QRectF(0, 0, width, Layout::barHeight));
 
     auto* canvas = new ShotCanvas(bitmap);
@@ -197,80 +183,32 @@ QWidget* ShotPreviewWindow::buildContent(const QImage& bitmap, const Layout::Siz
 
     QWidget* strip = buildStrip(root, sizes.shown);
     place(strip, QRectF(0, Layout::barHeight, Layout::stripWidth, sizes.shown));
-    place(separator(root, {}), QRectF(52, 64, 1, sizes.shown));
-    place(separator(root, {}), QRectF(0, 63, width, 1));
+    place(separatorLine(root), QRectF(52, 64, 1, sizes.shown));
+    place(separatorLine(root), QRectF(0, 63, width, 1));
 
-    const ShotAppearance look = ShotAppearance::of(root->palette());
-    auto* size = new QLabel(Layout::sizeLabel(bitmap.size(), sizes.imageWidth), bar);
-    size->setObjectName(QStringLiteral("sizeLabel"));
-    QFont font = size->font();
-    font.setPointSizeF(11);
-    size->setFont(font);
-    QPalette labelPalette = size->palette();
-    labelPalette.setColor(QPalette::WindowText, look.tertiaryLabel());
-    size->setPalette(labelPalette);
-    size->setGeometry(Layout::flipped(QRectF(20, 24, 160, 16), Layout::barHeight).toRect());
-
-    const Screenshot::Destination destinations[] = {Screenshot::Destination::file, Screenshot::Destination::clipboard,
-                                                     Screenshot::Destination::link};
-    const auto deliveries = Layout::deliveries(width);
-    for (int i = 0; i < 3; ++i) {
-        auto* button = new QPushButton(deliveries[i].title, bar);
-        button->setToolTip(deliveries[i].toolTip);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setAutoDefault(false);
-        button->setGeometry(Layout::flipped(deliveries[i].frame, Layout::barHeight).toRect());
-        const Screenshot::Destination destination = destinations[i];
-        connect(button, &QPushButton::clicked, this, [this, destination] { finish(destination); });
-    }
     return root;
 }
 
 QWidget* ShotPreviewWindow::buildStrip(QWidget* parent, double shown)
 {
-    auto* strip = new TonedView(TonedView::Tone::chrome, parent);
-    const Layout::Strip frames = Layout::strip(shown);
-    const auto place = [&](QWidget* widget, const QRectF& frame) {
-        widget->setGeometry(Layout::flipped(frame, shown).toRect());
-    };
-
-    for (ShotTool tool : allShotTools) {
-        auto* button = new StripButton(strip);
-        const int tag = int(tool);
-        button->setTemplate(toolIcon(tool, 18));
-        button->setToolTip(QString::fromUtf8(toolTips[tag]));
-        button->setAccessibleName(button->toolTip());
-        place(button, frames.tools[tag]);
-        connect(button, &StripButton::clicked, this, [this, tag] { pickTool(tag); });
-        toolButtons_.append(button);
-    }
+    const ShotToolStrip strip = ShotToolStrip::build(parent, shown);
+    for (int tag = 0; tag < strip.tools.size(); ++tag)
+        connect(strip.tools[tag], &StripButton::clicked, this, [this, tag] { pickTool(tag); });
+    toolButtons_ = strip.tools;
     pickTool(0);
-    place(separator(strip, {}), frames.firstSeparator);
-
-    colorWell_ = new StripButton(strip);
-    colorWell_->setToolTip(QStringLiteral("Цвет пометок"));
-    place(colorWell_, frames.colorWell);
+    colorWell_ = strip.colorWell;
     connect(colorWell_, &StripButton::clicked, this, &ShotPreviewWindow::openColors);
-
-    weightWell_ = new StripButton(strip);
-    weightWell_->setToolTip(QStringLiteral("Толщина линий"));
-    place(weightWell_, frames.weightWell);
+    weightWell_ = strip.weightWell;
     connect(weightWell_, &StripButton::clicked, this, &ShotPreviewWindow::openWeights);
     refreshWells();
-
-    place(separator(strip, {}), frames.secondSeparator);
-    undoButton_ = new StripButton(strip);
-    undoButton_->setTemplate(undoIcon(18));
-    undoButton_->setToolTip(QStringLiteral("Убрать последнюю пометку (Ctrl+Z)"));
-    undoButton_->setAccessibleName(undoButton_->toolTip());
-    place(undoButton_, frames.undo);
+    undoButton_ = strip.undo;
     connect(undoButton_, &StripButton::clicked, this, &ShotPreviewWindow::undoMark);
-    return strip;
+    return strip.view;
 }
 
 void ShotPreviewWindow::refreshWells()
 {
-    const ShotAppearance look = ShotAppearance::of(window_ ? window_->palette() : QApplication::palette());
+    const ShotAppearance look = appearance();
     if (colorWell_)
         colorWell_->setPicture(wellImage(36, color(canvasColor_), std::nullopt, true, look));
     if (weightWell_)
@@ -291,57 +229,29 @@ void ShotPreviewWindow::pickTool(int tag)
 
 void ShotPreviewWindow::openColors()
 {
-    if (!colorWell_)
-        return;
-    const ShotAppearance look = ShotAppearance::of(window_ ? window_->palette() : QApplication::palette());
-    auto* content = new QWidget;
-    content->setFixedSize(Layout::colorPopoverSize.toSize());
-    for (int i = 0; i < int(allShotColors.size()); ++i) {
-        auto* choice = new StripButton(content);
-        choice->setObjectName(QStringLiteral("color%1").arg(i));
-        choice->setPicture(wellImage(26, color(allShotColors[i]), std::nullopt, false, look));
-        choice->setToolTip(QString::fromUtf8(colorTips[i]));
-        choice->setGeometry(Layout::flipped(Layout::colorChoiceFrame(i), Layout::colorPopoverSize.height()).toRect());
-        connect(choice, &StripButton::clicked, this, [this, i] { chooseColor(i); });
-    }
-    showPopover(content, colorWell_);
+    if (colorWell_)
+        showPopover(ShotChoices::colors(appearance()), colorWell_, &ShotPreviewWindow::chooseColor);
 }
 
 void ShotPreviewWindow::openWeights()
 {
-    if (!weightWell_)
-        return;
-    const ShotAppearance look = ShotAppearance::of(window_ ? window_->palette() : QApplication::palette());
-    auto* content = new QWidget;
-    content->setFixedSize(Layout::weightPopoverSize.toSize());
-    for (int i = 0; i < int(allShotWeights.size()); ++i) {
-        auto* choice = new StripButton(content);
-        choice->setObjectName(QStringLiteral("weight%1").arg(i));
-        choice->setPicture(wellImage(26, Qt::white, lineWidth(allShotWeights[i]), false, look));
-        choice->setToolTip(QString::fromUtf8(weightTips[i]));
-        choice->setGeometry(Layout::flipped(Layout::weightChoiceFrame(i), Layout::weightPopoverSize.height()).toRect());
-        connect(choice, &StripButton::clicked, this, [this, i] { chooseWeight(i); });
-    }
-    showPopover(content, weightWell_);
+    if (weightWell_)
+        showPopover(ShotChoices::weights(appearance()), weightWell_, &ShotPreviewWindow::chooseWeight);
 }
 
-void ShotPreviewWindow::showPopover(QWidget* content, StripButton* well)
+void ShotPreviewWindow::showPopover(const ShotChoices& choices, StripButton* well, void (ShotPreviewWindow::*choose)(int))
 {
     if (popover_)
         popover_->close();
-    // A popup closes itself on a click elsewhere, as a transient popover does.
-    auto* popup = new TonedView(TonedView::Tone::chrome, well->window());
-    popup->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
-    popup->setAttribute(Qt::WA_DeleteOnClose);
-    popup->setObjectName(QStringLiteral("popover"));
-    content->setParent(popup);
-    content->move(0, 0);
-    popup->setFixedSize(content->size());
-    // Beside the well's right edge, centred on its middle.
-    const QPoint anchor = well->mapToGlobal(QPoint(well->width(), well->height() / 2));
-    popup->move(anchor + QPoint(4, -popup->height() / 2));
-    popup->show();
-    popover_ = popup;
+    popover_ = openShotPopover(choices, well, [self = QPointer<ShotPreviewWindow>(this), choose](int tag) {
+        if (self)
+            (self->*choose)(tag);
+    });
+}
+
+ShotAppearance ShotPreviewWindow::appearance() const
+{
+    return ShotAppearance::of(window_ ? window_->palette() : QApplication::palette());
 }
 
 void ShotPreviewWindow::chooseColor(int tag)

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 
+struct ShotChoices;
 class Workspace;
 
 // The editor that appears after every capture: the shot on the annotation
@@ -79,7 +80,8 @@ private:
     void build(const QImage& bitmap);
     QWidget* buildContent(const QImage& bitmap, const ShotPreviewLayout::Sizes& sizes);
     QWidget* buildStrip(QWidget* parent, double shown);
-    void showPopover(QWidget* content, StripButton* well);
+    void showPopover(const ShotChoices& choices, StripButton* well, void (ShotPreviewWindow::*choose)(int));
+    ShotAppearance appearance() const;
     void refreshWells();
     void windowClosed();
     // Removes the key handling, hands the desktop back its tray-only look.

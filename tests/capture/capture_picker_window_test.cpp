@@ -1,4 +1,5 @@
 #include "capture/capture_picker_window.h"
+#include "core/flipped.h"
 
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
@@ -114,8 +115,8 @@ TEST(CaptureGridTest, RowsDocumentAndTilePlacesFollowTheThreeColumnGrid)
     EXPECT_EQ(CaptureGrid::tileFrame(0, 652), QRect(16, 440, 240, 196));
     EXPECT_EQ(CaptureGrid::tileFrame(2, 652), QRect(528, 440, 240, 196));
     EXPECT_EQ(CaptureGrid::tileFrame(6, 652), QRect(16, 16, 240, 196));
-    EXPECT_EQ(CaptureGrid::flipped(CaptureGrid::tileFrame(6, 652), 652), QRect(16, 440, 240, 196));
-    EXPECT_EQ(CaptureGrid::flipped(CaptureGrid::tileFrame(0, 652), 652), QRect(16, 16, 240, 196));
+    EXPECT_EQ(flipped(CaptureGrid::tileFrame(6, 652), 652), QRect(16, 440, 240, 196));
+    EXPECT_EQ(flipped(CaptureGrid::tileFrame(0, 652), 652), QRect(16, 16, 240, 196));
 }
 
 TEST(CaptureGridTest, TheScrollAreaIsLimitedByTheScreen)

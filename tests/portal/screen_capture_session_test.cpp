@@ -1,4 +1,6 @@
+#include "platform/linux/portal/picture_fitting.h"
 #include "platform/linux/portal/portal_screen_capture.h"
+#include "platform/linux/portal/portal_screenshot.h"
 #include "platform/linux/screen_capture_session.h"
 #include "recording/recorder_failure.h"
 #include "shots/screenshot.h"
@@ -41,11 +43,11 @@ TEST(PortalScreenCapture, ADisplaysPartOfAScreenshotOfAllScreensIsCutAtTheScreen
         for (int x = 3840; x < 6720; ++x)
             shot.setPixel(x, y, qRgb(0, 200, 0));
 
-    const QImage second = PortalScreenCapture::displayPart(shot, displays[1], displays);
+    const QImage second = displayPart(shot, displays[1], displays);
     EXPECT_EQ(second.size(), QSize(2880, 1800));
     EXPECT_EQ(second.pixel(0, 0), qRgb(0, 200, 0));
     EXPECT_EQ(second.pixel(2879, 1799), qRgb(0, 200, 0));
-    const QImage first = PortalScreenCapture::displayPart(shot, displays[0], displays);
+    const QImage first = displayPart(shot, displays[0], displays);
     EXPECT_EQ(first.size(), QSize(3840, 2160));
     EXPECT_EQ(first.pixel(3839, 0), qRgb(0, 0, 0));
 }
@@ -59,8 +61,8 @@ TEST(PortalScreenCapture, APictureOfAnotherShapeIsFittedIntoTheVideoCentredOnBla
         return image;
     };
     const auto fit = [](const QImage& picture, int width, int height) {
-        return PortalScreenCapture::fitPicture(picture.constBits(), int(picture.bytesPerLine()), picture.width(),
-                                               picture.height(), width, height);
+        return fitPicture(picture.constBits(), int(picture.bytesPerLine()), picture.width(), picture.height(), width,
+                          height);
     };
     // Which columns and rows of the result the picture covers.
     const auto covered = [](const QImage& image) {
@@ -83,7 +85,7 @@ TEST(PortalScreenCapture, APictureOfAnotherShapeIsFittedIntoTheVideoCentredOnBla
     EXPECT_EQ(covered(fit(white(1920, 1080), 960, 540)), QRect(0, 0, 960, 540)) << "the same shape fills it all";
     EXPECT_EQ(covered(fit(white(1921, 1080), 960, 540)), QRect(0, 0, 960, 540)) << "no bars of one pixel";
     EXPECT_TRUE(fit(white(1920, 1080), 0, 540).isNull());
-    EXPECT_TRUE(PortalScreenCapture::fitPicture(nullptr, 0, 0, 0, 960, 540).isNull());
+    EXPECT_TRUE(fitPicture(nullptr, 0, 0, 0, 960, 540).isNull());
 }
 
 TEST(PortalScreenCapture, WithoutAPortalToReachTheDenialTextsComeAtOnce)

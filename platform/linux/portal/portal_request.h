@@ -30,3 +30,23 @@ QCoro::Task<PortalResponse> portalRequest(QDBusConnection bus, QString interface
 
 // A token of the characters a D-Bus object path allows, unique in this process.
 QString portalToken();
+
+// Steps that show nothing to the user answer at once; a step that opens the
+// desktop's dialog waits for the user, but not for ever.
+inline constexpr int quickAnswerSeconds = 30;
+inline constexpr int userAnswerSeconds = 300;
+
+// A call's arguments and options, built outside the coroutines: GCC 12
+// cannot keep an initializer list in a coroutine frame.
+template <class... Values>
+QVariantList portalArguments(const Values&... values)
+{
+    return QVariantList{QVariant::fromValue(values)...};
+}
+
+inline QVariantMap portalOptions(const QString& key, const QVariant& value)
+{
+    QVariantMap options;
+    options.insert(key, value);
+    return options;
+}

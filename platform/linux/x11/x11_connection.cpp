@@ -46,7 +46,7 @@ std::shared_ptr<X11Session> X11Session::open(const QByteArray& displayName)
 
     // Everything asked at once, answers collected after.
     xcb_intern_atom_cookie_t* ewmhCookies = xcb_ewmh_init_atoms(connection, &session->ewmh_);
-    const std::string selection = "_NET_WM_CM_S" + std::to_string(screenNumber);
+    const std::string selection = compositorSelectionName(screenNumber);
     const auto selectionCookie = xcb_intern_atom(connection, 0, selection.size(), selection.c_str());
     xcb_prefetch_extension_data(connection, &xcb_shm_id);
     xcb_prefetch_extension_data(connection, &xcb_composite_id);
@@ -124,4 +124,17 @@ std::shared_ptr<X11Session> X11Connection::session()
     if (!current_ || current_->broken())
         current_ = X11Session::open(displayName_);
     return current_;
+}
+
+std::string compositorSelectionName(int screenNumber)
+{
+    return "_NET_WM_CM_S" + std::to_string(screenNumber);
+}
+
+bool compositingManagerRuns(xcb_connection_t* connection, xcb_atom_t selection)
+{
+    if (selection == XCB_ATOM_NONE)
+        return false;
+    auto owner = x11Reply(xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr));
+    return owner && owner->owner != XCB_WINDOW_NONE;
 }

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // One connection to the X server with what every request needs. XCB is
@@ -80,6 +81,12 @@ private:
     std::mutex mutex_;
     std::shared_ptr<X11Session> current_;
 };
+
+// The selection that a compositing manager of X screen `screenNumber` owns
+// while it runs.
+std::string compositorSelectionName(int screenNumber);
+// Whether a compositing manager runs: someone owns its `selection`.
+bool compositingManagerRuns(xcb_connection_t* connection, xcb_atom_t selection);
 
 // A reply that frees itself.
 template <class T>

@@ -74,16 +74,6 @@ std::optional<RawImage> readPixels(X11Session& session, xcb_drawable_t drawable,
     return image;
 }
 
-bool compositorRuns(X11Session& session)
-{
-    if (!session.hasComposite() || session.compositorSelection() == XCB_ATOM_NONE)
-        return false;
-    xcb_connection_t* c = session.connection();
-    auto owner = x11Reply(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, session.compositorSelection()), nullptr));
-    return owner && owner->owner != XCB_WINDOW_NONE;
-}
-
 // The child of the root that holds `window` (its frame under a reparenting
 // window manager), or the window itself.
 xcb_window_t topLevelOf(X11Session& session, xcb_window_t window)
@@ -130,7 +120,7 @@ std::optional<RawImage> readWindow(X11Session& session, xcb_window_t window)
         return std::nullopt;
     const QPoint origin(position->dst_x, position->dst_y);
     std::optional<RawImage> image;
-    if (compositorRuns(session))
+    if (session.hasComposite() && compositingManagerRuns(session.connection(), session.compositorSelection()))
         image = readComposited(session, window, geometry->width, geometry->height);
     if (!image) {
         // The server reads a window only where it lies on the screen; the
@@ -185,9 +175,6 @@ std::optional<QImage> grabApplications(X11Session& session, const ContentFilter&
     QSet<qint64> pids;
     for (const auto& application : filter.includedApplications)
         pids.insert(application.processID);
-    QSet<uint32_t> excepted;
-    for (const auto& window : filter.exceptingWindows)
-        excepted.insert(window.windowID);
 
     const auto windows = listClientWindows(session);
     if (!windows)
@@ -199,7 +186,7 @@ std::optional<QImage> grabApplications(X11Session& session, const ContentFilter&
     for (xcb_window_t window : *windows) {
         uint32_t pid = 0;
         if (!xcb_ewmh_get_wm_pid_reply(ewmh, xcb_ewmh_get_wm_pid(ewmh, window), &pid, nullptr)
-            || !pids.contains(pid) || excepted.contains(window))
+            || !pids.contains(pid))
             continue;
         if (auto pixels = readWindow(session, window)) {
             painter.drawImage(pixels->origin - QPoint(monitor.x, monitor.y),

@@ -1,5 +1,7 @@
 #include "platform/linux/x11/x11_monitors.h"
 
+#include "platform/linux/x11/x11_connection.h"
+
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
 
@@ -52,17 +54,8 @@ bool desktopComposites()
     if (!connection)
         return true; // Wayland and offscreen sessions compose windows themselves
     // Desktops today run one X screen with all monitors on it: screen 0.
-    const std::string name = "_NET_WM_CM_S0";
-    auto* atom = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, true, static_cast<uint16_t>(name.size()), name.c_str()), nullptr);
-    if (!atom)
-        return false;
-    const xcb_atom_t selection = atom->atom;
-    std::free(atom);
-    if (selection == XCB_ATOM_NONE)
-        return false;
-    auto* owner = xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr);
-    const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
-    std::free(owner);
-    return owned;
+    const std::string name = compositorSelectionName(0);
+    auto atom = x11Reply(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, true, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+    return atom && compositingManagerRuns(connection, atom->atom);
 }
