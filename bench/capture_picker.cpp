@@ -9,6 +9,7 @@
 #include "capture/capture_choices.h"
 #include "capture/capture_picker_window.h"
 #include "platform/linux/desktop/desktop_workspace.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -58,7 +59,8 @@ int main(int argc, char** argv)
     windows.start(QCoreApplication::applicationFilePath(), {"windows"});
     spin(app, 2000);
 
-    const auto choices = QCoro::waitFor(CaptureChoices::current());
+    const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    const auto choices = QCoro::waitFor(CaptureChoices::current(capture));
     std::vector<CaptureTarget> targets;
     for (const auto& item : choices.displays)
         targets.push_back(item.target);
@@ -66,7 +68,7 @@ int main(int argc, char** argv)
         targets.push_back(item.target);
 
     DesktopWorkspace workspace;
-    CapturePickerWindow picker(workspace);
+    CapturePickerWindow picker(workspace, CapturePickerWindow::Sources::of(capture));
 
     // The main thread's busy stretches: from waking up in the event loop to
     // going back to sleep there. Measured without a timer of our own, which
@@ -107,7 +109,7 @@ int main(int argc, char** argv)
 
         timer.restart();
         for (const auto& target : targets)
-            QCoro::waitFor(CaptureChoices::capture(target, CapturePickerWindow::thumbnailWidth));
+            QCoro::waitFor(CaptureChoices::capture(capture, target, CapturePickerWindow::thumbnailWidth));
         inTurn.push_back(timer.nsecsElapsed() / 1e6);
     }
     picker.window()->hide();

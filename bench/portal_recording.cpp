@@ -5,6 +5,7 @@
 //   scripts/testenv/with-env.sh X11_DIR build/bench/bench_portal_recording x11 [seconds]
 // (PORTAL_DIR from scripts/testenv/portal-up.sh, X11_DIR from up.sh.)
 
+#include "platform/linux/linux_platform.h"
 #include "platform/linux/portal/portal_screen_capture.h"
 #include "platform/linux/x11/x11_screen_capture.h"
 #include "core/serial_queue.h"
@@ -73,7 +74,7 @@ int main(int argc, char** argv)
     configuration.showsCursor = true;
 
     QTemporaryDir folder;
-    VideoWriter writer(folder.filePath(QStringLiteral("bench.mp4")), 960, 540);
+    VideoWriter writer(folder.filePath(QStringLiteral("bench.mp4")), 960, 540, LinuxPlatform::videoMedia());
     auto frames = std::make_shared<Frames>(writer);
     SerialQueue screen("bench.screen");
     auto stream = capture->makeStream(ContentFilter::ofDisplay(display, {}), configuration, nullptr);

@@ -11,6 +11,8 @@
 
 #include "core/described_error.h"
 #include "core/clock.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/screen_capture.h"
 #include "recording/recorder.h"
 
 #include <QFileInfo>
@@ -64,10 +66,11 @@ private:
     int frame_ = 0;
 };
 
-QCoro::Task<int> record(const CaptureTarget& target, int seconds)
+QCoro::Task<int> record(std::shared_ptr<ScreenCapture> capture, CaptureTarget target, int seconds)
 {
     QTemporaryDir folder;
-    Recorder recorder(folder.path());
+    Recorder recorder(folder.path(), {LinuxPlatform::microphoneInput(), std::move(capture),
+                                      LinuxPlatform::audioMedia(), LinuxPlatform::videoMedia()});
     try {
         co_await recorder.start(target);
     } catch (const DescribedError& error) {
@@ -76,7 +79,8 @@ QCoro::Task<int> record(const CaptureTarget& target, int seconds)
     }
     if (const auto failure = recorder.systemAudioFailure())
         std::fprintf(stderr, "%s\n", qPrintable(*failure));
-    co_await Clock::shared().sleep(seconds);
+    SystemClock clock;
+    co_await clock.sleep(seconds);
     Recorder::Result result;
     try {
         result = co_await recorder.stop();
@@ -113,15 +117,16 @@ int main(int argc, char** argv)
         return app.exec();
     }
     const int seconds = argc > 2 ? std::max(1, atoi(argv[2])) : 30;
+    const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
     if (mode == "audio")
-        return QCoro::waitFor(record(CaptureTarget::audioOnly(), seconds));
+        return QCoro::waitFor(record(capture, CaptureTarget::audioOnly(), seconds));
     if (mode == "display") {
-        auto content = QCoro::waitFor(ScreenCapture::shared()->shareableContent());
+        auto content = QCoro::waitFor(capture->shareableContent());
         if (!content || content->displays.empty()) {
             std::fprintf(stderr, "no X display to record\n");
             return 1;
         }
-        return QCoro::waitFor(record(CaptureTarget::display(content->displays.front().displayID), seconds));
+        return QCoro::waitFor(record(capture, CaptureTarget::display(content->displays.front().displayID), seconds));
     }
     std::fprintf(stderr, "usage: %s pattern | display SECONDS | audio SECONDS\n", argv[0]);
     return 2;

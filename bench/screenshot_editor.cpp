@@ -8,7 +8,8 @@
 #include "bench/bench_support.h"
 #include "capture/capture_choices.h"
 #include "core/clock.h"
-#include "platform/screen_numbers.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/screen_capture.h"
 #include "platform/workspace.h"
 #include "shots/area_selector.h"
 #include "shots/screenshot.h"
@@ -64,7 +65,10 @@ int main(int argc, char** argv)
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 11;
     Clock::setShared(std::make_shared<NoWaitClock>());
     QScreen* screen = QGuiApplication::primaryScreen();
-    AreaSelector selector;
+    const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    AreaSelector selector(
+        nullptr, [capture](const QScreen* shown) { return capture->displayNumber(shown); },
+        [capture] { return capture->desktopComposites(); });
     QuietWorkspace workspace;
     ShotPreviewWindow preview(workspace);
 
@@ -92,8 +96,8 @@ int main(int argc, char** argv)
         if (!area)
             return 1;
 
-        const QImage image = QCoro::waitFor(Screenshot::take(area->displayID, [](quint32 id) {
-            return CaptureChoices::capture(CaptureTarget::display(id));
+        const QImage image = QCoro::waitFor(Screenshot::take(area->displayID, [capture](quint32 id) {
+            return CaptureChoices::capture(capture, CaptureTarget::display(id));
         }));
         const double t2 = clock.nsecsElapsed() / 1e6;
         const std::optional<QImage> cropped = Screenshot::crop(image, *area);

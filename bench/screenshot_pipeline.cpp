@@ -6,7 +6,8 @@
 //   scripts/testenv/with-env.sh DIR bench_screenshot_pipeline [runs]
 
 #include "bench/bench_support.h"
-#include "platform/screen_numbers.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/screen_capture.h"
 #include "shots/area_selector.h"
 #include "shots/screenshot.h"
 #include "shots/selection_view.h"
@@ -23,10 +24,17 @@
 
 namespace {
 
+// The capture of this desktop, which numbers its displays.
+const std::shared_ptr<ScreenCapture>& session()
+{
+    static const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    return capture;
+}
+
 QCoro::Task<std::optional<QImage>> grabDisplay(quint32 displayID)
 {
     for (QScreen* screen : QGuiApplication::screens()) {
-        if (displayNumber(screen) == displayID)
+        if (session()->displayNumber(screen) == displayID)
             co_return screen->grabWindow(0).toImage();
     }
     co_return std::nullopt;
@@ -42,7 +50,9 @@ int main(int argc, char** argv)
     std::printf("screen %dx%d on %s\n", screen->geometry().width(), screen->geometry().height(),
                 qPrintable(QGuiApplication::platformName()));
 
-    AreaSelector selector;
+    AreaSelector selector(
+        nullptr, [](const QScreen* shown) { return session()->displayNumber(shown); },
+        [] { return session()->desktopComposites(); });
     std::vector<double> ours;
     for (int i = 0; i < runs; ++i) {
         std::optional<SelectedArea> area;

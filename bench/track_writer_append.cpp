@@ -1,5 +1,6 @@
 // What the audio thread pays per buffer: TrackWriter::append of one 4096-frame
 // stereo float buffer, next to a plain memcpy of the same bytes.
+#include "platform/linux/linux_platform.h"
 #include "recording/track_writer.h"
 
 #include <QTemporaryDir>
@@ -17,7 +18,7 @@ constexpr uint32_t frames = 4096;
 void appendBuffer(benchmark::State& state)
 {
     QTemporaryDir dir;
-    TrackWriter writer(dir.filePath("bench.m4a"));
+    TrackWriter writer(dir.filePath("bench.m4a"), LinuxPlatform::audioMedia());
     std::vector<float> left(frames, 0.25f);
     std::vector<float> right(frames, -0.25f);
     const PcmBuffer buffer = PcmBuffer::view({48000, 2, AudioFormat::SampleType::float32}, frames,

@@ -2,6 +2,7 @@
 // next to the ffmpeg command line doing the same with the same encoder
 // options, on the same samples:
 //   bench_track_writer_encode [minutes=60]
+#include "platform/linux/linux_platform.h"
 #include "recording/track_writer.h"
 
 #include <QCoreApplication>
@@ -58,7 +59,7 @@ int main(int argc, char** argv)
     const AudioFormat stereo {48000, 2, AudioFormat::SampleType::float32};
     const double before = cpuSeconds(RUSAGE_SELF);
     {
-        TrackWriter writer(dir.filePath("ours.m4a"));
+        TrackWriter writer(dir.filePath("ours.m4a"), LinuxPlatform::audioMedia());
         for (long b = 0; b < buffers; ++b) {
             const int p = int(b % patternBuffers);
             writer.append(PcmBuffer::view(stereo, frames, {left[p].data(), right[p].data()}));

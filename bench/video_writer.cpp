@@ -1,6 +1,7 @@
 // CPU per 960×540 frame through VideoWriter, next to ffmpeg encoding the
 // same raw BGRA frames with the same encoder settings:
 //   bench_video_writer [frames=600]
+#include "platform/linux/linux_platform.h"
 #include "recording/video_writer.h"
 
 #include <QGuiApplication>
@@ -55,7 +56,7 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     const double before = cpuSeconds(RUSAGE_SELF);
     {
-        VideoWriter writer(dir.filePath("ours.mp4"), 960, 540);
+        VideoWriter writer(dir.filePath("ours.mp4"), 960, 540, LinuxPlatform::videoMedia());
         for (int i = 0; i < count; ++i) {
             writer.append({pictures[i % 30], i * 0.1});
             // Paced like a live stream, fast enough to keep the encoder busy.
