@@ -11,6 +11,7 @@
 #include "core/clock.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/desktop/desktop_workspace.h"
+#include "platform/linux/linux_platform.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

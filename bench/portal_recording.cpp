@@ -5,6 +5,7 @@
 //   scripts/testenv/with-env.sh X11_DIR build/bench/bench_portal_recording x11 [seconds]
 // (PORTAL_DIR from scripts/testenv/portal-up.sh, X11_DIR from up.sh.)
 
+#include "platform/linux/linux_platform.h"
 #include "platform/linux/portal/portal_screen_capture.h"
 #include "platform/linux/x11/x11_screen_capture.h"
 #include "core/serial_queue.h"

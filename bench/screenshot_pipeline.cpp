@@ -40,7 +40,7 @@ quint32 displayNumber(const QScreen* screen)
 QCoro::Task<std::optional<QImage>> grabDisplay(quint32 displayID)
 {
     for (QScreen* screen : QGuiApplication::screens()) {
-        if (displayNumber(screen) == displayID)
+        if (session()->displayNumber(screen) == displayID)
             co_return screen->grabWindow(0).toImage();
     }
     co_return std::nullopt;

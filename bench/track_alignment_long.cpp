@@ -4,6 +4,7 @@
 // minutes, buffers arriving up to 40 ms late, and a sound card whose clock
 // runs 0.01 % fast. Prints both tracks' decoded lengths and the process's
 // memory along the way.
+#include "platform/linux/linux_platform.h"
 #include "recording/track_writer.h"
 
 #include <QCoreApplication>

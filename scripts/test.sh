@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs every test: unit tests on the offscreen
-# platform, integration tests in a private X server, sound server and session
-# bus that the test run starts and stops itself; then short fuzz runs of the
-# service client's answer path.
+# UndefinedBehaviorSanitizer (the benchmarks too, only to keep them compiling:
+# none of them runs here), then short fuzz runs of the service client's
+# answer path, then every test: unit tests on the offscreen platform,
+# integration tests in a private X server, sound server and session bus that
+# the test run starts and stops itself, and the unit tests once more under
+# ThreadSanitizer. The run ends with ctest's summary.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -11,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/check-layers.sh"
 
 build=${KORVALA_TEST_BUILD:-$root/build-test}
-"$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DKORVALA_SANITIZE=ON -DKORVALA_BENCH=OFF
+"$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DKORVALA_SANITIZE=ON -DKORVALA_BENCH=ON
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/support/lsan.supp:print_suppressions=0}

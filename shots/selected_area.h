@@ -9,8 +9,8 @@ struct SelectedArea {
     // In points of the screen it was drawn on, origin at that screen's
     // top-left corner, y growing downward.
     QRectF rect;
-    // The display the area was drawn on, numbered as capture targets number
-    // displays (see platform/screen_numbers.h).
+    // The display the area was drawn on, numbered as the screen capture
+    // numbers displays (ScreenCapture::displayNumber).
     quint32 displayID = 0;
     // That screen's size in points.
     QSizeF screenSize;

@@ -3,9 +3,12 @@
 // PipeWire stream of a known test picture, real encoded files.
 
 #include "platform/linux/portal/portal_screen_capture.h"
+#include "capture/capture_choices.h"
 #include "core/serial_queue.h"
 #include "recording/video_writer.h"
+#include "shots/area_selector.h"
 #include "shots/screenshot.h"
+#include "shots/selection_view.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"
 #include "tests/support/stderr_capture.h"
@@ -15,8 +18,11 @@
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QDir>
+#include <QGuiApplication>
 #include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <qcoro/qcorotask.h>
 
@@ -128,7 +134,7 @@ protected:
         portal.call(QStringLiteral("SetAnswer"), 0u);
         portal.call(QStringLiteral("ForgetRequests"));
         tokens = std::make_shared<KeptToken>();
-        capture = std::make_unique<PortalScreenCapture>(QDBusConnection::sessionBus(), tokens);
+        capture = std::make_shared<PortalScreenCapture>(QDBusConnection::sessionBus(), tokens);
     }
     void TearDown() override
     {
@@ -150,42 +156,59 @@ protected:
 
     QTemporaryDir folder;
     std::shared_ptr<KeptToken> tokens;
-    std::unique_ptr<PortalScreenCapture> capture;
+    std::shared_ptr<PortalScreenCapture> capture;
 };
 
-Screenshot::Capture displayCapture(PortalScreenCapture& capture)
+// The display by its number, the way the program captures it for a screenshot.
+Screenshot::Capture displayCapture(std::shared_ptr<ScreenCapture> capture, Clock& clock)
 {
-    return [&capture](quint32) -> QCoro::Task<std::optional<QImage>> {
-        StreamConfiguration configuration;
-        configuration.width = 1920;
-        configuration.height = 1080;
-        return capture.captureImage(ContentFilter::ofDisplay({}, {}), configuration);
+    return [capture, &clock](quint32 displayID) {
+        return CaptureChoices::capture(capture, clock, CaptureTarget::display(displayID));
     };
 }
 
 } // namespace
 
-TEST_F(PortalCapture, AScreenshotCropGivesTheKnownPixelsOfTheDrawnAreaAtTheScreenshotsScale)
+TEST_F(PortalCapture, AnAreaDrawnOnTheSecondScreenIsCutFromThatScreenInTheDesktopsScreenshot)
 {
     SystemClock clock;
-    const QImage display = QCoro::waitFor(Screenshot::take(1, displayCapture(*capture), clock));
-    ASSERT_EQ(display.size(), QSize(1920, 1080));
+    // Two screens of 960 × 540 points at two pixels a point (the test's Qt
+    // platform), side by side in one screenshot of the whole desktop.
+    const auto screens = QGuiApplication::screens();
+    ASSERT_EQ(screens.size(), 2);
+    ASSERT_EQ(screens[1]->geometry(), QRect(960, 0, 960, 540));
+    fakePortal().call(QStringLiteral("SetStreamSize"), 3840, 1080);
+
+    // The capture and the numbering the program itself uses on this session.
+    const auto session = LinuxPlatform::screenCaptureForSession(tokens);
+    AreaSelector selector(nullptr, [session](const QScreen* screen) { return session->displayNumber(screen); });
+    std::optional<SelectedArea> area;
+    selector.begin([&area](std::optional<SelectedArea> drawn) { area = drawn; });
+    ASSERT_EQ(selector.windows().size(), 2);
+    SelectionView* second = selector.windows()[1];
+    ASSERT_EQ(second->geometry(), screens[1]->geometry());
+    QTest::mousePress(second, Qt::LeftButton, {}, QPoint(100, 50));
+    QTest::mouseMove(second, QPoint(251, 131));
+    QTest::mouseRelease(second, Qt::LeftButton, {}, QPoint(251, 131));
+    ASSERT_TRUE(waitUntil([&area] { return area.has_value(); }));
+
+    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(area->displayID, displayCapture(session, clock), clock));
+    ASSERT_FALSE(shot.error) << "display " << area->displayID << ": " << shot.error->description().toStdString();
     EXPECT_FALSE(lastRequest(QStringLiteral("screenshot")).value(QStringLiteral("interactive")).toBool());
     // The portal's file is not left behind among the user's files.
     EXPECT_TRUE(QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
                     .entryList({QStringLiteral("fake-screenshot-*.png")}, QDir::Files)
                     .isEmpty());
 
-    // Drawn in points on a screen of 960 × 540 points shown at two pixels a point.
-    const SelectedArea area{QRectF(300.25, 200, 150.5, 80), 1, QSizeF(960, 540)};
-    const auto cut = Screenshot::crop(display, area);
+    ASSERT_EQ(shot.value->size(), QSize(1920, 1080)) << "the second screen at its own pixels";
+    const auto cut = Screenshot::crop(*shot.value, *area);
     ASSERT_TRUE(cut);
-    EXPECT_EQ(cut->size(), QSize(302, 160));
+    EXPECT_EQ(cut->size(), QSize(302, 162));
     bool same = true;
     for (int y = 0; y < cut->height() && same; ++y)
         for (int x = 0; x < cut->width() && same; ++x)
-            same = cut->pixel(x, y) == knownPixel(600 + x, 400 + y);
-    EXPECT_TRUE(same) << "the cut-out is the screen's pixels under the drawn area, unscaled";
+            same = cut->pixel(x, y) == knownPixel(1920 + 200 + x, 100 + y);
+    EXPECT_TRUE(same) << "the cut-out is the desktop's pixels under the drawn area, unscaled";
 }
 
 TEST_F(PortalCapture, ARefusalInTheDesktopsDialogGivesTheDenialTextsWithoutHanging)
@@ -193,7 +216,7 @@ TEST_F(PortalCapture, ARefusalInTheDesktopsDialogGivesTheDenialTextsWithoutHangi
     fakePortal().call(QStringLiteral("SetAnswer"), 1u);
 
     SystemClock clock;
-    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(1, displayCapture(*capture), clock));
+    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(1, displayCapture(capture, clock), clock));
     ASSERT_TRUE(shot.error) << "a refused screenshot must fail";
     EXPECT_EQ(shot.error->kind(), Screenshot::Failure::Kind::captureFailed);
     EXPECT_EQ(shot.error->description(),
