@@ -41,29 +41,6 @@ QImage filled(int width, int height, QColor colour)
 
 } // namespace
 
-TEST_F(CaptureChoicesTest, DisplaysAreNamedByCountAndPositionWithTheirSizeInPoints)
-{
-    ShareableContent one;
-    one.displays = {fakeDisplay(71, 1512, 982)};
-    const auto single = CaptureChoices::choices(one, {});
-    ASSERT_EQ(single.displays.size(), 1u);
-    EXPECT_EQ(single.displays[0].id, "display-71");
-    EXPECT_EQ(single.displays[0].title, "Весь экран");
-    EXPECT_EQ(single.displays[0].subtitle, "1512×982");
-    EXPECT_EQ(single.displays[0].target, CaptureTarget::display(71));
-    EXPECT_FALSE(single.displays[0].preview);
-    EXPECT_FALSE(single.displays[0].icon);
-
-    ShareableContent two;
-    two.displays = {fakeDisplay(300, 1920, 1080), fakeDisplay(12, 1440, 900, 1920)};
-    const auto both = CaptureChoices::choices(two, {});
-    ASSERT_EQ(both.displays.size(), 2u);
-    EXPECT_EQ(both.displays[0].title, "Экран 1");
-    EXPECT_EQ(both.displays[0].target, CaptureTarget::display(300));
-    EXPECT_EQ(both.displays[1].title, "Экран 2");
-    EXPECT_EQ(both.displays[1].subtitle, "1440×900");
-}
-
 TEST_F(CaptureChoicesTest, OnlyOrdinaryTitledLargeEnoughWindowsOfOtherApplicationsAreOffered)
 {
     const auto editor = fakeApplication("Editor", 500);

@@ -26,14 +26,13 @@ inline QImage plain(int width, int height, QColor color)
     return image;
 }
 
-// Where a test leaves pictures for a person to look at: $KORVALA_TEST_OUTPUT,
-// else test-output/ in the working folder (the build's tests/ under ctest).
-inline QString outputFolder()
+// With $KORVALA_TEST_OUTPUT set, keeps `image` there as `name` for a person
+// to look at; otherwise does nothing. A tool, not a check.
+inline void keep(const QImage& image, const QString& name)
 {
-    const QString chosen = qEnvironmentVariable("KORVALA_TEST_OUTPUT");
-    const QString folder = chosen.isEmpty() ? QDir::current().filePath("test-output") : chosen;
-    QDir().mkpath(folder);
-    return folder;
+    const QString folder = qEnvironmentVariable("KORVALA_TEST_OUTPUT");
+    if (!folder.isEmpty() && QDir().mkpath(folder))
+        image.save(QDir(folder).filePath(name));
 }
 
 } // namespace pictures

@@ -133,10 +133,6 @@ TEST_F(ScreenshotClock, TakeRetriesOnceAfter150MillisecondsThenFails)
 
 TEST_F(ScreenshotClock, SaveNamesByTheMomentCreatesTheFolderAndReplacesWithinASecond)
 {
-    EXPECT_EQ(Screenshot::fileName(QDateTime(QDate(2025, 3, 3), QTime(14, 5, 9))), "skrinshot-2025-03-03-140509.png");
-    EXPECT_EQ(Screenshot::fileName(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59))),
-              "skrinshot-2026-12-31-235959.png");
-
     QTemporaryDir root;
     const QString folder = root.filePath("нет/ещё");
     const QImage first = coordinateImage(64, 48);

@@ -3,7 +3,6 @@
 
 #include "core/log.h"
 #include "app/menu_bar_controller.h"
-#include "core/journal.h"
 #include "service/sign_in_window.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/event_loop_process.h"
@@ -11,6 +10,7 @@
 #include "tests/support/fake_alerts.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/qt_wait.h"
+#include "tests/support/recording_journal.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -30,17 +30,12 @@ void settle(int ms = 300)
     waitUntil([] { return false; }, ms);
 }
 
-class QuietJournal final : public Journal {
-public:
-    bool send(const std::vector<std::string>&) override { return true; }
-};
-
 class SignInWindowOnX11Test : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.started());
-        previousJournal = Log::setJournal(std::make_shared<QuietJournal>());
+        previousJournal = Log::setJournal(std::make_shared<RecordingJournal>());
         MenuBarController::Dependencies dependencies;
         dependencies.defaults = Store::openAt(folder.filePath("korvala.conf"));
         dependencies.defaults->setValue("baseURL", service.baseURL().toString());
