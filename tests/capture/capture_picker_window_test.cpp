@@ -5,8 +5,8 @@
 
 #include <QApplication>
 #include <QEnterEvent>
-#include <QPushButton>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
