@@ -1,5 +1,6 @@
 #include "capture/capture_picker_window.h"
 
+#include "tests/shots/pictures.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
 
@@ -22,13 +23,6 @@ CaptureChoices::Item displayItem(uint32_t id)
 {
     return {QStringLiteral("display-%1").arg(id), QStringLiteral("Весь экран"), QStringLiteral("1920×1080"),
             CaptureTarget::display(id), std::nullopt, std::nullopt};
-}
-
-QImage filled(int width, int height, QColor colour)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(colour);
-    return image;
 }
 
 QCoro::Task<CaptureChoices> listAfter(ManualClock* clock, double seconds, CaptureChoices choices)
@@ -65,7 +59,7 @@ protected:
                 widths.push_back(width);
                 std::optional<QImage> image;
                 if (std::find(withoutThumbnail.begin(), withoutThumbnail.end(), target) == withoutThumbnail.end())
-                    image = filled(width, width * 9 / 16, Qt::darkCyan);
+                    image = pictures::plain(width, width * 9 / 16, Qt::darkCyan);
                 return thumbnailAfter(&clock, nextThumbnailSeconds, image);
             },
         };
@@ -187,7 +181,7 @@ TEST_F(CapturePickerWindowTest, AnItemWithoutThumbnailKeepsItsPlaceWithItsIcon)
 {
     CaptureChoices choices;
     choices.windows = {windowItem(1, "Первое"), windowItem(2, "Второе"), windowItem(3, "Третье")};
-    choices.windows[1].icon = filled(64, 64, Qt::red);
+    choices.windows[1].icon = pictures::plain(64, 64, Qt::red);
     withoutThumbnail = {CaptureTarget::window(2)};
     answer(choices);
     picker.show(QStringLiteral("Что записывать"), onPick);

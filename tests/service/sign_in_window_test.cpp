@@ -146,15 +146,6 @@ TEST_F(SignInWindowTest, BusyWhileTheCallbackRunsThenShowsItsAnswer)
     EXPECT_LE(window.error().geometry().bottom(), window.button().geometry().top());
 }
 
-TEST_F(SignInWindowTest, SuccessClearsThePasswordAndCloses)
-{
-    open();
-    signIn("me@example.test", "right");
-    EXPECT_FALSE(window.window()->isVisible());
-    EXPECT_TRUE(window.password().text().isEmpty());
-    EXPECT_EQ(window.email().text(), "me@example.test");
-}
-
 TEST_F(SignInWindowTest, ClosingWhileBusyLetsTheCallbackFinish)
 {
     open();

@@ -8,14 +8,15 @@
 // Screenshots with known content for the annotation tests.
 namespace pictures {
 
-// Every pixel a different colour: red follows the column, green the row,
-// blue both, so a pixel's colour says where it came from.
+// Every pixel of a picture up to 4096 × 4096 a different colour: red and green
+// are the column and row within their block of 256, blue the block, so a
+// pixel's colour says where it came from.
 inline QImage gradient(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 2 + y / 3) % 256));
+            image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 256) * 16 + y / 256));
     return image;
 }
 
