@@ -1,5 +1,6 @@
 #include "capture/capture_choices.h"
 
+#include "tests/shots/pictures.h"
 #include "tests/support/fake_screen_capture.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/qt_wait.h"
@@ -33,37 +34,7 @@ protected:
     SystemClock clock;
 };
 
-QImage filled(int width, int height, QColor colour)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(colour);
-    return image;
-}
-
 } // namespace
-
-TEST_F(CaptureChoicesTest, DisplaysAreNamedByCountAndPositionWithTheirSizeInPoints)
-{
-    ShareableContent one;
-    one.displays = {fakeDisplay(71, 1512, 982)};
-    const auto single = CaptureChoices::choices(one, {});
-    ASSERT_EQ(single.displays.size(), 1u);
-    EXPECT_EQ(single.displays[0].id, "display-71");
-    EXPECT_EQ(single.displays[0].title, "Весь экран");
-    EXPECT_EQ(single.displays[0].subtitle, "1512×982");
-    EXPECT_EQ(single.displays[0].target, CaptureTarget::display(71));
-    EXPECT_FALSE(single.displays[0].preview);
-    EXPECT_FALSE(single.displays[0].icon);
-
-    ShareableContent two;
-    two.displays = {fakeDisplay(300, 1920, 1080), fakeDisplay(12, 1440, 900, 1920)};
-    const auto both = CaptureChoices::choices(two, {});
-    ASSERT_EQ(both.displays.size(), 2u);
-    EXPECT_EQ(both.displays[0].title, "Экран 1");
-    EXPECT_EQ(both.displays[0].target, CaptureTarget::display(300));
-    EXPECT_EQ(both.displays[1].title, "Экран 2");
-    EXPECT_EQ(both.displays[1].subtitle, "1440×900");
-}
 
 TEST_F(CaptureChoicesTest, OnlyOrdinaryTitledLargeEnoughWindowsOfOtherApplicationsAreOffered)
 {
@@ -133,7 +104,7 @@ TEST_F(CaptureChoicesTest, NothingListableGivesTwoEmptyListsAndIconsComeFromTheW
     EXPECT_TRUE(none.windows.empty());
 
     auto editor = fakeApplication("Editor", 500);
-    editor.windowIcon = filled(32, 32, Qt::green);
+    editor.windowIcon = pictures::plain(32, 32, Qt::green);
     ShareableContent content;
     content.displays = {fakeDisplay(1, 1920, 1080)};
     content.windows = {fakeWindow(1, QString("Отчёт"), editor), fakeWindow(2, QString("Plain"), fakeApplication("Plain", 7))};
@@ -169,7 +140,7 @@ TEST_F(CaptureChoicesTest, ADisplayIsCapturedAtTwiceItsWidthWithoutTheProgramsOw
     content.windows = {fakeWindow(40, QString("Своё"), own), fakeWindow(41, QString("Чужое"), fakeApplication("X", 3))};
     fake->content = content;
     fake->still = [](const FakeScreenCapture::StillRequest& r) {
-        return std::optional<QImage>(filled(r.configuration.width, r.configuration.height, Qt::red));
+        return std::optional<QImage>(pictures::plain(r.configuration.width, r.configuration.height, Qt::red));
     };
 
     const auto image = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(9)));
@@ -197,7 +168,7 @@ TEST_F(CaptureChoicesTest, WindowsAndApplicationsAreCapturedThroughTheirOwnFilte
     content.applications = {editor};
     fake->content = content;
     fake->still = [](const FakeScreenCapture::StillRequest& r) {
-        return std::optional<QImage>(filled(r.configuration.width, r.configuration.height, Qt::red));
+        return std::optional<QImage>(pictures::plain(r.configuration.width, r.configuration.height, Qt::red));
     };
 
     const auto window = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::window(41)));
@@ -222,7 +193,7 @@ TEST_F(CaptureChoicesTest, TargetsThatAreGoneOrHaveNoPictureGiveNothing)
     content.displays = {fakeDisplay(5, 1600, 1000)};
     content.windows = {fakeWindow(41, QString("Пустое"), fakeApplication("A", 1), QRectF(0, 0, 0, 300))};
     fake->content = content;
-    fake->still = [](const FakeScreenCapture::StillRequest&) { return std::optional<QImage>(filled(4, 4, Qt::red)); };
+    fake->still = [](const FakeScreenCapture::StillRequest&) { return std::optional<QImage>(pictures::plain(4, 4, Qt::red)); };
 
     EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::audioOnly())));
     EXPECT_EQ(fake->listings, 0);
@@ -242,7 +213,7 @@ TEST_F(CaptureChoicesTest, AFailedStillFallsBackToTheFirstFrameOfAShortStream)
     ShareableContent content;
     content.displays = {fakeDisplay(5, 1600, 1000)};
     fake->content = content;
-    fake->streamFrames = {filled(480, 300, Qt::blue), filled(480, 300, Qt::yellow)};
+    fake->streamFrames = {pictures::plain(480, 300, Qt::blue), pictures::plain(480, 300, Qt::yellow)};
 
     const auto image = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(5), 480));
     ASSERT_TRUE(image);

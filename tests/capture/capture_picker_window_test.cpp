@@ -1,6 +1,7 @@
 #include "capture/capture_picker_window.h"
 #include "core/flipped.h"
 
+#include "tests/shots/pictures.h"
 #include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/shown_text.h"
@@ -9,7 +10,6 @@
 #include <QEnterEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -25,13 +25,6 @@ CaptureChoices::Item displayItem(uint32_t id)
 {
     return {QStringLiteral("display-%1").arg(id), QStringLiteral("Весь экран"), QStringLiteral("1920×1080"),
             CaptureTarget::display(id), std::nullopt, std::nullopt};
-}
-
-QImage filled(int width, int height, QColor colour)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(colour);
-    return image;
 }
 
 QCoro::Task<CaptureChoices> listAfter(ManualClock* clock, double seconds, CaptureChoices choices)
@@ -68,7 +61,7 @@ protected:
                 widths.push_back(width);
                 std::optional<QImage> image;
                 if (std::find(withoutThumbnail.begin(), withoutThumbnail.end(), target) == withoutThumbnail.end())
-                    image = filled(width, width * 9 / 16, Qt::darkCyan);
+                    image = pictures::plain(width, width * 9 / 16, Qt::darkCyan);
                 return thumbnailAfter(&clock, nextThumbnailSeconds, image);
             },
         };
@@ -102,32 +95,28 @@ QStringList tileIds(const CapturePickerWindow& picker)
 
 } // namespace
 
-TEST(CaptureGridTest, RowsDocumentAndTilePlacesFollowTheThreeColumnGrid)
+TEST(CaptureGridTest, TilesFillRowsOfThreeFromTheTopLeftWithoutOverlapping)
 {
-    EXPECT_EQ(CaptureGrid::documentWidth, 784);
-    EXPECT_EQ(CaptureGrid::rows(7), 3);
-    EXPECT_EQ(CaptureGrid::rows(6), 2);
     EXPECT_EQ(CaptureGrid::rows(1), 1);
-    EXPECT_EQ(CaptureGrid::documentHeight(7), 652);
-    EXPECT_EQ(CaptureGrid::documentHeight(1), 228);
-    // From the bottom left: row 0 at the top, the seventh tile at the left
-    // of the bottom row, 16 points above the bottom.
-    EXPECT_EQ(CaptureGrid::tileFrame(0, 652), QRect(16, 440, 240, 196));
-    EXPECT_EQ(CaptureGrid::tileFrame(2, 652), QRect(528, 440, 240, 196));
-    EXPECT_EQ(CaptureGrid::tileFrame(6, 652), QRect(16, 16, 240, 196));
-    EXPECT_EQ(flipped(CaptureGrid::tileFrame(6, 652), 652), QRect(16, 440, 240, 196));
-    EXPECT_EQ(flipped(CaptureGrid::tileFrame(0, 652), 652), QRect(16, 16, 240, 196));
-}
-
-TEST(CaptureGridTest, TheScrollAreaIsLimitedByTheScreen)
-{
-    EXPECT_EQ(CaptureGrid::visibleHeight(380), 320);
-    EXPECT_EQ(CaptureGrid::visibleHeight(1080), 1000);
-    EXPECT_EQ(CaptureGrid::visibleHeight(std::nullopt), 620);
-    EXPECT_EQ(CaptureGrid::scrollHeight(7, 380), 320);
-    EXPECT_EQ(CaptureGrid::scrollHeight(1, 380), 228);
-    EXPECT_EQ(CaptureGrid::scrollHeight(30, std::nullopt), 620);
-    EXPECT_EQ(CaptureGrid::scrollHeight(7, 1080), 652);
+    EXPECT_EQ(CaptureGrid::rows(6), 2);
+    EXPECT_EQ(CaptureGrid::rows(7), 3);
+    const int height = CaptureGrid::documentHeight(7);
+    std::vector<QRect> tiles;
+    for (int i = 0; i < 7; ++i) {
+        tiles.push_back(flipped(CaptureGrid::tileFrame(i, height), height));
+        EXPECT_TRUE(QRect(0, 0, CaptureGrid::documentWidth, height).contains(tiles[i])) << i;
+        for (int j = 0; j < i; ++j)
+            EXPECT_FALSE(tiles[i].intersects(tiles[j])) << i << " " << j;
+        if (i % 3)
+            EXPECT_GT(tiles[i].left(), tiles[i - 1].right()) << "left to right";
+        else if (i)
+            EXPECT_GT(tiles[i].top(), tiles[i - 1].bottom()) << "then the next row down";
+    }
+    // The scroll area is cut to the screen, never to less than a row.
+    EXPECT_EQ(CaptureGrid::scrollHeight(7, 1080), height);
+    EXPECT_LT(CaptureGrid::scrollHeight(7, 380), height);
+    EXPECT_EQ(CaptureGrid::scrollHeight(1, 380), CaptureGrid::documentHeight(1));
+    EXPECT_GE(CaptureGrid::scrollHeight(30, std::nullopt), CaptureGrid::documentHeight(1));
 }
 
 TEST(CaptureGridTest, ThumbnailsFillTheBoxAndIconsOnlyShrink)
@@ -156,22 +145,15 @@ TEST_F(CapturePickerWindowTest, ShowsLoadingThenFillsTheGridWithThumbnailsOfEver
     EXPECT_TRUE(picker.window()->isVisible());
     EXPECT_EQ(picker.window()->windowTitle(), "Что записывать");
     EXPECT_EQ(picker.view(), CapturePickerWindow::View::loading);
-    EXPECT_EQ(picker.window()->size(), QSize(820, 520));
-    const auto labels = picker.content()->findChildren<QLabel*>();
-    ASSERT_EQ(labels.size(), 1);
-    EXPECT_EQ(labels[0]->text(), "Смотрим, что открыто…");
 
     clock.advance(2);
     ASSERT_EQ(picker.view(), CapturePickerWindow::View::grid);
     EXPECT_EQ(widths, std::vector<int>(7, 480));
-    EXPECT_EQ(picker.window()->size(), QSize(784, 652));
     ASSERT_EQ(picker.tiles().size(), 7u);
     // Displays first, then windows, in the order listed.
-    EXPECT_EQ(picker.tiles().at("display-1")->geometry(), QRect(16, 16, 240, 196));
-    EXPECT_EQ(picker.tiles().at("display-2")->geometry(), QRect(272, 16, 240, 196));
-    EXPECT_EQ(picker.tiles().at("window-5")->geometry(), QRect(16, 440, 240, 196));
-    auto* document = qobject_cast<QScrollArea*>(picker.content())->widget();
-    EXPECT_EQ(document->size(), QSize(784, 652));
+    EXPECT_EQ(picker.tiles().at("display-1")->geometry().topLeft(), QPoint(16, 16));
+    EXPECT_GT(picker.tiles().at("display-2")->geometry().left(), picker.tiles().at("display-1")->geometry().right());
+    EXPECT_GT(picker.tiles().at("window-5")->geometry().top(), picker.tiles().at("window-1")->geometry().bottom());
     const TileView* tile = picker.tiles().at("window-1");
     EXPECT_FALSE(tile->preview()->isIcon());
     EXPECT_EQ(tile->preview()->image()->width(), 480);
@@ -217,16 +199,15 @@ TEST_F(CapturePickerWindowTest, AnItemWithoutThumbnailKeepsItsPlaceWithItsIcon)
 {
     CaptureChoices choices;
     choices.windows = {windowItem(1, "Первое"), windowItem(2, "Второе"), windowItem(3, "Третье")};
-    choices.windows[1].icon = filled(64, 64, Qt::red);
+    choices.windows[1].icon = pictures::plain(64, 64, Qt::red);
     withoutThumbnail = {CaptureTarget::window(2)};
     answer(choices);
     picker.show(QStringLiteral("Что записывать"), onPick);
 
     ASSERT_EQ(picker.tiles().size(), 3u);
     const TileView* iconTile = picker.tiles().at("window-2");
-    EXPECT_EQ(iconTile->geometry().topLeft(), QPoint(272, 16));
+    EXPECT_EQ(iconTile->geometry().top(), picker.tiles().at("window-1")->geometry().top());
     EXPECT_TRUE(iconTile->preview()->isIcon());
-    EXPECT_DOUBLE_EQ(iconTile->preview()->opacity(), 0.7);
     EXPECT_EQ(iconTile->preview()->image()->size(), QSize(64, 64));
 
     // Drawn at its own size, faded, in the middle of the box.
@@ -286,16 +267,8 @@ TEST_F(CapturePickerWindowTest, NothingToListShowsThePermissionViewWhoseButtonOp
     answer(CaptureChoices{});
     picker.show(QStringLiteral("Что записывать"), onPick);
     ASSERT_EQ(picker.view(), CapturePickerWindow::View::denied);
-    EXPECT_EQ(picker.window()->size(), QSize(480, 200));
-    QStringList texts;
-    for (const QLabel* label : picker.content()->findChildren<QLabel*>())
-        texts << label->text();
-    EXPECT_EQ(texts, QStringList({"Нет доступа к записи экрана",
-                                  "Разрешите его в настройках — без этого экран не записать."}));
     auto* button = picker.content()->findChild<QPushButton*>();
     ASSERT_TRUE(button);
-    EXPECT_EQ(button->text(), "Открыть настройки");
-    EXPECT_EQ(button->geometry(), QRect(160, 128, 160, 32));
     QTest::mouseClick(button, Qt::LeftButton);
     ASSERT_EQ(workspace.openedSettings.size(), 1u);
     EXPECT_EQ(workspace.openedSettings[0], Workspace::SettingsPane::privacyScreenCapture);
@@ -314,15 +287,12 @@ TEST_F(CapturePickerWindowTest, HoveringATileDrawsItsBorderInTheAccentColour)
     QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
     QApplication::sendEvent(tile, &enter);
     EXPECT_TRUE(tile->hovered());
-    EXPECT_EQ(tile->frameBox()->borderWidth(), 2);
-    EXPECT_EQ(tile->frameBox()->borderColor(), QApplication::palette().color(QPalette::Highlight));
     const QImage drawn = tile->frameBox()->grab().toImage();
     EXPECT_EQ(drawn.pixelColor(120, 0).rgb(), QApplication::palette().color(QPalette::Highlight).rgb());
 
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(tile, &leave);
     EXPECT_FALSE(tile->hovered());
-    EXPECT_EQ(tile->frameBox()->borderWidth(), 1);
     EXPECT_EQ(tile->frameBox()->borderColor(), plain);
 }
 

@@ -2,17 +2,6 @@
 
 #include <gtest/gtest.h>
 
-TEST(CaptureTarget, TargetsAreEqualOnlyWithTheSameCaseAndPayload)
-{
-    EXPECT_EQ(CaptureTarget::display(7), CaptureTarget::display(7));
-    EXPECT_NE(CaptureTarget::display(7), CaptureTarget::display(8));
-    EXPECT_NE(CaptureTarget::display(7), CaptureTarget::window(7));
-    EXPECT_EQ(CaptureTarget::application("org.example.App"), CaptureTarget::application("org.example.App"));
-    EXPECT_NE(CaptureTarget::application("org.example.App"), CaptureTarget::application("org.example.app"));
-    EXPECT_EQ(CaptureTarget::audioOnly(), CaptureTarget::audioOnly());
-    EXPECT_NE(CaptureTarget::audioOnly(), CaptureTarget::display(0));
-}
-
 TEST(CaptureTarget, TheTextualFormRoundTripsEveryCase)
 {
     for (const CaptureTarget& target :

@@ -27,41 +27,29 @@ bool has(const std::vector<std::string>& fields, const std::string& field)
 
 } // namespace
 
-TEST(Log, WarningGoesToJournalAtErrorPriorityAndToStandardError)
+TEST(Log, WarningsGoToTheJournalAndStandardErrorInformationToTheJournalOnly)
 {
-    auto journal = std::make_shared<RecordingJournal>();
-    JournalSwap swap(journal);
-    StderrCapture capture;
-    Log::warn("abc");
-    EXPECT_EQ(capture.take(), QByteArray("[korvala] abc\n"));
-
-    ASSERT_EQ(journal->entries.size(), 1u);
-    const auto& entry = journal->entries[0];
-    EXPECT_TRUE(has(entry, "MESSAGE=abc"));
-    EXPECT_TRUE(has(entry, "PRIORITY=3"));
-    EXPECT_TRUE(has(entry, "SYSLOG_IDENTIFIER=korvala"));
-    EXPECT_TRUE(has(entry, "KORVALA_SUBSYSTEM=app.korvala.Korvala"));
-    EXPECT_TRUE(has(entry, "KORVALA_CATEGORY=recorder"));
-}
-
-TEST(Log, InformationGoesToJournalOnly)
-{
-    auto journal = std::make_shared<RecordingJournal>();
-    JournalSwap swap(journal);
-    StderrCapture capture;
-    Log::info(QString::fromUtf8("дорожка пропущена"));
-    EXPECT_TRUE(capture.take().isEmpty());
-    ASSERT_EQ(journal->entries.size(), 1u);
-    EXPECT_TRUE(has(journal->entries[0], "PRIORITY=6"));
-    EXPECT_TRUE(has(journal->entries[0], "MESSAGE=дорожка пропущена"));
-}
-
-TEST(Log, StandardErrorStillGetsTheLineWhenNoJournalAnswers)
-{
-    JournalSwap swap(std::make_shared<RecordingJournal>(false));
-    StderrCapture capture;
-    Log::warn(QString::fromUtf8("звук: нет устройства"));
-    EXPECT_EQ(capture.take(), QByteArray("[korvala] звук: нет устройства\n"));
+    struct Case {
+        void (*log)(const QString&);
+        bool journalAnswers;
+        const char* priority;
+        QByteArray standardError;
+    } cases[] = {
+        {Log::warn, true, "PRIORITY=3", "[korvala] звук: нет устройства\n"},
+        {Log::info, true, "PRIORITY=6", ""},
+        {Log::warn, false, "PRIORITY=3", "[korvala] звук: нет устройства\n"}, // stderr still gets it
+    };
+    for (const Case& c : cases) {
+        auto journal = std::make_shared<RecordingJournal>(c.journalAnswers);
+        JournalSwap swap(journal);
+        StderrCapture capture;
+        c.log(QString::fromUtf8("звук: нет устройства"));
+        EXPECT_EQ(capture.take(), c.standardError);
+        ASSERT_EQ(journal->entries.size(), 1u);
+        for (const char* field : {"MESSAGE=звук: нет устройства", c.priority, "SYSLOG_IDENTIFIER=korvala",
+                                  "KORVALA_SUBSYSTEM=app.korvala.Korvala", "KORVALA_CATEGORY=recorder"})
+            EXPECT_TRUE(has(journal->entries[0], field)) << field;
+    }
 }
 
 TEST(Log, LinesFromManyThreadsNeverInterleave)

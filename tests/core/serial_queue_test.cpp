@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
+#include <future>
 #include <pthread.h>
 #include <vector>
 
@@ -30,31 +30,27 @@ TEST(SerialQueue, RunsWorkInSubmissionOrderOnOneNamedThread)
     EXPECT_EQ(queue.label(), "app.korvala.Korvala.writer");
 }
 
-TEST(SerialQueue, SyncWaitsForEverythingSubmittedBefore)
-{
-    SerialQueue queue(queueLabel(".video"));
-    std::atomic<int> done = 0;
-    for (int i = 0; i < 5; ++i) {
-        queue.async([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            ++done;
-        });
-    }
-    int seen = -1;
-    queue.sync([&] { seen = done.load(); });
-    EXPECT_EQ(seen, 5);
-}
-
-TEST(SerialQueue, DestructionRunsPendingWork)
+TEST(SerialQueue, SyncAndDestructionWaitForEverythingSubmittedBefore)
 {
     std::atomic<int> done = 0;
+    std::promise<void> first, second;
     {
         SerialQueue queue(queueLabel(".thumb"));
-        queue.async([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
-        for (int i = 0; i < 50; ++i)
-            queue.async([&] { ++done; });
+        // Each gate holds the queue until the work after it is queued, so
+        // that work is still pending when sync and the destructor come.
+        const auto batch = [&](std::promise<void>& gate) {
+            queue.async([held = gate.get_future().share()] { held.wait(); });
+            for (int i = 0; i < 50; ++i)
+                queue.async([&] { ++done; });
+            gate.set_value();
+        };
+        batch(first);
+        int seen = -1;
+        queue.sync([&] { seen = done.load(); });
+        EXPECT_EQ(seen, 50);
+        batch(second);
     }
-    EXPECT_EQ(done.load(), 50);
+    EXPECT_EQ(done.load(), 100) << "destruction runs the pending work";
 }
 
 TEST(SerialQueue, ThreadNamesKeepTheSuffix)

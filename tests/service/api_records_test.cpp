@@ -156,13 +156,4 @@ TEST(ApiRecords, MessageOfAnErrorBody)
     EXPECT_FALSE(Api::message(""));
 }
 
-TEST(ApiRecords, FailureDescriptions)
-{
-    EXPECT_EQ(Api::Failure::planLimit("m").description(), "m");
-    EXPECT_EQ(Api::Failure::rejected("").description(), "");
-    EXPECT_EQ(Api::Failure::network("нет сети").description(), "Нет связи с сервером: нет сети");
-    EXPECT_EQ(Api::Failure::badCredentials().description(), "Не подошли почта или пароль.");
-    EXPECT_EQ(Api::Failure::network("x").debugName(), "Api.Failure.network");
-}
-
 } // namespace

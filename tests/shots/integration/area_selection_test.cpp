@@ -9,7 +9,7 @@
 #include "shots/selection_view.h"
 
 #include "tests/shots/integration/pattern_window.h"
-#include "tests/support/qt_wait.h"
+#include "tests/support/event_loop_process.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/screen_capture.h"
 
@@ -17,7 +17,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPainter>
-#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -29,33 +28,15 @@ namespace {
 const QRect leftMonitor(0, 0, 960, 1080);
 const QRect rightMonitor(960, 0, 960, 720);
 
-struct ProgramRun {
-    int exitCode = -1;
-    QByteArray output;
-};
-
-// Runs a program while the event loop keeps turning, so that our own windows
-// answer the server (and the clipboard) while it works.
-ProgramRun run(const QString& program, const QStringList& arguments, int timeoutMs = 10000)
+// Our own windows answer the server (and the clipboard) while the program works.
+QByteArray run(const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    ProgramRun result;
-    if (!process.waitForStarted())
-        return result;
-    waitUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs);
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-    }
-    result.exitCode = process.exitCode();
-    result.output = process.readAllStandardOutput();
-    return result;
+    return runWithEventLoop(program, arguments);
 }
 
 quint32 atomOf(const QString& name)
 {
-    return run("xlsatoms", {"-name", name}).output.split('\t').value(0).toUInt();
+    return run("xlsatoms", {"-name", name}).split('\t').value(0).toUInt();
 }
 
 QScreen* screenAt(const QRect& geometry)
@@ -94,7 +75,7 @@ QImage rootPicture()
 
 int visibleOverlays()
 {
-    const QByteArray found = run("xdotool", {"search", "--onlyvisible", "--name", "выбор области"}).output.trimmed();
+    const QByteArray found = run("xdotool", {"search", "--onlyvisible", "--name", "выбор области"}).trimmed();
     return found.isEmpty() ? 0 : found.split('\n').size();
 }
 
@@ -249,9 +230,9 @@ TEST_F(AreaSelection, TheTakenAndCroppedShotHoldsTheWindowAndIsDeliveredIntact)
 
     // Another client reads the clipboard from us over the X server.
     Screenshot::copyToClipboard(*shot);
-    const ProgramRun targets = run("xclip", {"-selection", "clipboard", "-t", "TARGETS", "-o"});
-    EXPECT_TRUE(targets.output.contains("image/png")) << targets.output.constData();
-    const ProgramRun png = run("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"});
-    EXPECT_EQ(QImage::fromData(png.output, "png").convertToFormat(QImage::Format_RGB32),
+    const QByteArray targets = run("xclip", {"-selection", "clipboard", "-t", "TARGETS", "-o"});
+    EXPECT_TRUE(targets.contains("image/png")) << targets.constData();
+    const QByteArray png = run("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"});
+    EXPECT_EQ(QImage::fromData(png, "png").convertToFormat(QImage::Format_RGB32),
               shot->convertToFormat(QImage::Format_RGB32));
 }

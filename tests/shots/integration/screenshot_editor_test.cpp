@@ -1,35 +1,19 @@
 // The screenshot command from end to end on the test X server: `korvala
-// screenshot`, a drag over a known window, a box drawn in the editor, Ctrl+S;
-// and pictures of the editor in both palettes with its popovers open, for a
-// person to look at.
-
-#include "core/clock.h"
-#include "shots/shot_preview_parts.h"
-#include "shots/shot_preview_window.h"
+// screenshot`, a drag over a known window, a box drawn in the editor, Ctrl+S.
 
 #include "tests/shots/integration/pattern_window.h"
-#include "tests/shots/pictures.h"
 #include "tests/support/event_loop_process.h"
-#include "tests/support/fake_workspace.h"
 #include "tests/support/qt_wait.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QPainter>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QScreen>
-#include <QStyle>
-#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWidget>
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace {
 
@@ -43,11 +27,6 @@ void xdotool(const QStringList& arguments)
 {
     runWithEventLoop("xdotool", arguments);
     QCoreApplication::processEvents();
-}
-
-QString picturePath(const QString& name)
-{
-    return QDir(qEnvironmentVariable("KORVALA_TESTENV", QDir::tempPath())).filePath(name);
 }
 
 } // namespace
@@ -87,7 +66,6 @@ TEST(ScreenshotEditor, ASelectionOverAWindowIsAnnotatedAndSavedAtTwiceItsSize)
     QStringList editors;
     ASSERT_TRUE(waitUntil([&] { return !(editors = visibleWindows("^Korvala$")).isEmpty(); }, 10000)) << "no editor";
     QTest::qWait(500);
-    QProcess::execute("import", {"-window", "root", picturePath("editor-program.png")});
 
     // The editor is 720 points wide; the 200 × 150 canvas sits at (286, 205)
     // under the 40-point header, the box tool is the third button.
@@ -97,7 +75,6 @@ TEST(ScreenshotEditor, ASelectionOverAWindowIsAnnotatedAndSavedAtTwiceItsSize)
     xdotool({"mousemove", "--window", editor, "380", "280"});
     xdotool({"mousemove", "--window", editor, "446", "325", "mouseup", "1"});
     QTest::qWait(200);
-    QProcess::execute("import", {"-window", "root", picturePath("editor-program-box.png")});
     xdotool({"key", "ctrl+s"});
 
     const QString folder = home.filePath(QString::fromUtf8("Documents/Корвала — записи встреч"));
@@ -127,47 +104,4 @@ TEST(ScreenshotEditor, ASelectionOverAWindowIsAnnotatedAndSavedAtTwiceItsSize)
     runWithEventLoop(KORVALA_PROGRAM, {"quit"}, environment);
     if (!app.waitForFinished(10000))
         app.kill();
-}
-
-TEST(ScreenshotEditor, PicturesOfTheEditorInBothPalettesWithPopovers)
-{
-    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
-    const QPalette original = QApplication::palette();
-    FakeWorkspace workspace;
-    SystemClock clock;
-    ShotPreviewWindow preview(workspace, clock);
-
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(45, 45, 45));
-    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Button, QColor(60, 60, 60));
-    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Base, QColor(30, 30, 30));
-    dark.setColor(QPalette::Text, QColor(230, 230, 230));
-    const std::unique_ptr<QStyle> fusion(QStyleFactory::create("Fusion"));
-    const QPalette light = fusion->standardPalette();
-
-    for (const auto& [name, palette] : {std::pair{QString("dark"), dark}, std::pair{QString("light"), light}}) {
-        QApplication::setPalette(palette);
-        preview.show(pictures::gradient(1600, 1000), [](QImage, Screenshot::Destination) {});
-        ASSERT_TRUE(waitUntil([&] { return preview.window() && preview.window()->isVisible(); }));
-        QTest::qWait(400);
-        const QImage window = preview.window()->grab().toImage();
-        const QColor bar(window.pixel(5, window.height() - 5));
-        EXPECT_EQ(bar, name == "dark" ? QColor(38, 38, 38) : QColor(232, 232, 232)) << name.toStdString();
-        QProcess::execute("import", {"-window", "root", picturePath("editor-" + name + ".png")});
-
-        preview.openColors();
-        QTest::qWait(300);
-        QProcess::execute("import", {"-window", "root", picturePath("editor-" + name + "-colors.png")});
-        preview.chooseColor(4);
-        preview.openWeights();
-        QTest::qWait(300);
-        QProcess::execute("import", {"-window", "root", picturePath("editor-" + name + "-weights.png")});
-        preview.chooseWeight(2);
-        preview.chooseColor(0);
-        preview.finish(Screenshot::Destination::clipboard);
-    }
-    QApplication::setPalette(original);
 }
