@@ -3,6 +3,7 @@
 #include "core/clock.h"
 #include "core/log.h"
 #include "app/menu_bar_controller.h"
+#include "app/session_end.h"
 #include "core/version.h"
 #include "capture/capture_choices.h"
 #include "platform/linux/desktop/desktop_workspace.h"
@@ -95,6 +96,9 @@ int main(int argc, char** argv)
         break;
     }
 
+    // Logout, Ctrl+C or a closed terminal finish the recording's files
+    // before the program goes.
+    const SessionEnd sessionEnd([&controller] { controller.endSession(); });
     controller.launch();
     return app.exec();
 }

@@ -241,6 +241,18 @@ void MenuBarController::quit()
     QCoreApplication::quit();
 }
 
+void MenuBarController::endSession(double deadlineSeconds)
+{
+    Log::info(QStringLiteral("сеанс завершается: дописываем запись и выходим"));
+    clock_.after(deadlineSeconds, this, [] { QCoreApplication::quit(); });
+    [](QPointer<MenuBarController> self) -> QCoro::Task<> {
+        auto finishing = self->recording_->finishWithoutSending();
+        co_await std::move(finishing);
+        if (self)
+            QCoreApplication::quit();
+    }(QPointer<MenuBarController>(this));
+}
+
 QStringList MenuBarController::menuLines()
 {
     menuChanged();

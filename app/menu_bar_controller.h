@@ -99,6 +99,10 @@ public:
     void rebuildMenu();
     void openFolder();
     void quit();
+    // The session ends (logout, a signal): finishes a running recording as a
+    // stop does, without sending it, then quits; after `deadlineSeconds` it
+    // quits whatever is left, and the next start finishes the files.
+    void endSession(double deadlineSeconds = 20);
 
     static constexpr double lostCloseSeconds = 60;
 

@@ -145,21 +145,27 @@ void RecordingFlow::tick()
         return;
     // Derived from the start every time, so a late tick does not drift.
     const double elapsed = startedAt_->msecsTo(clock_.now()) / 1000.0;
+    // A file that can no longer be written (a full disk) matters more than
+    // any other warning: what is said from now on is not being kept.
+    const std::optional<QString> trouble =
+        recorder_.writeFailure() ? std::optional(QStringLiteral("Запись больше не сохраняется")) : recorder_.audioTrouble();
     status_.showStatus(clockText(elapsed, recorder_.microphoneTooQuiet(),
-                                 recorder_.target().kind() != CaptureTarget::Kind::AudioOnly, recorder_.audioTrouble()));
+                                 recorder_.target().kind() != CaptureTarget::Kind::AudioOnly, trouble));
 }
 
 void RecordingFlow::stop()
 {
-    timer_.reset();
-    startedAt_.reset();
+    if (stopping_ || !recorder_.isRecording())
+        return;
     stopAndSend();
 }
 
-QCoro::Task<> RecordingFlow::stopAndSend()
+QCoro::Task<std::optional<Recorder::Result>> RecordingFlow::finishFiles()
 {
     QPointer<RecordingFlow> self(this);
-    const bool tooQuiet = recorder_.microphoneTooQuiet();
+    timer_.reset();
+    startedAt_.reset();
+    stopping_ = true;
     std::optional<Recorder::Result> result;
     try {
         auto stopping = recorder_.stop();
@@ -167,9 +173,29 @@ QCoro::Task<> RecordingFlow::stopAndSend()
     } catch (const std::exception& error) {
         if (self)
             self->errors_.report(error);
-        co_return;
     }
-    if (!self)
+    if (self)
+        self->stopping_ = false;
+    co_return result;
+}
+
+QCoro::Task<> RecordingFlow::finishWithoutSending()
+{
+    QPointer<RecordingFlow> self(this);
+    // A stop already under way finishes the files itself.
+    while (self && stopping_)
+        co_await clock_.sleep(0.05);
+    if (self && recorder_.isRecording())
+        co_await finishFiles();
+}
+
+QCoro::Task<> RecordingFlow::stopAndSend()
+{
+    QPointer<RecordingFlow> self(this);
+    const bool tooQuiet = recorder_.microphoneTooQuiet();
+    auto finishing = finishFiles();
+    const std::optional<Recorder::Result> result = co_await std::move(finishing);
+    if (!self || !result)
         co_return;
     if (tooQuiet) {
         const int answer = alerts_.run({

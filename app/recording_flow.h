@@ -36,8 +36,13 @@ public:
     void pickCapture();
     // Records `target` once the user has been warned to tell the others.
     void record(CaptureTarget target);
-    // "Остановить и отправить".
+    // "Остановить и отправить". Ignored while a stop is finishing the files:
+    // finishing a long video takes seconds, and each file is finished and
+    // sent once.
     void stop();
+    // The session is ending: finishes what is being recorded, as a stop
+    // does, but sends nothing. Returns once the files are complete.
+    QCoro::Task<> finishWithoutSending();
 
     // One beat of the recording clock: the status line from the time since
     // the start and the recorder's state.
@@ -58,6 +63,8 @@ private:
     QCoro::Task<> startRecorder(CaptureTarget target);
     void startClock();
     QCoro::Task<> stopAndSend();
+    // Stops the recorder and reports what went wrong; nothing when it failed.
+    QCoro::Task<std::optional<Recorder::Result>> finishFiles();
 
     Store store_;
     Alerts& alerts_;
@@ -73,6 +80,8 @@ private:
     std::optional<QDateTime> startedAt_;
     // A recording's start is under way (the desktop may be asking the user).
     bool startingRecording_ = false;
+    // A stop is finishing the files.
+    bool stopping_ = false;
     std::unique_ptr<CapturePickerWindow> capturePicker_;
 };
 

@@ -73,7 +73,10 @@ TEST_F(RecordingFlowTest, ConsentDeclinedIsAskedAgainAndAcceptedIsNeverAskedAgai
     flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return recording(); }));
     EXPECT_EQ(consentAlerts(), 2);
+    // A second stop while the first finishes the files finishes nothing twice.
+    flow().stop();
     stopAndWaitForSending();
+    EXPECT_EQ(int(alerts->shown.size()), 2) << "no failure of a second stop";
 }
 
 TEST_F(RecordingFlowTest, TheClockIsDerivedFromTheStartEverySecond)

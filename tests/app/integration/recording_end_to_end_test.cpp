@@ -9,6 +9,7 @@
 #include "tests/support/qt_wait.h"
 
 #include <QDir>
+#include <QtEndian>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -109,7 +110,51 @@ protected:
     QStringList tones;
 };
 
+// The top-level boxes of an MPEG-4 file: a finished one has no "moof".
+QList<QByteArray> topLevelBoxes(const QString& path)
+{
+    QFile file(path);
+    QList<QByteArray> boxes;
+    if (!file.open(QIODevice::ReadOnly))
+        return boxes;
+    for (qint64 at = 0; at + 8 <= file.size();) {
+        file.seek(at);
+        const QByteArray header = file.read(16);
+        quint64 size = qFromBigEndian<quint32>(header.constData());
+        if (size == 1 && header.size() == 16)
+            size = qFromBigEndian<quint64>(header.constData() + 8);
+        boxes << header.mid(4, 4);
+        if (size < 8)
+            break;
+        at += qint64(size);
+    }
+    return boxes;
+}
+
 } // namespace
+
+TEST_F(RecordingEndToEndTest, EndingTheSessionFinishesTheTracksAndSendsNothing)
+{
+    playIntoSpeakers(1000);
+    ASSERT_EQ(korvala({"record-audio"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return status() >= "Идёт аудиозапись — 00:07"; }, 30000)) << status().toStdString();
+    app.terminate(); // as a logout does
+    ASSERT_TRUE(app.waitForFinished(15000)) << "the program ends by itself";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+
+    const QDir folder(recordingsFolder());
+    const QStringList tracks = folder.entryList({"vstrecha-*.m4a"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(tracks.size(), 2) << tracks.join(' ').toStdString();
+    for (const QString& track : tracks) {
+        const QList<QByteArray> boxes = topLevelBoxes(folder.filePath(track));
+        EXPECT_TRUE(boxes.contains("moov") && !boxes.contains("moof")) << track.toStdString();
+        EXPECT_GT(probeAudio(folder.filePath(track)).duration, 6.5) << track.toStdString();
+    }
+    EXPECT_GT(toneAmplitude(probeAudio(folder.filePath(tracks.last())).samples, 44100, 1000), 0.05)
+        << "the others' track holds their tone";
+    for (const auto& request : service.requests())
+        EXPECT_FALSE(request.body.contains("name=\"file\"")) << "nothing is sent when the session ends";
+}
 
 TEST_F(RecordingEndToEndTest, AudioGoesToTheServiceAndVideoStaysInTheFolder)
 {
