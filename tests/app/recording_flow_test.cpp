@@ -248,6 +248,7 @@ TEST_F(RecordingFlowTest, AFailedStartIsReportedAndLeavesNoClock)
     flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return !alerts->shown.empty(); }));
     EXPECT_EQ(alerts->shown[0].message, "Не получилось");
+    EXPECT_EQ(alerts->shown[0].buttons.size(), 2) << "a denied microphone offers the settings";
     EXPECT_FALSE(recording());
     EXPECT_FALSE(flow().clockTimer());
     EXPECT_FALSE(flow().startedAt());

