@@ -71,16 +71,6 @@ TEST_F(MenuBarControllerTest, MenuLayoutFollowsSignInRecordingAndTheEditor)
     EXPECT_EQ(titles(), idle + QStringList{"Открыть снимок"} + tail);
 }
 
-TEST_F(MenuBarControllerTest, UpdateOfferSitsUnderTheFirstSeparator)
-{
-    make();
-    controller->updates().setOffer(UpdateFlow::Offer{QString("Korvala 2.0"), QString("https://example.test/get")});
-    EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Korvala 2.0 — скачать…", "---", "Войти…"}) + tail);
-
-    controller->updates().setOffer(UpdateFlow::Offer{std::nullopt, std::nullopt});
-    EXPECT_EQ(titles(), QStringList({"Готов к записи", "---", "Есть обновление — скачать…", "---", "Войти…"}) + tail);
-}
-
 // A menu shows "&&" as "&" and takes a lone "&" for the shortcut mark.
 QString shownInMenu(const QAction* action)
 {

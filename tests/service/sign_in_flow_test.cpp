@@ -4,7 +4,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
 
 namespace {
 
@@ -100,21 +99,6 @@ TEST_F(SignInFlowTest, FailuresStayInTheWindowAndInTheLog)
     EXPECT_TRUE(alerts->shown.empty()) << "the window shows the failure, not an alert";
     EXPECT_EQ(controller->statusLine(), "Готов к записи");
     EXPECT_EQ(requestsTo("login").front().header("Authorization"), "Bearer old-token");
-}
-
-TEST_F(SignInFlowTest, WithoutAConnectionTheWindowSaysSo)
-{
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-    QUrl closed = service.baseURL();
-    closed.setPort(probe.serverPort());
-    probe.close();
-    make(std::nullopt, closed);
-    signIn("anya@example.test", "secret");
-    EXPECT_EQ(window().error().text(), "Нет связи с сервером: сервер не принимает соединения");
-    EXPECT_EQ(journal->messages(errorPriority),
-              QStringList{"вход не удался: Нет связи с сервером: сервер не принимает соединения"});
-    EXPECT_FALSE(store().token());
 }
 
 TEST_F(SignInFlowTest, AWindowLeftOpenAfterTheControllerIsGoneDoesNothing)

@@ -248,24 +248,6 @@ TEST_F(RecorderOnTheDesktop, DisplayRecordingShowsAWindowAtItsPlace)
     EXPECT_LT(outside.red(), 100) << "the desktop around it is not the window";
 }
 
-TEST_F(RecorderOnTheDesktop, WindowRecordingHasTheWindowsShape)
-{
-    TestWindows windows({"Окно|#2040d0|100|100|800|600"});
-    ASSERT_NE(windows.id(0), 0u);
-    letTheWindowManagerPlaceThem();
-    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::window(windows.id(0))));
-    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
-    record(1500);
-    const Recorder::Result result = stop(recorder);
-    ASSERT_TRUE(result.video);
-    const ProbedVideo video = probeVideo(*result.video);
-    EXPECT_EQ(video.width, 960);
-    EXPECT_EQ(video.height, 720);
-    const QImage frame = lastFrame(*result.video, folder.path());
-    ASSERT_FALSE(frame.isNull());
-    EXPECT_GT(frame.pixelColor(480, 360).blue(), 160) << "the window fills the picture";
-}
-
 TEST_F(RecorderOnTheDesktop, TracksFollowTheDefaultDevicesAndTheOthersNeverTheMicrophone)
 {
     // Each sink plays a tone of its own (the server moves tones that were
@@ -397,6 +379,8 @@ TEST_F(RecorderOnTheDesktop, ClosedWindowEndsThePictureAndTheSoundGoesOn)
     const ProbedVideo video = probeVideo(*result.video);
     ASSERT_TRUE(video.opened);
     EXPECT_EQ(video.codec, "h264");
+    EXPECT_EQ(video.width, 960);
+    EXPECT_EQ(video.height, 720) << "the window's shape";
     EXPECT_GE(video.frameTimes.size(), 8u) << "the frames from before the window closed are kept";
     const ProbedAudio microphone = probeAudio(result.microphone);
     const ProbedAudio system = probeAudio(result.system);
