@@ -36,12 +36,7 @@ void PulseRecordStream::start()
             return;
         }
         if (!PA_STREAM_IS_GOOD(state)) {
-            const std::string reason = pa_strerror(pa_context_errno(context_.context()));
-            pa_stream_set_read_callback(stream_, nullptr, nullptr);
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-            throw std::runtime_error("запись не началась: " + reason);
+            failToStart();
         }
         pa_threaded_mainloop_wait(context_.loop());
     }
@@ -77,14 +72,18 @@ void PulseRecordStream::connectStream()
     attributes.fragsize = uint32_t(framesPerBuffer_ * pa_frame_size(&sampleSpec));
     const char* device = sourceName_.empty() ? nullptr : sourceName_.c_str();
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(stream_, device, &attributes, flags) < 0) {
-        const std::string reason = pa_strerror(pa_context_errno(context_.context()));
-        pa_stream_set_read_callback(stream_, nullptr, nullptr);
-        pa_stream_set_state_callback(stream_, nullptr, nullptr);
-        pa_stream_unref(stream_);
-        stream_ = nullptr;
-        throw std::runtime_error("запись не началась: " + reason);
-    }
+    if (pa_stream_connect_record(stream_, device, &attributes, flags) < 0)
+        failToStart();
+}
+
+void PulseRecordStream::failToStart()
+{
+    const std::string reason = pa_strerror(pa_context_errno(context_.context()));
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+    throw std::runtime_error("запись не началась: " + reason);
 }
 
 void PulseRecordStream::stateChanged()

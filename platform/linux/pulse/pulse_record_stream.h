@@ -54,6 +54,8 @@ public:
 
 private:
     void connectStream();
+    // Lets go of a stream the server would not start, saying why.
+    [[noreturn]] void failToStart();
     void stateChanged();
     void read(size_t bytes);
     // Hands the first `frames` (at most one buffer's) of pending_ on.
