@@ -89,8 +89,14 @@ TEST(CrashSafety, AKilledRecordingDecodesAsItIsAndIsFinishedAtTheNextStart)
     for (const QString& name : foreign)
         EXPECT_EQ(contents(dir.filePath(name)), before[name]) << name.toStdString();
 
-    // Finished once, it is a finished recording like any other.
+    // Finished once, it is a finished recording like any other; and a
+    // recording that another running Korvala writes is left to it.
     const QByteArray finishedTrack = contents(track);
+    const QString running = dir.filePath("vstrecha-2026-12-04-1000-mikrofon.m4a");
+    SpawnedChild other(KORVALA_CRASH_CHILD, {running, dir.filePath("vstrecha-2026-12-04-1000-ekran.mp4")});
+    QByteArray said;
+    ASSERT_TRUE(waitUntil([&] { return (said += other.readOutput()).contains("handed 2"); }, 60000));
     EXPECT_TRUE(UnfinishedRecordings::finish(dir.path(), *LinuxPlatform::audioMedia()).empty());
     EXPECT_EQ(contents(track), finishedTrack);
+    EXPECT_TRUE(UnfinishedRecordings::readBoxes(running).fragmented);
 }
