@@ -11,6 +11,7 @@
 #include "core/clock.h"
 #include "platform/outside_text.h"
 #include "service/limit_flow.h"
+#include "service/recovery_flow.h"
 #include "service/sign_in_flow.h"
 #include "service/sign_in_window.h"
 #include "service/update_flow.h"
@@ -88,6 +89,7 @@ MenuBarController::MenuBarController(Dependencies dependencies, Clock& clock)
     update_ = std::make_unique<UpdateFlow>(store_, api, *alerts_, *workspace_, clock_, *this);
     recording_ = std::make_unique<RecordingFlow>(store_, std::move(dependencies.recorder), *alerts_, *workspace_,
                                                  *this, *this, clock_, *upload_);
+    recovery_ = std::make_unique<RecoveryFlow>(store_, recording_->recorder(), *alerts_, *this, *this, *upload_);
     share_ = std::make_unique<ShareFlow>(store_, api, *workspace_, *this, *this, *this);
     screenshot_ = std::make_unique<ScreenshotFlow>(store_, *workspace_, *this, *this, clock_, *share_, capture,
                                                    std::move(dependencies.captureDisplay));
@@ -113,10 +115,11 @@ void MenuBarController::launch()
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         Log::warn("на панели нет области значков: значок Korvala появится, когда она появится");
     item_.show();
-    // Two tasks that run on their own; neither waits for the other, and the
-    // launch waits for neither. Both end quietly on any failure.
+    // Tasks that run on their own; none waits for another, and the launch
+    // waits for none. The first two end quietly on any failure.
     limit_->refreshLimit();
     update_->checkVersion();
+    recovery_->recover();
 }
 
 QAction* MenuBarController::addCommand(const QString& title, const QString& command, std::function<void()> action)

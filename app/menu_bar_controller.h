@@ -27,6 +27,7 @@
 class LimitFlow;
 class QAction;
 class RecordingFlow;
+class RecoveryFlow;
 class ScreenshotFlow;
 class ShareFlow;
 class SignInFlow;
@@ -81,7 +82,8 @@ public:
     ~MenuBarController() override;
 
     // Shows the tray icon with its menu and starts the launch's background
-    // work: the limit and the version check, neither waiting for the other.
+    // work: the limit, the version check and the recovery of unfinished
+    // recordings, none waiting for another.
     void launch();
 
     // The one way to change the status line. While the menu is open or an
@@ -136,6 +138,7 @@ public:
 
     // The flows, for the command service and the tests to drive.
     RecordingFlow& recording() { return *recording_; }
+    RecoveryFlow& recovery() { return *recovery_; }
     UploadFlow& uploads() { return *upload_; }
     LimitFlow& limit() { return *limit_; }
     SignInFlow& signIn() { return *signIn_; }
@@ -177,6 +180,7 @@ private:
     std::unique_ptr<SignInFlow> signIn_;
     std::unique_ptr<UpdateFlow> update_;
     std::unique_ptr<RecordingFlow> recording_;
+    std::unique_ptr<RecoveryFlow> recovery_;
     std::unique_ptr<ShareFlow> share_;
     std::unique_ptr<ScreenshotFlow> screenshot_;
 };

@@ -61,4 +61,9 @@ public:
     // nullptr when no resampler can be made between the formats. Several
     // channels become one by averaging them.
     virtual std::unique_ptr<AudioResampler> makeResampler(const AudioFormat& from, const AudioFormat& to) = 0;
+    // Completes a track or video of ours that was left fragmented (its
+    // writer never finished) as an ordinary MPEG-4 file, atomically: the
+    // file stays as it was until the rewrite is complete. The file must end
+    // after a whole top-level box. Throws MediaError.
+    virtual void makePlain(const QString& path) = 0;
 };

@@ -133,6 +133,19 @@ void Recorder::createTracks(const QString& stamp, double startedAt)
     }
 }
 
+QStringList Recorder::filesInUse() const
+{
+    // Also while a start or a stop is under way.
+    QStringList files;
+    for (const auto& writer : {micWriter_, systemWriter_}) {
+        if (writer)
+            files.append(writer->path());
+    }
+    if (videoPath_)
+        files.append(*videoPath_);
+    return files;
+}
+
 std::optional<QString> Recorder::writeFailure() const
 {
     for (const auto& writer : {micWriter_, systemWriter_}) {

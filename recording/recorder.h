@@ -16,6 +16,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <qcoro/qcorotask.h>
 
@@ -80,6 +81,9 @@ public:
     // than named beforehand.
     bool desktopPicksContent() const { return capture_->desktopPicksContent(); }
     const QString& directory() const { return directory_; }
+    // The files the recording being made writes.
+    QStringList filesInUse() const;
+    const std::shared_ptr<AudioMedia>& audioMedia() const { return audioMedia_; }
     const LevelMeter& level() const { return microphone_.level(); }
 
     // The content filter for `target`, the whole `fallback` display when

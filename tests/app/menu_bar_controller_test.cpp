@@ -7,10 +7,12 @@
 #include "service/sign_in_window.h"
 #include "service/update_flow.h"
 #include "tests/support/controller_fixture.h"
+#include "tests/support/killed_recording.h"
 #include "tests/support/shown_text.h"
 
 #include <QAction>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 
 #include <stdexcept>
@@ -264,6 +266,34 @@ TEST_F(MenuBarControllerTest, TrayShowsOurImageOrTheCircleDrawnInItsPlace)
             ++light;
     }
     EXPECT_GT(light, 2) << "a light rim so that it reads on a dark panel";
+}
+
+using LaunchRecoveryTest = ServiceControllerTest;
+
+// A recording killed in an earlier run is finished at the launch and named
+// once in an alert; only a signed-in user is offered the sending, which goes
+// as after a stop.
+TEST_F(LaunchRecoveryTest, AKilledRecordingIsNamedOnceAtLaunchAndSentOnlyWhenSignedIn)
+{
+    for (const bool signedIn : {false, true}) {
+        SCOPED_TRACE(signedIn);
+        make(signedIn ? std::optional<QString>("tok") : std::nullopt);
+        const QDir folder(store().recordingsDirectory());
+        ASSERT_TRUE(folder.mkpath("."));
+        const QString base = signedIn ? "vstrecha-2026-12-05-1415" : "vstrecha-2026-12-04-0930";
+        ASSERT_TRUE(killRecordingAfter(folder.filePath(base + "-mikrofon.m4a"), folder.filePath(base + "-ekran.mp4"), 2));
+        controller->launch();
+        const auto named = [&](const QString& text) {
+            return std::count_if(alerts->shown.begin(), alerts->shown.end(),
+                                 [&](const Alerts::Alert& alert) { return alert.informativeText.contains(text); });
+        };
+        ASSERT_TRUE(waitUntil([&] { return named(base) == 1; }, 30000));
+        EXPECT_EQ(named("vstrecha-"), 1) << "the recording of the earlier launch is not named again";
+        if (signedIn)
+            EXPECT_TRUE(waitUntil([&] { return requestsTo("rasshifrovka").size() == 1; })) << "the microphone track";
+        else
+            EXPECT_TRUE(requestsTo("rasshifrovka").empty());
+    }
 }
 
 } // namespace

@@ -52,3 +52,8 @@ std::unique_ptr<AudioResampler> FaultInjectingAudioMedia::makeResampler(const Au
     ++resamplersMade;
     return LinuxPlatform::audioMedia()->makeResampler(from, to);
 }
+
+void FaultInjectingAudioMedia::makePlain(const QString& path)
+{
+    LinuxPlatform::audioMedia()->makePlain(path);
+}

@@ -19,4 +19,5 @@ public:
 
     std::unique_ptr<AudioFile> createFile(const QString& path, const FileSettings& settings) override;
     std::unique_ptr<AudioResampler> makeResampler(const AudioFormat& from, const AudioFormat& to) override;
+    void makePlain(const QString& path) override;
 };

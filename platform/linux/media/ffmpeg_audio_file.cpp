@@ -273,6 +273,12 @@ public:
         }
         return std::make_unique<SwrResampler>(context, from, to);
     }
+
+    void makePlain(const QString& path) override
+    {
+        av_log_set_level(AV_LOG_ERROR);
+        replaceWithPlainMp4(path);
+    }
 };
 
 } // namespace

@@ -14,6 +14,7 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -74,6 +75,9 @@ FragmentedMp4::FragmentedMp4(const QString& path)
         throw MediaError("не открылся файл " + name.toStdString() + ": " + describeWriteError(error));
     }
     created_ = true;
+    // Held while the file is written, so that another running Korvala
+    // looking for unfinished recordings leaves this one alone.
+    ::flock(fd_, LOCK_EX | LOCK_NB);
     auto* buffer = static_cast<uint8_t*>(av_malloc(ioBufferSize));
     io_ = avio_alloc_context(buffer, ioBufferSize, 1, this, nullptr, &FragmentedMp4::writeBytes, nullptr);
     format_->pb = io_;
@@ -163,22 +167,32 @@ void FragmentedMp4::finish(int64_t leadIn, int64_t length)
     if (packets_ == 0)
         return;
     // The fragmented file plays, but some players want one moov with every
-    // sample: rewrite it beside and swap it in. The fragmented one remains
-    // if anything goes wrong on the way.
-    const QFileInfo info(path_);
+    // sample; when the rewrite fails the fragmented one stays as it is.
+    try {
+        replaceWithPlainMp4(path_, leadIn, length);
+    } catch (const MediaError&) {
+    }
+}
+
+void replaceWithPlainMp4(const QString& path, int64_t leadIn, int64_t length)
+{
+    // Rewritten beside and swapped in, so that the fragmented file remains
+    // whole until the ordinary one is complete.
+    const QFileInfo info(path);
     const QString temporary = info.absolutePath() + "/." + info.completeBaseName() + ".part." + info.suffix();
-    // Claimed exclusively like the track itself; a name taken by someone
-    // else leaves the fragmented file as it is.
+    // Claimed exclusively like the track itself: a name taken by someone
+    // else is left alone.
     const int claim = ::open(temporary.toUtf8().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (claim < 0)
-        return;
+        throw MediaError("не создался временный файл " + temporary.toStdString() + ": " + std::strerror(errno));
     ::close(claim);
     try {
-        remuxToPlainMp4(path_, temporary, leadIn, length);
-        if (::rename(temporary.toUtf8().constData(), path_.toUtf8().constData()) != 0)
+        remuxToPlainMp4(path, temporary, leadIn, length);
+        if (::rename(temporary.toUtf8().constData(), path.toUtf8().constData()) != 0)
             throw MediaError(std::string("не удалось заменить файл: ") + std::strerror(errno));
     } catch (const MediaError&) {
         ::unlink(temporary.toUtf8().constData());
+        throw;
     }
 }
 

@@ -70,6 +70,12 @@ private:
     int64_t packets_ = 0;
 };
 
+// Makes the fragmented MPEG-4 file at `path` an ordinary one: rewritten
+// beside it as ".<name>.part.<suffix>" (created exclusively) and renamed over
+// it, so that it stays whole and fragmented until the rewrite is complete.
+// Throws MediaError, the file at `path` then untouched.
+void replaceWithPlainMp4(const QString& path, int64_t leadIn = 0, int64_t length = -1);
+
 // Rewrites a fragmented MPEG-4 file at `from` as an ordinary one at `to`
 // without re-encoding. Throws MediaError.
 void remuxToPlainMp4(const QString& from, const QString& to, int64_t leadIn = 0, int64_t length = -1);
