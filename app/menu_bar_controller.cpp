@@ -11,6 +11,7 @@
 #include "core/clock.h"
 #include "platform/outside_text.h"
 #include "service/limit_flow.h"
+#include "service/pending_uploads.h"
 #include "service/sign_in_flow.h"
 #include "service/sign_in_window.h"
 #include "service/update_flow.h"
@@ -83,7 +84,8 @@ MenuBarController::MenuBarController(Dependencies dependencies, Clock& clock)
     const ApiFactory api = [store = store_] { return Api::from(store); };
     const std::shared_ptr<ScreenCapture> capture = dependencies.recorder.capture;
     limit_ = std::make_unique<LimitFlow>(store_, api, *this);
-    upload_ = std::make_unique<UploadFlow>(store_, api, *workspace_, *this, clock_, *limit_);
+    pending_ = std::make_unique<PendingUploads>(store_);
+    upload_ = std::make_unique<UploadFlow>(store_, api, *workspace_, *this, *this, clock_, *limit_, *pending_);
     signIn_ = std::make_unique<SignInFlow>(store_, api, *this, *limit_);
     update_ = std::make_unique<UpdateFlow>(store_, api, *alerts_, *workspace_, clock_, *this);
     recording_ = std::make_unique<RecordingFlow>(store_, std::move(dependencies.recorder), *alerts_, *workspace_,
@@ -113,10 +115,11 @@ void MenuBarController::launch()
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         Log::warn("на панели нет области значков: значок Korvala появится, когда она появится");
     item_.show();
-    // Two tasks that run on their own; neither waits for the other, and the
-    // launch waits for neither. Both end quietly on any failure.
+    // Tasks that run on their own; none waits for another, and the launch
+    // waits for none. The first two end quietly on any failure.
     limit_->refreshLimit();
     update_->checkVersion();
+    upload_->sendWaiting();
 }
 
 QAction* MenuBarController::addCommand(const QString& title, const QString& command, std::function<void()> action)

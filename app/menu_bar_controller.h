@@ -25,6 +25,7 @@
 #include <vector>
 
 class LimitFlow;
+class PendingUploads;
 class QAction;
 class RecordingFlow;
 class ScreenshotFlow;
@@ -81,7 +82,8 @@ public:
     ~MenuBarController() override;
 
     // Shows the tray icon with its menu and starts the launch's background
-    // work: the limit and the version check, neither waiting for the other.
+    // work: the limit, the version check and the tracks left waiting to be
+    // sent, none waiting for another.
     void launch();
 
     // The one way to change the status line. While the menu is open or an
@@ -169,6 +171,7 @@ private:
     double openedAt_ = 0;
 
     std::unique_ptr<LimitFlow> limit_;
+    std::unique_ptr<PendingUploads> pending_;
     std::unique_ptr<UploadFlow> upload_;
     std::unique_ptr<SignInFlow> signIn_;
     std::unique_ptr<UpdateFlow> update_;
