@@ -117,66 +117,68 @@ void UploadFlow::startRetry(int failures)
     if (retrying_ || pending_.empty())
         return;
     retrying_ = true;
-    retry(failures);
+    retryAfter(failures);
+}
+
+void UploadFlow::retryAfter(int failures)
+{
+    if (failures == 0) {
+        retry(0);
+        return;
+    }
+    // Delayed work rather than a sleeping coroutine: it goes with the flow,
+    // so a quit during a long pause leaves nothing suspended behind.
+    clock_.after(PendingUploads::pauseAfter(failures - 1), this, [this, failures] { retry(failures); });
 }
 
 QCoro::Task<void> UploadFlow::retry(int failures)
 {
     const QPointer<UploadFlow> self(this);
-    // The clock outlives every flow; this one may go while it sleeps.
-    Clock& clock = clock_;
+    bool unreachable = false;
     bool sent = false;
     bool allReady = true;
-    for (;;) {
-        if (failures > 0) {
-            auto sleeping = clock.sleep(PendingUploads::pauseAfter(failures - 1));
-            co_await std::move(sleeping);
-            if (!self)
-                co_return;
-        }
-        bool unreachable = false;
-        // Read afresh each round: a recording stopped meanwhile may have added tracks.
-        for (const Track& track : pending_.tracks()) {
-            if (!QFileInfo(track.path).isFile()) {
-                Log::info(QStringLiteral("дорожки «") + track.label + QStringLiteral("» больше нет — не отправляем: ") +
-                          track.path);
-                pending_.drop(track.path);
-                continue;
-            }
-            const Api api = api_();
-            std::optional<Api::Recording> job;
-            std::exception_ptr failure;
-            try {
-                auto sending = api.upload(track.path);
-                job = co_await std::move(sending);
-            } catch (const std::exception& error) {
-                unreachable = PendingUploads::mayPass(error);
-                failure = std::current_exception();
-            }
-            if (!self)
-                co_return;
-            if (unreachable)
-                break;
-            // Answered: with its job, or with a refusal that will not pass.
+    for (const Track& track : pending_.tracks()) {
+        if (!QFileInfo(track.path).isFile()) {
+            Log::info(QStringLiteral("дорожки «") + track.label + QStringLiteral("» больше нет — не отправляем: ") +
+                      track.path);
             pending_.drop(track.path);
-            try {
-                if (failure)
-                    std::rethrow_exception(failure);
-                sent = true;
-                auto following = follow(*job, track.label, api);
-                allReady = co_await std::move(following) && allReady;
-            } catch (const std::exception& error) {
-                allReady = false;
-                if (self)
-                    errors_.report(error);
-            }
-            if (!self)
-                co_return;
+            continue;
         }
-        if (pending_.empty())
+        const Api api = api_();
+        std::optional<Api::Recording> job;
+        std::exception_ptr failure;
+        try {
+            auto sending = api.upload(track.path);
+            job = co_await std::move(sending);
+        } catch (const std::exception& error) {
+            unreachable = PendingUploads::mayPass(error);
+            failure = std::current_exception();
+        }
+        if (!self)
+            co_return;
+        if (unreachable)
             break;
-        failures = unreachable ? failures + 1 : 0;
+        // Answered: with its job, or with a refusal that will not pass.
+        pending_.drop(track.path);
+        try {
+            if (failure)
+                std::rethrow_exception(failure);
+            sent = true;
+            auto following = follow(*job, track.label, api);
+            allReady = co_await std::move(following) && allReady;
+        } catch (const std::exception& error) {
+            allReady = false;
+            if (self)
+                errors_.report(error);
+        }
+        if (!self)
+            co_return;
+    }
+    // Tracks may also have come from a recording stopped meanwhile.
+    if (!pending_.empty()) {
         status_.showStatus(PendingUploads::waitingText(int(pending_.tracks().size())));
+        retryAfter(unreachable ? failures + 1 : 0);
+        co_return;
     }
     retrying_ = false;
     if (sent && allReady) {

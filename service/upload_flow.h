@@ -44,6 +44,9 @@ private:
     QCoro::Task<bool> follow(Api::Recording job, QString label, Api api);
     // `failures`: the tries in a row that failed already; none sends at once.
     void startRetry(int failures);
+    void retryAfter(int failures);
+    // One try of every waiting track, in order, stopping at the first that
+    // cannot reach the service.
     QCoro::Task<void> retry(int failures);
 
     Store store_;
