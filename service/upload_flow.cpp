@@ -58,27 +58,14 @@ QCoro::Task<void> UploadFlow::upload(RecorderResult result)
     }
 
     for (size_t i = 0; i < tracks.size(); ++i) {
-        std::optional<Api::Recording> job;
-        std::exception_ptr failure;
-        try {
-            auto sending = api.upload(tracks[i].path);
-            job = co_await std::move(sending);
-        } catch (const std::exception& error) {
-            if (!PendingUploads::mayPass(error))
-                throw;
-            failure = std::current_exception();
-        }
+        auto sending = trySend(tracks[i].path, api);
+        const std::optional<Api::Recording> job = co_await std::move(sending);
         if (!self)
             co_return;
-        if (failure) {
+        if (!job) {
             // This track and the ones after it wait; those before it have their jobs.
             for (size_t rest = i; rest < tracks.size(); ++rest)
                 pending_.keep(tracks[rest]);
-            try {
-                std::rethrow_exception(failure);
-            } catch (const std::exception& error) {
-                Log::warn(QStringLiteral("дорожки ждут отправки: ") + QString::fromUtf8(error.what()));
-            }
             status_.showStatus(PendingUploads::waitingText(int(pending_.tracks().size())));
             startRetry(1);
             co_return;
@@ -94,6 +81,21 @@ QCoro::Task<void> UploadFlow::upload(RecorderResult result)
                       : QStringLiteral("Готово — смотрите на сайте"));
     auto limit = limit_.refreshLimit();
     co_await std::move(limit);
+}
+
+QCoro::Task<std::optional<Api::Recording>> UploadFlow::trySend(QString path, Api api)
+{
+    std::optional<QString> passing;
+    try {
+        auto sending = api.upload(path);
+        co_return co_await std::move(sending);
+    } catch (const std::exception& error) {
+        if (!PendingUploads::mayPass(error))
+            throw;
+        passing = QString::fromUtf8(error.what());
+    }
+    Log::warn(QStringLiteral("дорожка ждёт отправки: ") + *passing);
+    co_return std::nullopt;
 }
 
 QCoro::Task<bool> UploadFlow::follow(Api::Recording job, QString label, Api api)
@@ -146,28 +148,24 @@ QCoro::Task<void> UploadFlow::retry(int failures)
         }
         const Api api = api_();
         std::optional<Api::Recording> job;
-        std::exception_ptr failure;
         try {
-            auto sending = api.upload(track.path);
+            auto sending = trySend(track.path, api);
             job = co_await std::move(sending);
-        } catch (const std::exception& error) {
-            unreachable = PendingUploads::mayPass(error);
-            failure = std::current_exception();
-        }
-        if (!self)
-            co_return;
-        if (unreachable)
-            break;
-        // Answered: with its job, or with a refusal that will not pass.
-        pending_.drop(track.path);
-        try {
-            if (failure)
-                std::rethrow_exception(failure);
+            if (!self)
+                co_return;
+            if (!job) {
+                unreachable = true;
+                break;
+            }
+            pending_.drop(track.path);
             sent = true;
             auto following = follow(*job, track.label, api);
             allReady = co_await std::move(following) && allReady;
         } catch (const std::exception& error) {
+            // A refusal that will not pass is an answer too: the track leaves.
             allReady = false;
+            if (self && !job)
+                pending_.drop(track.path);
             if (self)
                 errors_.report(error);
         }

@@ -39,6 +39,9 @@ public:
 private:
     using Track = PendingUploads::Track;
 
+    // Uploads one track: its job, or none when the failure may pass (logged).
+    // Throws a failure that will not pass.
+    QCoro::Task<std::optional<Api::Recording>> trySend(QString path, Api api);
     // Shows that the job of `label` is being transcribed and polls it; false
     // when the service could not transcribe it (its reason then shown).
     QCoro::Task<bool> follow(Api::Recording job, QString label, Api api);
