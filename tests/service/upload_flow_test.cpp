@@ -274,13 +274,10 @@ TEST_F(UploadFlowTest, AWaitingTrackRefusedOrGoneLeavesTheQueue)
     EXPECT_EQ(clock.pending(), 0u) << "nothing more is tried";
 }
 
-TEST_F(UploadFlowTest, ServiceUnreachableAtStopThenBackTheTracksAreSentByThemselvesOnce)
+TEST_F(UploadFlowTest, TracksLeftOutOfReachWaitThroughARestartAndGoOnceTheServiceIsBack)
 {
-    // An address where the stand-in listened and no longer does.
-    auto gone = std::make_unique<DevServiceProcess>();
-    const QUrl address = gone->baseURL();
-    gone.reset();
-    make("secret", address);
+    const QUrl address = service.baseURL();
+    service.stop();
     ASSERT_TRUE(drive(controller->uploads().upload(result(5000, 6000))).value);
     EXPECT_EQ(statusLines.last(), "Нет связи — 2 дорожки ждут отправки");
 
