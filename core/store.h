@@ -46,7 +46,6 @@ public:
     struct WaitingTrack {
         QString path;
         QString label;
-        bool operator==(const WaitingTrack&) const = default;
     };
     std::vector<WaitingTrack> waitingTracks() const;
     void setWaitingTracks(const std::vector<WaitingTrack>& tracks);
