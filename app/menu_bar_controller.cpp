@@ -12,6 +12,7 @@
 #include "platform/outside_text.h"
 #include "service/limit_flow.h"
 #include "service/recovery_flow.h"
+#include "service/pending_uploads.h"
 #include "service/sign_in_flow.h"
 #include "service/sign_in_window.h"
 #include "service/update_flow.h"
@@ -84,7 +85,8 @@ MenuBarController::MenuBarController(Dependencies dependencies, Clock& clock)
     const ApiFactory api = [store = store_] { return Api::from(store); };
     const std::shared_ptr<ScreenCapture> capture = dependencies.recorder.capture;
     limit_ = std::make_unique<LimitFlow>(store_, api, *this);
-    upload_ = std::make_unique<UploadFlow>(store_, api, *workspace_, *this, clock_, *limit_);
+    pending_ = std::make_unique<PendingUploads>(store_);
+    upload_ = std::make_unique<UploadFlow>(store_, api, *workspace_, *this, *this, clock_, *limit_, *pending_);
     signIn_ = std::make_unique<SignInFlow>(store_, api, *this, *limit_);
     update_ = std::make_unique<UpdateFlow>(store_, api, *alerts_, *workspace_, clock_, *this);
     recording_ = std::make_unique<RecordingFlow>(store_, std::move(dependencies.recorder), *alerts_, *workspace_,
@@ -120,6 +122,7 @@ void MenuBarController::launch()
     limit_->refreshLimit();
     update_->checkVersion();
     recovery_->recover();
+    upload_->sendWaiting();
 }
 
 QAction* MenuBarController::addCommand(const QString& title, const QString& command, std::function<void()> action)

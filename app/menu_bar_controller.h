@@ -25,6 +25,7 @@
 #include <vector>
 
 class LimitFlow;
+class PendingUploads;
 class QAction;
 class RecordingFlow;
 class RecoveryFlow;
@@ -82,8 +83,9 @@ public:
     ~MenuBarController() override;
 
     // Shows the tray icon with its menu and starts the launch's background
-    // work: the limit, the version check and the recovery of unfinished
-    // recordings, none waiting for another.
+    // work: the limit, the version check, the recovery of unfinished
+    // recordings and the tracks left waiting to be sent, none waiting for
+    // another.
     void launch();
 
     // The one way to change the status line. While the menu is open or an
@@ -176,6 +178,7 @@ private:
     double openedAt_ = 0;
 
     std::unique_ptr<LimitFlow> limit_;
+    std::unique_ptr<PendingUploads> pending_;
     std::unique_ptr<UploadFlow> upload_;
     std::unique_ptr<SignInFlow> signIn_;
     std::unique_ptr<UpdateFlow> update_;

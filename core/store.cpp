@@ -119,6 +119,34 @@ void Store::setPortalRestoreToken(const QString& token)
     defaults_->sync();
 }
 
+std::vector<Store::WaitingTrack> Store::waitingTracks() const
+{
+    std::vector<WaitingTrack> tracks;
+    const int count = defaults_->beginReadArray("waitingTracks");
+    for (int i = 0; i < count; ++i) {
+        defaults_->setArrayIndex(i);
+        const QString path = defaults_->value("path").toString();
+        if (!path.isEmpty())
+            tracks.push_back({path, defaults_->value("label").toString()});
+    }
+    defaults_->endArray();
+    return tracks;
+}
+
+void Store::setWaitingTracks(const std::vector<WaitingTrack>& tracks)
+{
+    // The old array goes first: a shorter one would keep the old tail's entries.
+    defaults_->remove("waitingTracks");
+    defaults_->beginWriteArray("waitingTracks", int(tracks.size()));
+    for (int i = 0; i < int(tracks.size()); ++i) {
+        defaults_->setArrayIndex(i);
+        defaults_->setValue("path", tracks[i].path);
+        defaults_->setValue("label", tracks[i].label);
+    }
+    defaults_->endArray();
+    defaults_->sync();
+}
+
 QString Store::recordingsDirectory() const
 {
     const QStringList documents = QStandardPaths::standardLocations(QStandardPaths::DocumentsLocation);

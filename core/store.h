@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 // The persisted settings and where recordings go. A small value over a
 // QSettings that its owner keeps alive. The only code that knows the keys;
@@ -41,6 +42,13 @@ public:
     // token); empty when none is kept.
     QString portalRestoreToken() const;
     void setPortalRestoreToken(const QString& token);
+    // Tracks whose sending failed for a reason that may pass, oldest first.
+    struct WaitingTrack {
+        QString path;
+        QString label;
+    };
+    std::vector<WaitingTrack> waitingTracks() const;
+    void setWaitingTracks(const std::vector<WaitingTrack>& tracks);
     // The documents folder (else the temporary folder) plus
     // "Корвала — записи встреч". Reading it creates nothing.
     QString recordingsDirectory() const;

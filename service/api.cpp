@@ -208,7 +208,8 @@ QCoro::Task<QByteArray> Api::perform(QNetworkRequest request, std::optional<QByt
             throw Failure::planLimit(message(answer).value_or(u"Закончился месячный лимит расшифровки."_s));
         if (code == 401)
             throw Failure::badCredentials();
-        throw Failure::rejected(message(answer).value_or(u"Сервер отказал ("_s + QString::number(code) + u")."_s));
+        throw Failure::rejected(message(answer).value_or(u"Сервер отказал ("_s + QString::number(code) + u")."_s),
+                                code);
     }
 }
 

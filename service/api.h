@@ -28,21 +28,28 @@ public:
         enum class Kind { planLimit, rejected, network, badCredentials };
 
         static Failure planLimit(QString message) { return {Kind::planLimit, std::move(message)}; }
-        static Failure rejected(QString message) { return {Kind::rejected, std::move(message)}; }
+        // `status` is the HTTP status of the refusal, 0 when the answer itself was at fault.
+        static Failure rejected(QString message, int status = 0) { return {Kind::rejected, std::move(message), status}; }
         static Failure network(QString detail) { return {Kind::network, std::move(detail)}; }
         static Failure badCredentials() { return {Kind::badCredentials, {}}; }
 
         Kind kind() const { return kind_; }
         // The message of planLimit and rejected, the detail of network.
         const QString& payload() const { return payload_; }
+        // The HTTP status of a refusal; 0 for the other kinds.
+        int status() const { return status_; }
 
         QString description() const override;
         QString debugName() const override;
 
     private:
-        Failure(Kind kind, QString payload) : kind_(kind), payload_(std::move(payload)) {}
+        Failure(Kind kind, QString payload, int status = 0)
+            : kind_(kind), payload_(std::move(payload)), status_(status)
+        {
+        }
         Kind kind_;
         QString payload_;
+        int status_;
     };
 
     // Reading the track to upload failed; nothing was sent.

@@ -42,6 +42,31 @@ protected:
                 video ? std::optional<QString>(folder.filePath("vstrecha-ekran.mp4")) : std::nullopt, 12.5};
     }
 
+    // Runs the event loop, the clock jumping `step` seconds whenever
+    // something sleeps, until `done` holds.
+    bool runUntil(const std::function<bool()>& done, double step = 4.0)
+    {
+        return waitUntil([&] {
+            if (clock.pending() > 0)
+                clock.advance(step);
+            return done();
+        }, 60'000);
+    }
+
+    // The names of the track files the service received, in order.
+    static QStringList sentNames(const std::vector<DevServiceProcess::Request>& requests)
+    {
+        QStringList names;
+        for (const auto& request : requests) {
+            QString name;
+            if (request.method == "POST" && request.path == uploads) {
+                sentFile(request, &name);
+                names.append(name);
+            }
+        }
+        return names;
+    }
+
     // The file inside a multipart body sent by the flow.
     static QByteArray sentFile(const DevServiceProcess::Request& request, QString* name)
     {
@@ -182,12 +207,97 @@ TEST_F(UploadFlowTest, ServiceFailuresEndTheRunAtOnce)
     EXPECT_EQ(outcome.error->description(), "Закончился месячный лимит расшифровки.");
     EXPECT_EQ(requestsTo("rasshifrovka").size(), 1u) << "the second track is not tried after the first throws";
     EXPECT_TRUE(requestsTo("subscription").empty());
+    EXPECT_TRUE(store().waitingTracks().empty()) << "a refusal will not pass: nothing waits";
+    EXPECT_EQ(clock.pending(), 0u) << "nor is anything sent again";
 
     service.clearRequests();
     service.script("POST", uploads, 200, R"({"data":{"id":"61","status":"queued"}})");
     outcome = drive(controller->uploads().upload(result(5000, 5000)));
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.error->description(), "сервер ответил неожиданным образом");
+}
+
+TEST_F(UploadFlowTest, TracksTheServerCannotTakeNowGoAgainAfterGrowingPausesEachOnce)
+{
+    service.script("POST", uploads, {{.status = 503}, {.status = 502}, {.status = 500}, {.status = 504},
+                                     {.body = job(71, "queued")}, {.body = job(72, "queued")}});
+    service.script("GET", uploads + "/71", 200, job(71, "ready"));
+    service.script("GET", uploads + "/72", 200, job(72, "ready"));
+    // The clock stands still while the stop's sending fails.
+    const auto outcome = drive(controller->uploads().upload(result(5000, 6000)), 0);
+    ASSERT_TRUE(outcome.value) << "a failure that may pass is no error";
+    EXPECT_TRUE(alerts->shown.empty());
+    EXPECT_EQ(statusLines.last(), "Нет связи — 2 дорожки ждут отправки");
+    EXPECT_EQ(store().waitingTracks().size(), 2u);
+
+    // Each pause: nothing is sent a second before it ends, one try when it does.
+    size_t tries = 1;
+    for (const double pause : {30.0, 120.0, 600.0, 1800.0}) {
+        clock.advance(pause - 1);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(requestsTo("rasshifrovka").size(), tries) << pause;
+        clock.advance(1);
+        ASSERT_TRUE(waitUntil([&] { return requestsTo("rasshifrovka").size() == tries + 1; })) << pause;
+        ++tries;
+        if (tries < 5) {
+            ASSERT_TRUE(waitUntil([&] { return statusLines.last().startsWith("Нет связи"); }));
+        }
+    }
+    ASSERT_TRUE(runUntil([&] { return statusLines.last() == "Осталось 8 ч из 10"; }));
+    EXPECT_TRUE(store().waitingTracks().empty());
+    clock.advance(7200);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sentNames(service.requests()), QStringList({"vstrecha-mikrofon.m4a", "vstrecha-mikrofon.m4a",
+                                                          "vstrecha-mikrofon.m4a", "vstrecha-mikrofon.m4a",
+                                                          "vstrecha-mikrofon.m4a", "vstrecha-sistema.m4a"}))
+        << "each track has one job; nothing is sent after";
+    EXPECT_EQ(requestsTo("rasshifrovka/71").size(), 1u);
+    EXPECT_EQ(requestsTo("rasshifrovka/72").size(), 1u);
+    EXPECT_TRUE(statusLines.contains("Готово — смотрите на сайте"));
+}
+
+TEST_F(UploadFlowTest, AWaitingTrackRefusedOrGoneLeavesTheQueue)
+{
+    service.script("POST", uploads, {{.status = 500}, {.status = 429}});
+    const RecorderResult recording = result(5000, 6000);
+    drive(controller->uploads().upload(recording), 0);
+    ASSERT_EQ(store().waitingTracks().size(), 2u);
+    ASSERT_TRUE(QFile::remove(recording.system));
+
+    clock.advance(30);
+    ASSERT_TRUE(waitUntil([&] { return !alerts->shown.empty(); }));
+    EXPECT_EQ(alerts->shown.front().informativeText, "Закончился месячный лимит расшифровки.");
+    EXPECT_TRUE(store().waitingTracks().empty());
+    EXPECT_EQ(sentNames(service.requests()), QStringList({"vstrecha-mikrofon.m4a", "vstrecha-mikrofon.m4a"}))
+        << "the missing file is not sent";
+    EXPECT_TRUE(journal->messages(infoPriority).last().contains(recording.system));
+    EXPECT_EQ(clock.pending(), 0u) << "nothing more is tried";
+}
+
+TEST_F(UploadFlowTest, TracksLeftOutOfReachWaitThroughARestartAndGoOnceTheServiceIsBack)
+{
+    const QUrl address = service.baseURL();
+    service.stop();
+    ASSERT_TRUE(drive(controller->uploads().upload(result(5000, 6000))).value);
+    EXPECT_EQ(statusLines.last(), "Нет связи — 2 дорожки ждут отправки");
+
+    // A restart while the service is still out of reach: the tracks wait on.
+    const std::vector<Store::WaitingTrack> waiting = store().waitingTracks();
+    make("secret", address);
+    store().setWaitingTracks(waiting);
+    controller->launch();
+    ASSERT_TRUE(waitUntil([&] { return statusLines.contains("Нет связи — 2 дорожки ждут отправки"); }));
+
+    DevServiceProcess back({"--port", QString::number(address.port())});
+    ASSERT_TRUE(back.started());
+    back.script("POST", uploads, {{.body = job(81, "queued")}, {.body = job(82, "queued")}});
+    back.script("GET", uploads + "/81", 200, job(81, "ready"));
+    back.script("GET", uploads + "/82", 200, job(82, "ready"));
+    ASSERT_TRUE(runUntil([&] { return statusLines.last() == "Готово — смотрите на сайте"; }));
+    clock.advance(7200);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sentNames(back.requests()), QStringList({"vstrecha-mikrofon.m4a", "vstrecha-sistema.m4a"}));
+    EXPECT_TRUE(store().waitingTracks().empty());
 }
 
 TEST_F(UploadFlowTest, TheTranscriptsPageIsUnderTheBaseUrl)

@@ -55,6 +55,11 @@ DevServiceProcess::DevServiceProcess(const QStringList& options)
 
 DevServiceProcess::~DevServiceProcess()
 {
+    stop();
+}
+
+void DevServiceProcess::stop()
+{
     process_->terminate(5'000);
 }
 

@@ -42,6 +42,8 @@ public:
     ~DevServiceProcess();
 
     bool started() const { return baseURL_.isValid(); }
+    // Ends the stand-in: its address then refuses connections.
+    void stop();
     QUrl baseURL() const { return baseURL_; }
 
     // Replaces the answers of METHOD path ("/api/v1/subscription"), one per

@@ -230,3 +230,29 @@ TEST_F(RecordingEndToEndTest, AudioGoesToTheServiceAndVideoStaysInTheFolder)
     EXPECT_EQ(decoded.codec, "h264");
     EXPECT_GT(decoded.frameTimes.size(), 10u);
 }
+
+TEST_F(RecordingEndToEndTest, TracksTheServiceCouldNotTakeAtTheStopGoByThemselvesOnceItIsBack)
+{
+    playIntoSpeakers(1000);
+    const auto started = korvala({"record-audio"});
+    ASSERT_EQ(started.first, 0) << started.second.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return status() >= "Идёт аудиозапись — 00:03"; }, 20000)) << status().toStdString();
+    const QUrl address = service.baseURL();
+    service.stop();
+    ASSERT_EQ(korvala({"stop"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return status() == "Нет связи — 2 дорожки ждут отправки"; }, 60000))
+        << status().toStdString();
+
+    // Back on the same address; the program tries again on its own.
+    DevServiceProcess back({"--polls", "1", "--port", QString::number(address.port())});
+    ASSERT_TRUE(back.started());
+    QString last;
+    ASSERT_TRUE(waitUntil([&] { return (last = status()).startsWith("Осталось"); }, 90000)) << last.toStdString();
+    QStringList sent;
+    for (const auto& request : back.requests()) {
+        if (request.method == "POST" && request.body.contains("name=\"file\""))
+            sent.append(QString::fromUtf8(request.body.mid(request.body.indexOf("filename="), 60)));
+    }
+    ASSERT_EQ(sent.size(), 2) << sent.join(' ').toStdString();
+    EXPECT_TRUE(sent[0].contains("mikrofon") && sent[1].contains("sistema")) << sent.join(' ').toStdString();
+}
