@@ -42,23 +42,6 @@ TEST_F(ToastTest, ShowsAtTopCentreOfTheScreenUnderThePointer)
     }
 }
 
-TEST_F(ToastTest, SizeLeavesMarginsAroundTheTextAndIgnoresInput)
-{
-    QCursor::setPos(10, 10);
-    Toast::show("Отправляем снимок…", 60, clock);
-    QWidget* panel = Toast::panel();
-    auto* label = panel->findChild<QLabel*>();
-    ASSERT_NE(label, nullptr);
-    EXPECT_EQ(panel->width(), label->width() + 36);
-    EXPECT_EQ(panel->height(), label->height() + 18);
-    EXPECT_EQ(label->pos(), QPoint(18, 9));
-    EXPECT_EQ(label->font().pixelSize(), 14);
-    EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
-    EXPECT_TRUE(panel->windowFlags() & Qt::WindowTransparentForInput);
-    EXPECT_TRUE(panel->testAttribute(Qt::WA_ShowWithoutActivating));
-    EXPECT_FALSE(panel->isActiveWindow());
-}
-
 TEST_F(ToastTest, NewerNoticeReplacesOlderAndKeepsItsOwnDuration)
 {
     Toast::show("первый", 1.0, clock);
