@@ -11,6 +11,7 @@
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
+#include <functional>
 #include <cmath>
 
 struct TrackWriter::State {
@@ -29,6 +30,8 @@ struct TrackWriter::State {
     void writePieces(std::vector<TrackAligner::Piece> pieces);
     void writeToFile(const PcmBuffer& mono);
     void writeSilence(int64_t frames);
+    // Runs one write of the file unless it failed before; a failure is kept.
+    void writeGuarded(const std::function<void()>& write);
     void fail(const QString& reason);
     PcmBuffer convertToMono(const PcmBuffer& buffer);
 };
@@ -166,6 +169,17 @@ void TrackWriter::State::writePieces(std::vector<TrackAligner::Piece> pieces)
 
 void TrackWriter::State::writeToFile(const PcmBuffer& mono)
 {
+    writeGuarded([&] { file->write(mono); });
+}
+
+void TrackWriter::State::writeSilence(int64_t frames)
+{
+    if (frames > 0)
+        writeGuarded([&] { file->writeSilence(frames); });
+}
+
+void TrackWriter::State::writeGuarded(const std::function<void()>& write)
+{
     if (!file)
         return;
     // A file that failed once (a full disk) is not written to again: its
@@ -177,23 +191,7 @@ void TrackWriter::State::writeToFile(const PcmBuffer& mono)
             return;
     }
     try {
-        file->write(mono);
-    } catch (const MediaError& error) {
-        fail(QString::fromStdString(error.what()));
-    }
-}
-
-void TrackWriter::State::writeSilence(int64_t frames)
-{
-    if (frames <= 0 || !file)
-        return;
-    {
-        std::lock_guard guard(failureLock);
-        if (failure)
-            return;
-    }
-    try {
-        file->writeSilence(frames);
+        write();
     } catch (const MediaError& error) {
         fail(QString::fromStdString(error.what()));
     }
