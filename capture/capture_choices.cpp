@@ -163,6 +163,13 @@ std::vector<ShareableWindow> CaptureChoices::ownWindows(const ShareableContent& 
     return own;
 }
 
+ContentFilter CaptureChoices::withoutOwnWindows(const ShareableDisplay& display, const ShareableContent& content)
+{
+    ContentFilter filter = ContentFilter::ofDisplay(display, ownWindows(content));
+    filter.excludesCurrentProcessWindows = true;
+    return filter;
+}
+
 std::optional<ContentFilter> CaptureChoices::filter(const CaptureTarget& target, const ShareableContent& content)
 {
     const ShareableDisplay first = content.displays.empty() ? ShareableDisplay{} : content.displays.front();
@@ -170,7 +177,7 @@ std::optional<ContentFilter> CaptureChoices::filter(const CaptureTarget& target,
     case CaptureTarget::Kind::Display:
         for (const ShareableDisplay& display : content.displays) {
             if (display.displayID == target.id())
-                return ContentFilter::ofDisplay(display, ownWindows(content));
+                return withoutOwnWindows(display, content);
         }
         return std::nullopt;
     case CaptureTarget::Kind::Application: {

@@ -49,6 +49,9 @@ struct CaptureChoices {
 
     static QCoro::Task<CaptureChoices> current(std::shared_ptr<ScreenCapture> service);
     static std::vector<ShareableWindow> ownWindows(const ShareableContent& content);
+    // `display` less this program's windows: those listed in `content` and
+    // any it opens later.
+    static ContentFilter withoutOwnWindows(const ShareableDisplay& display, const ShareableContent& content);
     // The content filter that shows `target`: a display without our own
     // windows; an application's windows on the display of its first visible
     // window (else the first display); one window; the desktop's pick, sized

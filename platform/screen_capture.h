@@ -72,6 +72,10 @@ struct ContentFilter {
     Kind kind = Kind::Display;
     ShareableDisplay display;
     std::vector<ShareableWindow> excludedWindows;
+    // A display leaves out every window of this process too, also those
+    // that open after the filter was made (an alert during a recording) and
+    // those no window list shows (notices, menus).
+    bool excludesCurrentProcessWindows = false;
     std::vector<ShareableApplication> includedApplications;
     ShareableWindow window;
 

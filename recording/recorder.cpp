@@ -376,5 +376,5 @@ ContentFilter Recorder::filter(const CaptureTarget& target, const ShareableConte
         Log::warn(QStringLiteral("приложение ") + target.bundleID() + QStringLiteral(" больше не запущено — пишем весь экран"));
     else if (target.kind() == CaptureTarget::Kind::Window)
         Log::warn(QStringLiteral("окно ") + QString::number(target.id()) + QStringLiteral(" закрыто — пишем весь экран"));
-    return ContentFilter::ofDisplay(fallback, CaptureChoices::ownWindows(content));
+    return CaptureChoices::withoutOwnWindows(fallback, content);
 }

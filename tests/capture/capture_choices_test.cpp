@@ -152,6 +152,7 @@ TEST_F(CaptureChoicesTest, ADisplayIsCapturedAtTwiceItsWidthWithoutTheProgramsOw
     EXPECT_EQ(filter.display.displayID, 9u);
     ASSERT_EQ(filter.excludedWindows.size(), 1u);
     EXPECT_EQ(filter.excludedWindows[0].windowID, 40u);
+    EXPECT_TRUE(filter.excludesCurrentProcessWindows) << "and those it opens later";
 
     const auto thumbnail = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(9), 480));
     ASSERT_TRUE(thumbnail);

@@ -207,6 +207,7 @@ TEST_F(RecorderTest, ContentFilterFollowsTheTargetAndFallsBackToTheFirstDisplay)
     EXPECT_EQ(display.display.displayID, 2u);
     ASSERT_EQ(display.excludedWindows.size(), 1u);
     EXPECT_EQ(display.excludedWindows.front().windowID, 7u) << "our own windows stay out of a display";
+    EXPECT_TRUE(display.excludesCurrentProcessWindows) << "also those opened later";
 
     const ContentFilter unplugged = Recorder::filter(CaptureTarget::display(5), content, first);
     EXPECT_EQ(unplugged.display.displayID, 1u);
@@ -237,6 +238,7 @@ TEST_F(RecorderTest, ContentFilterFollowsTheTargetAndFallsBackToTheFirstDisplay)
         EXPECT_EQ(fallback.kind, ContentFilter::Kind::Display);
         EXPECT_EQ(fallback.display.displayID, 1u);
         EXPECT_EQ(fallback.excludedWindows.size(), 1u);
+        EXPECT_TRUE(fallback.excludesCurrentProcessWindows);
     }
     EXPECT_EQ(warnings(), QStringList({"приложение org.example.Gone больше не запущено — пишем весь экран",
                                        "окно 4000000000 закрыто — пишем весь экран"}));

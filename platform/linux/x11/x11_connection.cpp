@@ -70,6 +70,13 @@ std::shared_ptr<X11Session> X11Session::open(const QByteArray& displayName)
         session->hasCursorImage_ = reply->major_version >= 1;
     if (!session->ewmhReady_ || xcb_connection_has_error(connection))
         return nullptr;
+    // Every top-level window keeps its own picture, also where others cover
+    // it, so that a display's picture can show what lies beneath our own
+    // windows. The server still draws the screen by itself, a compositing
+    // manager redirects as usual over it, and the server drops it when this
+    // connection closes.
+    if (session->hasComposite_)
+        xcb_composite_redirect_subwindows(connection, session->root(), XCB_COMPOSITE_REDIRECT_AUTOMATIC);
     return session;
 }
 

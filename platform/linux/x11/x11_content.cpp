@@ -113,6 +113,18 @@ std::optional<std::vector<X11Monitor>> listMonitors(X11Session& session)
     return std::vector<X11Monitor>{{session.root(), 0, 0, screen->width_in_pixels, screen->height_in_pixels}};
 }
 
+xcb_window_t topLevelOf(X11Session& session, xcb_window_t window)
+{
+    xcb_connection_t* c = session.connection();
+    for (int depth = 0; depth < 16; ++depth) {
+        auto tree = x11Reply(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+        if (!tree || tree->parent == session.root() || tree->parent == XCB_WINDOW_NONE)
+            return window;
+        window = tree->parent;
+    }
+    return window;
+}
+
 std::optional<std::vector<xcb_window_t>> listClientWindows(X11Session& session)
 {
     xcb_connection_t* c = session.connection();

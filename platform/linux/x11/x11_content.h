@@ -20,6 +20,10 @@ struct X11Monitor {
 // The monitors in the server's order; the whole root when RandR cannot tell.
 std::optional<std::vector<X11Monitor>> listMonitors(X11Session& session);
 
+// The child of the root that holds `window` (its frame under a reparenting
+// window manager), or the window itself.
+xcb_window_t topLevelOf(X11Session& session, xcb_window_t window);
+
 // The windows a user would call windows, bottom to top: the window manager's
 // clients, else the mapped top-level windows that are not override-redirect.
 std::optional<std::vector<xcb_window_t>> listClientWindows(X11Session& session);

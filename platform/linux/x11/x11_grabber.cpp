@@ -3,9 +3,10 @@
 #include "platform/linux/x11/frame_scaler.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/x11/x11_content.h"
+#include "platform/linux/x11/x11_left_out_windows.h"
+#include "platform/linux/x11/x11_pixels.h"
 
 #include <xcb/composite.h>
-#include <xcb/shm.h>
 #include <xcb/xfixes.h>
 #include <xcb/xcb_ewmh.h>
 
@@ -15,78 +16,6 @@
 #include <algorithm>
 
 namespace {
-
-// Pixels read from the server, valid while this lives.
-struct RawImage {
-    std::shared_ptr<X11Session::Segment> segment;
-    X11Reply<xcb_get_image_reply_t> reply{nullptr, &free};
-    QImage owned;
-    uint8_t* data = nullptr;
-    // Where the top-left pixel lies on the root.
-    QPoint origin;
-    int stride = 0;
-    int width = 0;
-    int height = 0;
-
-    QImage scaled(QSize size) const { return scaleBgrx(data, stride, width, height, size.width(), size.height()); }
-};
-
-bool thirtyTwoBits(X11Session& session, uint8_t depth)
-{
-    // Depth 24 and 32 drawables come as 32-bit pixels on every server that
-    // has 32-bit root pixels; others are not read.
-    return session.hasBgrxPixels() && (depth == 24 || depth == 32);
-}
-
-std::optional<RawImage> readPixels(X11Session& session, xcb_drawable_t drawable, int x, int y, int width, int height)
-{
-    if (width < 1 || height < 1)
-        return std::nullopt;
-    xcb_connection_t* c = session.connection();
-    RawImage image;
-    image.width = width;
-    image.height = height;
-    image.stride = width * 4;
-    const size_t bytes = size_t(width) * height * 4;
-    if (session.hasShm()) {
-        if (auto segment = session.borrowSegment(bytes)) {
-            auto reply = x11Reply(xcb_shm_get_image_reply(
-                c,
-                xcb_shm_get_image(c, drawable, int16_t(x), int16_t(y), uint16_t(width), uint16_t(height), ~0u,
-                                  XCB_IMAGE_FORMAT_Z_PIXMAP, segment->id, 0),
-                nullptr));
-            if (!reply || !thirtyTwoBits(session, reply->depth))
-                return std::nullopt;
-            image.data = segment->data;
-            image.segment = std::move(segment);
-            return image;
-        }
-    }
-    auto reply = x11Reply(xcb_get_image_reply(
-        c,
-        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, int16_t(x), int16_t(y), uint16_t(width),
-                      uint16_t(height), ~0u),
-        nullptr));
-    if (!reply || !thirtyTwoBits(session, reply->depth) || size_t(xcb_get_image_data_length(reply.get())) < bytes)
-        return std::nullopt;
-    image.data = xcb_get_image_data(reply.get());
-    image.reply = std::move(reply);
-    return image;
-}
-
-// The child of the root that holds `window` (its frame under a reparenting
-// window manager), or the window itself.
-xcb_window_t topLevelOf(X11Session& session, xcb_window_t window)
-{
-    xcb_connection_t* c = session.connection();
-    for (int depth = 0; depth < 16; ++depth) {
-        auto tree = x11Reply(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
-        if (!tree || tree->parent == session.root() || tree->parent == XCB_WINDOW_NONE)
-            return window;
-        window = tree->parent;
-    }
-    return window;
-}
 
 // Under a compositor a window's pixels live in its off-screen pixmap, whole
 // even when covered; the window manager's frame is the redirected window, so
@@ -233,14 +162,16 @@ std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filte
     // X11 has no dialog of its own to pick from: the display is the choice.
     case ContentFilter::Kind::DesktopChoice:
     case ContentFilter::Kind::Display: {
-        // The X server composes one picture of everything mapped: windows to
-        // leave out cannot be taken out of it.
         const auto monitor = monitorWithId(session, filter.display.displayID);
         if (!monitor)
             return std::nullopt;
         pixels = readPixels(session, session.root(), monitor->x, monitor->y, monitor->width, monitor->height);
-        if (pixels)
+        if (pixels) {
             pixels->origin = QPoint(monitor->x, monitor->y);
+            QImage picture = pixels->view();
+            if (!paintOverLeftOutWindows(session, filter, picture, pixels->origin))
+                return std::nullopt;
+        }
         break;
     }
     case ContentFilter::Kind::Applications: {

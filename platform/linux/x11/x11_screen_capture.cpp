@@ -187,6 +187,10 @@ X11ScreenCapture::X11ScreenCapture(QByteArray displayName)
     // Requests wait on the server more than on the processor: a few more
     // threads than cores keep its answers overlapping.
     pool_->setMaxThreadCount(std::max(4, QThread::idealThreadCount()));
+    // Connected at once, so that the windows keep their own pictures (see
+    // X11Session::open) before our first window opens over them: a window
+    // only gets one when it repaints after that.
+    pool_->start([state = state_] { state->connection.session(); });
 }
 
 X11ScreenCapture::~X11ScreenCapture()

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 QString desktopOf(QWidget* window)
@@ -90,4 +92,35 @@ TEST(CapturePickerOnX11Test, FollowsTheUserToAnotherDesktopAndReloads)
     run("xdotool", {"set_desktop", "0"});
     waitUntil([] { return false; }, 500);
     EXPECT_EQ(picker.generation(), closed);
+}
+
+TEST(CapturePickerOnX11Test, ItsOwnWindowIsInNoDisplayThumbnail)
+{
+    // The service is made first, as the program makes it at its start.
+    const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    const QColor beneath("#c03080");
+    TestWindows windows({"Под выбором|#c03080|0|0|1920|1080"});
+    ASSERT_TRUE(windows.started());
+    DesktopWorkspace workspace;
+    SystemClock clock;
+    CapturePickerWindow picker(workspace, CapturePickerWindow::Sources::of(capture, clock));
+    picker.show(QStringLiteral("Что записывать"), [](CaptureTarget) {});
+    ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
+
+    const auto display = std::find_if(picker.tiles().begin(), picker.tiles().end(),
+                                      [](const auto& tile) { return tile.first.startsWith("display-"); });
+    ASSERT_NE(display, picker.tiles().end());
+    ASSERT_TRUE(display->second->preview()->image());
+    const QImage& thumbnail = *display->second->preview()->image();
+    // The other program's window covers the whole screen, so every pixel
+    // away from the screen's edges (the window manager's border) is its.
+    int foreign = 0;
+    for (int y = 2; y < thumbnail.height() - 2; ++y) {
+        for (int x = 2; x < thumbnail.width() - 2; ++x) {
+            const QColor pixel = thumbnail.pixelColor(x, y);
+            foreign += std::abs(pixel.red() - beneath.red()) + std::abs(pixel.green() - beneath.green())
+                               + std::abs(pixel.blue() - beneath.blue()) > 24;
+        }
+    }
+    EXPECT_EQ(foreign, 0) << "pixels of the picker in the display's thumbnail";
 }

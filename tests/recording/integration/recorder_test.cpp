@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QMessageBox>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -246,6 +247,60 @@ TEST_F(RecorderOnTheDesktop, DisplayRecordingShowsAWindowAtItsPlace)
     EXPECT_LT(inside.green(), 80) << inside.name().toStdString();
     const QColor outside = frame.pixelColor(int(100 * scale), int(900 * scale));
     EXPECT_LT(outside.red(), 100) << "the desktop around it is not the window";
+}
+
+TEST_F(RecorderOnTheDesktop, AnAlertOverARecordedDisplayIsLeftOutForTheWindowBeneath)
+{
+    TestWindows windows({"Под сообщением|#d02020|400|300|640|400"});
+    ASSERT_NE(windows.id(0), 0u);
+    letTheWindowManagerPlaceThem();
+    const auto content = QCoro::waitFor(capture->shareableContent());
+    ASSERT_TRUE(content && !content->displays.empty());
+    const ShareableDisplay display = content->displays.front();
+    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::display(display.displayID)));
+    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+
+    // Opened during the recording, as the program's alerts are.
+    QMessageBox alert(QMessageBox::Warning, "Не получилось", "Сообщение поверх записи", QMessageBox::Ok);
+    alert.setStyleSheet("QMessageBox { background: #20c040; }");
+    alert.move(560, 420);
+    alert.show();
+    // The alert's own pixels, inside its frame scaled to `image`.
+    const auto alertPixels = [&](const QImage& image, QRect frame) {
+        const double scale = double(image.width()) / display.width;
+        int count = 0;
+        for (int y = int(frame.top() * scale) + 2; y < int(frame.bottom() * scale) - 2; ++y) {
+            for (int x = int(frame.left() * scale) + 2; x < int(frame.right() * scale) - 2; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                count += c.green() > 150 && c.red() < 90 && c.blue() < 110;
+            }
+        }
+        return count;
+    };
+    StreamConfiguration still;
+    still.width = display.width;
+    still.height = display.height;
+    QRect shown;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            shown = alert.frameGeometry();
+            const auto shot = QCoro::waitFor(capture->captureImage(ContentFilter::ofDisplay(display, {}), still));
+            return shot && alertPixels(*shot, shown) > shown.width() * shown.height() / 4;
+        },
+        10000))
+        << "the alert is on the screen";
+    record(2500);
+    const Recorder::Result result = stop(recorder);
+    ASSERT_TRUE(result.video);
+
+    const QImage frame = lastFrame(*result.video, folder.path());
+    ASSERT_FALSE(frame.isNull());
+    EXPECT_EQ(alertPixels(frame, shown), 0);
+    const double scale = double(frame.width()) / display.width;
+    const QPoint inFrame = shown.center() * scale;
+    const QColor beneath = frame.pixelColor(inFrame);
+    EXPECT_GT(beneath.red(), 160) << beneath.name().toStdString();
+    EXPECT_LT(beneath.green(), 80) << beneath.name().toStdString();
 }
 
 TEST_F(RecorderOnTheDesktop, TracksFollowTheDefaultDevicesAndTheOthersNeverTheMicrophone)
