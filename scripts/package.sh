@@ -65,7 +65,14 @@ done
 
 apt-get install --simulate "$deb" >/dev/null
 # The same on a machine that has nothing installed: every dependency comes
-# from the archive, and none is a development package.
+# from the archive, and none is a development package. That needs the
+# archive's package lists, which a machine that had everything installed
+# may lack.
+if ! compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  $sudo apt-get update -qq
+fi
 echo -n >"$work/status"
 closure=$(apt-get install --simulate -o Dir::State::status="$work/status" "$deb" | sed -n 's/^Inst \([^ ]*\) .*/\1/p')
 if grep -E -- '-dev$' <<<"$closure"; then
