@@ -37,7 +37,11 @@ QString usage()
         "  %1\n"
         "                пункты меню; работают, только когда меню их предлагает\n"
         "  record-video ID\n"
-        "                видеозапись цели из korvala targets, без окна выбора\n")
+        "                видеозапись цели из korvala targets, без окна выбора\n"
+        "Без запущенной Korvala:\n"
+        "  autostart on|off|status\n"
+        "                запускать ли Korvala при входе в систему\n"
+        "  --version     версия\n")
         .arg(MenuBarController::commandNames().join(' '));
 }
 

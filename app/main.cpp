@@ -6,6 +6,7 @@
 #include "app/session_end.h"
 #include "core/version.h"
 #include "capture/capture_choices.h"
+#include "platform/linux/desktop/autostart_entry.h"
 #include "platform/linux/desktop/desktop_workspace.h"
 #include "platform/linux/desktop/message_box_alerts.h"
 #include "platform/linux/linux_platform.h"
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QFile>
 #include <QTextStream>
 
 #include <cstdio>
@@ -40,6 +42,36 @@ int runCommand(int argc, char** argv)
     return CommandClient::run(QString::fromLocal8Bit(argv[1]), out, err, argument);
 }
 
+// `korvala autostart on|off|status`: files only, so it needs no running
+// instance and no session bus.
+int runAutostart(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const AutostartEntry entry = AutostartEntry::standard(QStringLiteral(KORVALA_APP_ID));
+    const QString action = QString::fromLocal8Bit(argv[2]);
+    std::optional<QString> failure;
+    if (action == QLatin1String("on")) {
+        QFile menuEntry(QStringLiteral(":/entry/" KORVALA_APP_ID ".desktop"));
+        menuEntry.open(QIODevice::ReadOnly);
+        failure = entry.turnOn(menuEntry.readAll(), QCoreApplication::applicationFilePath());
+    } else if (action == QLatin1String("off")) {
+        failure = entry.turnOff();
+    } else if (action != QLatin1String("status")) {
+        err << CommandClient::usage();
+        return 2;
+    }
+    if (failure) {
+        err << *failure << "\n";
+        return 1;
+    }
+    out << (entry.isOn() ? "Korvala запускается при входе в систему: " + entry.path()
+                         : QStringLiteral("Korvala не запускается при входе в систему"))
+        << "\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -50,6 +82,8 @@ int main(int argc, char** argv)
             return 0;
         }
         const QString command = QString::fromLocal8Bit(argv[1]);
+        if (argc == 3 && command == QLatin1String("autostart"))
+            return runAutostart(argc, argv);
         if (argc == 2 && CommandClient::isCommand(command))
             return runCommand(argc, argv);
         if (argc == 3 && CommandClient::takesArgument(command))

@@ -4,8 +4,8 @@
 # none of them runs here), then short fuzz runs of the service client's
 # answer path, then every test: unit tests on the offscreen platform,
 # integration tests in a private X server, sound server and session bus that
-# the test run starts and stops itself, and the unit tests once more under
-# ThreadSanitizer. The run ends with ctest's summary.
+# the test run starts and stops itself, the unit tests once more under
+# ThreadSanitizer, and last the Debian package, built and checked.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -47,4 +47,10 @@ if [[ ${KORVALA_TSAN_PASS:-1} == 1 ]]; then
   cmake --build "$tsan" -j "$(nproc)" --target "${unit_targets[@]}"
   export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$root/tests/support/tsan.supp:halt_on_error=1:second_deadlock_stack=1}
   (cd "$tsan" && ctest --output-on-failure -L unit -j "$(nproc)")
+fi
+
+# The Debian package from a Release build of the program alone, and Debian's
+# checks of it (KORVALA_PACKAGE_PASS=0 skips it).
+if [[ ${KORVALA_PACKAGE_PASS:-1} == 1 ]]; then
+  "$root/scripts/package.sh" "${KORVALA_PACKAGE_BUILD:-$root/build-package}"
 fi

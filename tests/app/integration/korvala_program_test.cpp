@@ -5,6 +5,7 @@
 #include "tests/support/qt_wait.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
@@ -66,7 +67,7 @@ protected:
     {
         QProcess process;
         process.setProcessEnvironment(environment);
-        process.start(KORVALA_PROGRAM, arguments);
+        process.start(program, arguments);
         process.waitForStarted();
         if (!process.waitForFinished(timeoutMs)) {
             process.kill();
@@ -77,6 +78,7 @@ protected:
     }
 
     QTemporaryDir home;
+    QString program = KORVALA_PROGRAM;
     QProcessEnvironment environment;
     QProcess tray;
     QProcess app;
@@ -128,6 +130,33 @@ TEST_F(KorvalaProgramTest, StartsOnceAnswersCommandsAndQuitsOnRequest)
     ASSERT_TRUE(app.waitForFinished(10000)) << "«Выйти» did not end the program";
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_EQ(korvala({"status"}).exitCode, 1);
+}
+
+TEST_F(KorvalaProgramTest, AutostartEntryStartsThisProgramAtLoginUntilTurnedOff)
+{
+    // A build folder whose name the entry must quote for a launcher.
+    const QString folder = home.filePath("Korvala $build \"1\"");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    program = folder + "/korvala";
+    ASSERT_TRUE(QFile::copy(KORVALA_PROGRAM, program));
+    const QString entry = home.filePath(".config/autostart/app.korvala.Korvala.desktop");
+
+    EXPECT_EQ(korvala({"autostart", "off"}).exitCode, 0);
+    const Outcome on = korvala({"autostart", "on"});
+    ASSERT_EQ(on.exitCode, 0) << on.err.toStdString();
+    ASSERT_TRUE(QFile::exists(entry));
+    EXPECT_TRUE(korvala({"autostart", "status"}).out.contains(entry));
+    EXPECT_EQ(QProcess::execute("desktop-file-validate", {entry}), 0);
+
+    // GLib's launcher, which desktops use for their autostart folders.
+    EXPECT_EQ(QProcess::execute("gio", {"launch", entry}), 0);
+    ASSERT_TRUE(waitUntil([&] { return korvala({"status"}).exitCode == 0; }, 20000)) << "the entry started nothing";
+    EXPECT_EQ(korvala({"quit"}).exitCode, 0);
+    EXPECT_TRUE(waitUntil([&] { return korvala({"status"}).exitCode == 1; }, 10000));
+
+    EXPECT_EQ(korvala({"autostart", "off"}).exitCode, 0);
+    EXPECT_FALSE(QFile::exists(entry));
+    EXPECT_FALSE(korvala({"autostart", "status"}).out.contains(entry));
 }
 
 } // namespace

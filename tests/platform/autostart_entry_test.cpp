@@ -1,0 +1,46 @@
+#include "platform/linux/desktop/autostart_entry.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray read(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST(AutostartEntry, WritesTheMenuEntryWithThisProgramAndRemovesIt)
+{
+    QTemporaryDir home;
+    // A configuration folder that does not exist yet, as on a new account.
+    const AutostartEntry entry(home.filePath("config"), "org.example.App");
+    EXPECT_FALSE(entry.isOn());
+    EXPECT_EQ(entry.turnOff(), std::nullopt) << "nothing to remove is no failure";
+
+    const QByteArray menuEntry = "[Desktop Entry]\nType=Application\nName=App\nExec=app\nTryExec=app\n"
+                                 "[Desktop Action new]\nName=New\nExec=app --new\n";
+    ASSERT_EQ(entry.turnOn(menuEntry, "/opt/my apps/100%/app"), std::nullopt);
+    EXPECT_EQ(entry.path(), home.filePath("config/autostart/org.example.App.desktop"));
+    EXPECT_TRUE(entry.isOn());
+    EXPECT_EQ(read(entry.path()), "[Desktop Entry]\nExec=\"/opt/my apps/100%%/app\"\nType=Application\nName=App\n"
+                                  "[Desktop Action new]\nName=New\nExec=app --new\n");
+
+    // A user who switched it off in the desktop's settings has Hidden=true.
+    QFile hidden(entry.path());
+    ASSERT_TRUE(hidden.open(QIODevice::WriteOnly));
+    hidden.write("[Desktop Entry]\nType=Application\nName=App\nExec=app\nHidden=true\n");
+    hidden.close();
+    EXPECT_FALSE(entry.isOn());
+    ASSERT_EQ(entry.turnOn(menuEntry, "/usr/bin/app"), std::nullopt);
+    EXPECT_TRUE(entry.isOn());
+
+    ASSERT_EQ(entry.turnOff(), std::nullopt);
+    EXPECT_FALSE(QFile::exists(entry.path()));
+    EXPECT_FALSE(entry.isOn());
+}
