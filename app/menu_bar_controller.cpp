@@ -23,6 +23,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QCursor>
 
 #include <typeinfo>
 
@@ -80,6 +81,7 @@ MenuBarController::MenuBarController(Dependencies dependencies, Clock& clock)
     , hasShot_(std::move(dependencies.hasShot))
     , captureLines_(std::move(dependencies.captureLines))
     , trayImage_(std::move(dependencies.trayImage))
+    , trayAvailable_(std::move(dependencies.trayAvailable))
 {
     // Every flow builds its Api from the settings right before its calls.
     const ApiFactory api = [store = store_] { return Api::from(store); };
@@ -97,9 +99,12 @@ MenuBarController::MenuBarController(Dependencies dependencies, Clock& clock)
                                                    std::move(dependencies.captureDisplay));
     if (!hasShot_)
         hasShot_ = [this] { return screenshot_->holdsShot(); };
+    if (!trayAvailable_)
+        trayAvailable_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     loadResources();
     connect(&menu_, &QMenu::aboutToShow, this, &MenuBarController::menuWillOpen);
     connect(&menu_, &QMenu::aboutToHide, this, &MenuBarController::menuDidClose);
+    connect(&item_, &QSystemTrayIcon::activated, this, &MenuBarController::iconActivated);
 }
 
 MenuBarController::~MenuBarController()
@@ -114,9 +119,13 @@ void MenuBarController::launch()
     item_.setToolTip(OutsideText::trayToolTip(QStringLiteral("Korvala — ") + statusLine_));
     item_.setContextMenu(&menu_);
     rebuildMenu();
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        Log::warn("на панели нет области значков: значок Korvala появится, когда она появится");
     item_.show();
+    // A session starts its panel and its programs side by side, so the tray
+    // often comes up a moment after us; Qt puts the icon in it then.
+    clock_.after(trayWaitSeconds, this, [this] {
+        if (!trayAvailable_())
+            Log::warn("на панели нет области значков: значок Korvala появится, когда она появится");
+    });
     // Tasks that run on their own; none waits for another, and the launch
     // waits for none. The first two end quietly on any failure.
     limit_->refreshLimit();
@@ -186,6 +195,17 @@ void MenuBarController::showStatus(const QString& text)
     const QList<QAction*> actions = menu_.actions();
     if (!actions.isEmpty())
         actions.first()->setText(OutsideText::menuTitle(text));
+}
+
+void MenuBarController::iconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    // The secondary click opens the menu by itself: Qt pops it up on an
+    // embedded icon, and a StatusNotifierItem host draws the exported one.
+    // The primary click reaches us only as this activation (a host's
+    // Activate call carries no position Qt passes on), so the menu opens
+    // where the pointer is, which is on the icon just clicked.
+    if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible())
+        menu_.popup(QCursor::pos());
 }
 
 void MenuBarController::menuWillOpen()

@@ -73,6 +73,8 @@ public:
         std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines;
         // The tray image; when it cannot be read the "●" stands in.
         QString trayImage = QStringLiteral(":/tray.png");
+        // Whether the desktop shows tray icons now; when not given, Qt answers.
+        std::function<bool()> trayAvailable;
     };
 
     // How a command from outside the menu was taken.
@@ -109,6 +111,9 @@ public:
     void endSession(double deadlineSeconds = 20);
 
     static constexpr double lostCloseSeconds = 60;
+    // How long a session's panel may take to bring up its tray after we start
+    // before the user is told that there is none.
+    static constexpr double trayWaitSeconds = 5;
 
     QString statusLine() const { return statusLine_; }
     bool isMenuOpen() const { return isMenuOpen_; }
@@ -156,6 +161,9 @@ private:
     CommandOutcome offered(const QString& command, QAction** action);
     void menuWillOpen();
     void menuDidClose();
+    // The primary click on the icon: the menu is all there is, so it opens
+    // at the pointer as the secondary click's does.
+    void iconActivated(QSystemTrayIcon::ActivationReason reason);
     // Whether the menu counts as open. Some tray hosts never report that
     // their menu closed; one that seems open far longer than anyone keeps a
     // menu open is taken as closed, so that state changes reach it again.
@@ -170,6 +178,7 @@ private:
     std::function<bool()> hasShot_;
     std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines_;
     QString trayImage_;
+    std::function<bool()> trayAvailable_;
 
     QSystemTrayIcon item_;
     QMenu menu_;

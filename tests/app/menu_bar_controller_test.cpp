@@ -270,6 +270,26 @@ TEST_F(MenuBarControllerTest, TrayShowsOurImageOrTheCircleDrawnInItsPlace)
 
 using LaunchRecoveryTest = ServiceControllerTest;
 
+// The panel of a session often brings its tray up a moment after the
+// programs it starts: the user hears of a missing tray only when none came.
+TEST_F(LaunchRecoveryTest, AMissingTrayIsToldOnlyWhenNoneCameAfterAFewSeconds)
+{
+    for (const bool trayComes : {true, false}) {
+        SCOPED_TRACE(trayComes);
+        bool tray = false;
+        trayAvailable = [&tray] { return tray; };
+        make();
+        const QStringList before = journal->messages(3);
+        controller->launch();
+        EXPECT_EQ(journal->messages(3), before) << "nothing is told at once";
+        clock.advance(MenuBarController::trayWaitSeconds - 0.5);
+        tray = trayComes;
+        clock.advance(1);
+        const QStringList told = journal->messages(3).mid(before.size());
+        EXPECT_EQ(told.size(), trayComes ? 0 : 1) << told.join('\n').toStdString();
+    }
+}
+
 // A recording killed in an earlier run is finished at the launch and named
 // once in an alert; only a signed-in user is offered the sending, which goes
 // as after a stop.

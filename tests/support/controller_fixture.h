@@ -67,6 +67,7 @@ protected:
         dependencies.hasShot = hasShot;
         dependencies.captureDisplay = captureDisplay;
         dependencies.captureLines = captureLines;
+        dependencies.trayAvailable = trayAvailable;
         controller = std::make_unique<MenuBarController>(std::move(dependencies), clock);
         statusLines.clear();
         alertsAtLine.clear();
@@ -108,6 +109,7 @@ protected:
     std::function<bool()> hasShot;
     Screenshot::Capture captureDisplay;
     std::function<QCoro::Task<std::vector<MenuBarController::CaptureLine>>()> captureLines;
+    std::function<bool()> trayAvailable = [] { return true; };
 
     FakeAlerts* alerts = nullptr;
     FakeWorkspace* workspace = nullptr;

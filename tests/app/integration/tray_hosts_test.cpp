@@ -1,0 +1,419 @@
+// The tray as the desktops users have show it. GNOME's AppIndicator extension
+// and KDE host a StatusNotifierItem and draw its menu from the dbusmenu
+// export: a watcher of the test's own stands in for them and reads the menu
+// as they do. xfce4-panel's tray embeds the icon (XEmbed) when the program
+// came first, and hosts the item when the panel did: both are clicked as a
+// user clicks them.
+
+#include "app/menu_bar_controller.h"
+#include "core/store.h"
+#include "tests/support/dev_service.h"
+#include "tests/support/qt_wait.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+const QString watcherName = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+// What a StatusNotifierItem host offers: Qt takes the D-Bus tray only when the
+// watcher's introspection lists IsStatusNotifierHostRegistered and it is true.
+class Watcher final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER items)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+
+public:
+    bool hostRegistered() const { return true; }
+    QStringList items;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) { items.append(service); }
+    void RegisterStatusNotifierHost(const QString&) {}
+};
+
+// One line of an exported menu: "---" for a separator.
+struct MenuLine {
+    int id = 0;
+    QString text;
+    bool enabled = true;
+    bool operator==(const MenuLine&) const = default;
+};
+
+QDBusMessage callItem(const QString& item, const QString& path, const QString& interface, const QString& method,
+                      const QVariantList& arguments)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(item, path, interface, method);
+    call.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
+}
+
+QDBusMessage callMenu(const QString& item, const QString& method, const QVariantList& arguments)
+{
+    return callItem(item, "/MenuBar", "com.canonical.dbusmenu", method, arguments);
+}
+
+// The top level of the exported menu, as a host reads it with GetLayout.
+QList<MenuLine> exportedMenu(const QString& item)
+{
+    const QDBusMessage reply = callMenu(item, "GetLayout", {0, -1, QStringList()});
+    QList<MenuLine> lines;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
+        return lines;
+    const QDBusArgument root = reply.arguments().at(1).value<QDBusArgument>();
+    int id = 0;
+    QVariantMap properties;
+    root.beginStructure();
+    root >> id >> properties;
+    root.beginArray();
+    while (!root.atEnd()) {
+        QDBusVariant child;
+        root >> child;
+        const QDBusArgument entry = child.variant().value<QDBusArgument>();
+        QList<QDBusVariant> submenu;
+        entry.beginStructure();
+        entry >> id >> properties >> submenu;
+        entry.endStructure();
+        const bool separator = properties.value("type").toString() == "separator";
+        lines.append({id, separator ? "---" : properties.value("label").toString(),
+                      properties.value("enabled", true).toBool()});
+    }
+    root.endArray();
+    root.endStructure();
+    return lines;
+}
+
+QStringList texts(const QList<MenuLine>& lines)
+{
+    QStringList result;
+    for (const MenuLine& line : lines)
+        result.append(line.text);
+    return result;
+}
+
+// A host reports the menu's opening, a click on an item and the closing.
+void aboutToShow(const QString& item) { callMenu(item, "AboutToShow", {0}); }
+void menuEvent(const QString& item, int id, const QString& event)
+{
+    callMenu(item, "Event", {id, event, QVariant::fromValue(QDBusVariant(0)), 0u});
+}
+
+QString run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QStringList visibleWindows(const QStringList& search)
+{
+    return run("xdotool", QStringList {"search", "--onlyvisible"} + search).split('\n', Qt::SkipEmptyParts);
+}
+
+QRect geometry(const QString& window)
+{
+    QVariantMap shell; // X=…, Y=…, WIDTH=…, HEIGHT=… a line
+    for (const QString& line : run("xdotool", {"getwindowgeometry", "--shell", window}).split('\n'))
+        shell.insert(line.section('=', 0, 0), line.section('=', 1));
+    return {shell["X"].toInt(), shell["Y"].toInt(), shell["WIDTH"].toInt(), shell["HEIGHT"].toInt()};
+}
+
+class TrayHostsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        ASSERT_TRUE(service.started());
+        environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home.path());
+        environment.insert("XDG_CONFIG_HOME", home.filePath(".config"));
+        // No accessibility bus: the panel would start one that outlives it.
+        environment.insert("NO_AT_BRIDGE", "1");
+        settings = Store::openAt(home.filePath(".config/korvala/korvala.conf"));
+        settings->setValue("baseURL", service.baseURL().toString());
+        settings->setValue("warnedAboutConsent", true);
+        settings->sync();
+    }
+
+    void TearDown() override
+    {
+        for (QProcess* process : {&app, &panel, &xfconf})
+            end(*process);
+        QDBusConnection::sessionBus().unregisterService(watcherName);
+        QDBusConnection::sessionBus().unregisterObject("/StatusNotifierWatcher");
+    }
+
+    static void end(QProcess& process)
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished();
+    }
+
+    void signIn()
+    {
+        settings->setValue("token", service.demoToken());
+        settings->sync();
+    }
+
+    void startKorvala()
+    {
+        watcher.items.clear();
+        app.setProcessEnvironment(environment);
+        app.start(KORVALA_PROGRAM, {});
+        ASSERT_TRUE(app.waitForStarted());
+        // The program asks our watcher as it starts: the event loop must
+        // answer it before the test blocks on a command.
+        if (hosting)
+            ASSERT_TRUE(waitUntil([&] { return !watcher.items.isEmpty(); }, 20000)) << "no item registered";
+        ASSERT_TRUE(waitUntil([&] { return korvala({"status"}).first == 0; }, 20000));
+    }
+
+    // Quits the program and answers what it wrote to standard error.
+    QString quitKorvala()
+    {
+        korvala({"quit"});
+        EXPECT_TRUE(app.waitForFinished(10000));
+        return QString::fromUtf8(app.readAllStandardError());
+    }
+
+    std::pair<int, QString> korvala(const QStringList& arguments)
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(KORVALA_PROGRAM, arguments);
+        if (!process.waitForFinished(20000))
+            process.kill();
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()).trimmed()};
+    }
+
+    QString status() { return korvala({"status"}).second; }
+
+    // Serves as the session's StatusNotifierWatcher, then starts the
+    // program and answers the item it registers.
+    QString hostItem()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        hosting = bus.registerObject("/StatusNotifierWatcher", &watcher,
+                                     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)
+            && bus.registerService(watcherName);
+        EXPECT_TRUE(hosting);
+        startKorvala();
+        return watcher.items.value(0);
+    }
+
+    // xfce4-panel with its tray alone, as a top bar 28 pixels high.
+    void startPanel()
+    {
+        const QString channel = home.filePath(".config/xfce4/xfconf/xfce-perchannel-xml");
+        ASSERT_TRUE(QDir().mkpath(channel));
+        QFile config(channel + "/xfce4-panel.xml");
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="size" type="uint" value="28"/>
+      <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+)");
+        config.close();
+        // The settings daemon is ours, so that it reads this home's panel.
+        xfconf.setProcessEnvironment(environment);
+        xfconf.start(XFCONFD, {});
+        ASSERT_TRUE(waitUntil(
+            [] { return QDBusConnection::sessionBus().interface()->isServiceRegistered("org.xfce.Xfconf").value(); },
+            10000)) << "xfconfd did not come up";
+        panel.setProcessEnvironment(environment);
+        // evilwm owns no WM_S0 selection; the panel would wait for one.
+        panel.start("xfce4-panel", {"--disable-wm-check", "--sm-client-disable"});
+        ASSERT_TRUE(panel.waitForStarted());
+    }
+
+    // Where a window of ours that was not among `before` shows within `timeoutMs`.
+    static std::optional<QRect> newWindow(const QStringList& before, int timeoutMs)
+    {
+        std::optional<QRect> found;
+        waitUntil(
+            [&] {
+                for (const QString& window : visibleWindows({"--classname", "korvala"})) {
+                    if (!before.contains(window))
+                        found = geometry(window);
+                }
+                return found.has_value();
+            },
+            timeoutMs);
+        return found;
+    }
+
+    // Clicks where `target` answers until a menu of ours opens; answers where
+    // it opened and keeps the point clicked last in `clicked`.
+    std::optional<QRect> menuOpenedByClick(const std::function<QPoint()>& target, const QStringList& before)
+    {
+        std::optional<QRect> menu;
+        waitUntil(
+            [&] {
+                clicked = target();
+                run("xdotool", {"mousemove", QString::number(clicked.x()), QString::number(clicked.y()), "click", "1"});
+                return (menu = newWindow(before, 700)).has_value();
+            },
+            10000);
+        return menu;
+    }
+
+    // A picture of the whole screen for the record.
+    static void keepPicture(const QString& name)
+    {
+        run("import", {"-window", "root", QDir(qEnvironmentVariable("KORVALA_TESTENV", QDir::tempPath())).filePath(name)});
+    }
+
+    QTemporaryDir home;
+    DevServiceProcess service {{"--polls", "1"}};
+    std::unique_ptr<QSettings> settings;
+    QProcessEnvironment environment;
+    Watcher watcher;
+    bool hosting = false;
+    QProcess app;
+    QProcess panel;
+    QProcess xfconf;
+    QPoint clicked;
+};
+
+// A menu popped up at a point has its corner there.
+MATCHER_P(AtPointer, point, "")
+{
+    return arg && (arg->topLeft() - point).manhattanLength() <= 4;
+}
+
+TEST_F(TrayHostsTest, AStatusNotifierHostReadsTheMenusAndClicksThroughTheExport)
+{
+    const QString item = hostItem();
+    ASSERT_FALSE(item.isEmpty());
+    const QStringList tail = {"---", "Мои расшифровки…", "Папка с записями…", "---", "Выйти"};
+
+    // Signed out: what the host draws once the launch has asked the service.
+    ASSERT_TRUE(waitUntil([&] { return status() != "Готов к записи"; }, 20000));
+    aboutToShow(item);
+    QList<MenuLine> menu = exportedMenu(item);
+    EXPECT_EQ(texts(menu), QStringList({status(), "---", "Войти…"}) + tail);
+    EXPECT_FALSE(menu.value(0).enabled) << "the status line is no command";
+    menuEvent(item, 0, "closed");
+
+    // The primary click (Activate) opens the same menu at the pointer.
+    const QPoint pointer(700, 400);
+    run("xdotool", {"mousemove", "700", "400"});
+    const QStringList before = visibleWindows({"--classname", "korvala"});
+    callItem(item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", {700, 400});
+    EXPECT_THAT(newWindow(before, 5000), AtPointer(pointer)) << "Activate";
+    run("xdotool", {"key", "Escape"});
+    quitKorvala();
+
+    // Signed in: the commands, then a click on "Сделать снимок…" as the host sends it.
+    signIn();
+    startKorvala();
+    const QString signedIn = watcher.items.value(0);
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 20000)) << status().toStdString();
+    aboutToShow(signedIn);
+    menu = exportedMenu(signedIn);
+    const QStringList idle = {"Начать аудиозапись", "Начать видеозапись…", "---", "Сделать снимок…"};
+    ASSERT_EQ(texts(menu), QStringList({status(), "---"}) + idle + tail);
+    menuEvent(signedIn, menu.value(5).id, "clicked");
+    menuEvent(signedIn, 0, "closed");
+    ASSERT_TRUE(waitUntil([] { return !visibleWindows({"--name", "выбор области"}).isEmpty(); }, 10000))
+        << "the area selector did not open";
+    run("xdotool", {"key", "Escape"});
+    ASSERT_TRUE(waitUntil([] { return visibleWindows({"--name", "выбор области"}).isEmpty(); }, 10000));
+
+    // While the host shows the menu the status line follows, and nothing else moves.
+    aboutToShow(signedIn);
+    const QList<MenuLine> opened = exportedMenu(signedIn);
+    ASSERT_EQ(korvala({"record-audio"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return (menu = exportedMenu(signedIn)).value(0).text != opened.value(0).text; }, 10000))
+        << "the open menu kept its old status line";
+    EXPECT_EQ(menu.mid(1), opened.mid(1)) << "an open menu is not rebuilt under the pointer";
+    menuEvent(signedIn, 0, "closed");
+    EXPECT_TRUE(waitUntil([&] { return texts(exportedMenu(signedIn)).contains("Остановить и отправить"); }));
+}
+
+// xfce4-panel's tray as a user meets it: the program started before the panel
+// (as a session starts both) is embedded once the tray appears, and says
+// nothing of a missing tray; started after it, it is hosted as an item. On
+// both paths the primary click opens the menu at the pointer.
+TEST_F(TrayHostsTest, XfcePanelOpensTheMenuOnAPrimaryClickOnEitherPath)
+{
+    QElapsedTimer running;
+    running.start();
+    startKorvala();
+    startPanel();
+    QStringList icons;
+    ASSERT_TRUE(waitUntil([&] { return !(icons = visibleWindows({"--classname", "korvala"})).isEmpty(); }, 15000))
+        << "the panel's tray did not embed the icon";
+    // The panel may still be placing the icon: it is looked up at every click.
+    const std::optional<QRect> embedded = menuOpenedByClick([&] { return geometry(icons.first()).center(); }, icons);
+    EXPECT_THAT(embedded, AtPointer(clicked)) << "XEmbed";
+    const QPoint icon = clicked;
+    keepPicture("tray-left-click-xembed.png");
+    run("xdotool", {"key", "Escape"});
+
+    // The panel came a moment after the program; the time to tell of a
+    // missing tray runs out, and nothing is told.
+    const qint64 deadlineMs = qint64(MenuBarController::trayWaitSeconds * 1000);
+    waitUntil([&] { return running.elapsed() > deadlineMs + 2000; }, deadlineMs + 5000);
+    const QString told = quitKorvala();
+    EXPECT_FALSE(told.contains("[korvala]")) << told.toStdString();
+
+    ASSERT_TRUE(waitUntil([] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherName).value(); }))
+        << "the panel's tray hosts no items";
+    startKorvala();
+    // The panel lists an item by the bus connection that serves it.
+    QStringList hosted;
+    ASSERT_TRUE(waitUntil([&] {
+        const QDBusMessage reply = callItem(watcherName, "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties",
+                                            "Get", {watcherName, "RegisteredStatusNotifierItems"});
+        hosted = reply.arguments().value(0).value<QDBusVariant>().variant().toStringList();
+        QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+        return std::any_of(hosted.begin(), hosted.end(), [&](const QString& entry) {
+            return bus->servicePid(entry.section('/', 0, 0)).value() == uint(app.processId());
+        });
+    })) << "the panel hosts no item of the program: " << hosted.join(' ').toStdString();
+    // The hosted item takes the place the embedded icon had.
+    const QStringList none = visibleWindows({"--classname", "korvala"});
+    EXPECT_THAT(menuOpenedByClick([&] { return icon; }, none), AtPointer(icon)) << "StatusNotifierItem";
+    keepPicture("tray-left-click-item.png");
+    run("xdotool", {"key", "Escape"});
+}
+
+} // namespace
+
+#include "tray_hosts_test.moc"
