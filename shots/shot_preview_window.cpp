@@ -368,6 +368,8 @@ void ShotPreviewWindow::followActiveSpace()
         return;
     QPointer<ShotPreviewWindow> self(this);
     spaceWatcher_ = workspace_.observeActiveSpace([self] {
+        if (!self)
+            return;
         // Taken up from the event loop, not from inside the notification.
         QMetaObject::invokeMethod(
             self.data(),

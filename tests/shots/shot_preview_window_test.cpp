@@ -291,6 +291,7 @@ TEST_F(ShotPreviewWindowTest, TakesTheDesktopsLookAndFollowsItWhileOpen)
     EXPECT_NE(window->findChild<QLabel*>("sizeLabel")->palette().color(QPalette::WindowText), darkLabel);
 
     // Without a word from the desktop the application's palette decides.
+    workspace.changeColorScheme(Workspace::ColorScheme::dark);
     workspace.changeColorScheme(Workspace::ColorScheme::unknown);
     EXPECT_EQ(tones(window)[0], qGray(ShotAppearance::of(QApplication::palette()).window().rgb()));
 }
