@@ -12,25 +12,12 @@ namespace {
 
 using Pane = Workspace::SettingsPane;
 
-// Sets an environment variable for the life of the object.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const QByteArray& value) : name_(name), old_(qgetenv(name)), had_(qEnvironmentVariableIsSet(name))
-    {
-        qputenv(name, value);
-    }
-    ~ScopedVariable()
-    {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    QByteArray old_;
-    bool had_;
+// Sets an environment variable until the end of the scope.
+struct ScopedVariable {
+    ScopedVariable(const char* name, const QByteArray& value) : name(name), old(qgetenv(name)) { qputenv(name, value); }
+    ~ScopedVariable() { qputenv(name, old); }
+    const char* name;
+    QByteArray old;
 };
 
 // A stand-in settings program that writes its arguments to `program.args`.
@@ -46,11 +33,9 @@ void install(const QTemporaryDir& bin, const QString& program)
 QString argumentsOf(const QTemporaryDir& bin, const QString& program)
 {
     QFile file(bin.filePath(program + ".args"));
-    if (!waitUntil([&] { return file.exists() && file.size() > 0; }))
+    if (!waitUntil([&] { return file.size() > 0; }) || !file.open(QIODevice::ReadOnly))
         return {};
-    file.open(QIODevice::ReadOnly);
     const QString arguments = QString::fromUtf8(file.readAll()).trimmed();
-    file.close();
     file.remove();
     return arguments;
 }
