@@ -66,7 +66,7 @@ std::optional<Workspace::SettingsPane> settingsPaneFor(const std::exception& err
         return std::nullopt;
     const QString name = described->debugName();
     if (name == "Recorder.Failure.microphoneDenied")
-        return Workspace::SettingsPane::privacyMicrophone;
+        return Workspace::SettingsPane::soundInput;
     if (name == "Recorder.Failure.screenRecordingDenied")
         return Workspace::SettingsPane::privacyScreenCapture;
     return std::nullopt;
@@ -89,7 +89,7 @@ MenuBarController::MenuBarController(Dependencies dependencies, Clock& clock)
     limit_ = std::make_unique<LimitFlow>(store_, api, *this);
     pending_ = std::make_unique<PendingUploads>(store_);
     upload_ = std::make_unique<UploadFlow>(store_, api, *workspace_, *this, *this, clock_, *limit_, *pending_);
-    signIn_ = std::make_unique<SignInFlow>(store_, api, *this, *limit_);
+    signIn_ = std::make_unique<SignInFlow>(store_, api, *this, *limit_, *workspace_);
     update_ = std::make_unique<UpdateFlow>(store_, api, *alerts_, *workspace_, clock_, *this);
     recording_ = std::make_unique<RecordingFlow>(store_, std::move(dependencies.recorder), *alerts_, *workspace_,
                                                  *this, *this, clock_, *upload_);
@@ -251,7 +251,7 @@ void MenuBarController::report(const std::exception& error)
         alert.buttons.append("Открыть настройки");
     const int answer = alerts_->run(alert);
     if (pane && answer == Alerts::secondButton)
-        openSystemSettings(*workspace_, *this, *pane);
+        openSystemSettings(*workspace_, *alerts_, *pane);
 }
 
 void MenuBarController::openFolder()

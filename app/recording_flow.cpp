@@ -4,16 +4,19 @@
 #include "app/recording_flow.h"
 
 #include "capture/capture_picker_window.h"
+#include "platform/settings_places.h"
 #include "service/upload_flow.h"
 
 #include <QPointer>
 
-void openSystemSettings(Workspace& workspace, StatusSink& status, Workspace::SettingsPane pane)
+void openSystemSettings(Workspace& workspace, Alerts& alerts, Workspace::SettingsPane pane)
 {
-    // A desktop we do not know may have no settings place for this; the
-    // user should not be left wondering why the button did nothing.
+    // A desktop we do not know may have no settings program for this; the
+    // user should not be left wondering why the button did nothing. An
+    // alert, as the clock of a recording rewrites the status line each second.
     if (!workspace.openSettings(pane))
-        status.showStatus("Не получилось открыть настройки системы — откройте их вручную");
+        alerts.run({QStringLiteral("Не получилось открыть настройки"), settingsPlace(pane).byHand,
+                    {QStringLiteral("Понятно")}});
 }
 
 RecordingFlow::RecordingFlow(const Store& store, Recorder::Dependencies recorder, Alerts& alerts,
@@ -121,11 +124,12 @@ QCoro::Task<> RecordingFlow::startRecorder(CaptureTarget target)
         const int answer = alerts_.run({
             QStringLiteral("Слышно только вас"),
             *failure + QStringLiteral("\n\nЗапись идёт, но в неё попадёт только ваш голос. ")
-                + QStringLiteral("Выдайте доступ и начните заново, если нужны собеседники."),
+                + QStringLiteral("Проверьте ") + settingsPlace(Workspace::SettingsPane::soundOutput).section()
+                + QStringLiteral(" и начните заново, если нужны собеседники."),
             {QStringLiteral("Понятно"), QStringLiteral("Открыть настройки")},
         });
         if (self && answer == Alerts::secondButton)
-            openSystemSettings(self->workspace_, self->status_, Workspace::SettingsPane::privacyScreenCapture);
+            openSystemSettings(self->workspace_, self->alerts_, Workspace::SettingsPane::soundOutput);
     }
 }
 
@@ -201,14 +205,16 @@ QCoro::Task<> RecordingFlow::stopAndSend()
         const int answer = alerts_.run({
             QStringLiteral("Вас было почти не слышно"),
             QStringLiteral("Громкость микрофона в системе стоит слишком низко — ваш голос в записи разобрать не "
-                           "выйдет.\n\nПроверьте «Звук → Вход»: ползунок громкости должен стоять высоко. Собеседники "
-                           "записались отдельной дорожкой, они не пострадали."),
+                           "выйдет.\n\nПроверьте ")
+                + settingsPlace(Workspace::SettingsPane::soundInput).section()
+                + QStringLiteral(": ползунок громкости должен стоять высоко. Собеседники записались отдельной "
+                                 "дорожкой, они не пострадали."),
             {QStringLiteral("Понятно"), QStringLiteral("Открыть настройки звука")},
         });
         if (!self)
             co_return;
         if (answer == Alerts::secondButton)
-            openSystemSettings(workspace_, status_, Workspace::SettingsPane::soundInput);
+            openSystemSettings(workspace_, alerts_, Workspace::SettingsPane::soundInput);
     }
     status_.showStatus(QStringLiteral("Отправляем…"));
     try {

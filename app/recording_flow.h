@@ -85,6 +85,6 @@ private:
     std::unique_ptr<CapturePickerWindow> capturePicker_;
 };
 
-// Opens a settings place of the desktop, telling the user in the status
-// line when the desktop has none.
-void openSystemSettings(Workspace& workspace, StatusSink& status, Workspace::SettingsPane pane);
+// Opens a settings place of the desktop, telling the user in an alert where
+// to look when nothing could open it.
+void openSystemSettings(Workspace& workspace, Alerts& alerts, Workspace::SettingsPane pane);

@@ -52,6 +52,8 @@ public:
     ActivationPolicy activationPolicy() const override { return policy_; }
     std::unique_ptr<Observation> observeActiveSpace(std::function<void()>) override { return nullptr; }
     void moveToActiveSpace(QWindow*) override {}
+    ColorScheme colorScheme() override { return ColorScheme::unknown; }
+    std::unique_ptr<Observation> observeColorScheme(std::function<void(ColorScheme)>) override { return nullptr; }
     ActivationPolicy policy_ = ActivationPolicy::accessory;
 };
 

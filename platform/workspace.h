@@ -13,10 +13,13 @@ class Workspace {
 public:
     // The places of the system settings that flows send the user to.
     enum class SettingsPane {
-        privacyMicrophone,    // the microphone may not be used
         privacyScreenCapture, // the screen and its sound may not be captured
-        soundInput,           // the microphone is set too quiet
+        soundInput,           // the microphone is refused or set too quiet
+        soundOutput,          // the computer's own sound does not come
     };
+
+    // The look the user chose for the desktop; unknown where it does not say.
+    enum class ColorScheme { unknown, dark, light };
 
     // A tray application normally has no window in the task bar; the
     // screenshot editor asks for one while it is up.
@@ -39,8 +42,8 @@ public:
     // Shows the folder of a file with the file selected where the file
     // manager can do that, else the folder.
     virtual bool revealFile(const QString& path) = 0;
-    // Opens the settings program at the place for `pane`. False when this
-    // desktop has nothing to open for it.
+    // Opens the settings program at the place for `pane` (settingsPlace()
+    // names it). False when this desktop has nothing to open for it.
     virtual bool openSettings(SettingsPane pane) = 0;
 
     virtual void setActivationPolicy(ActivationPolicy policy) = 0;
@@ -52,18 +55,23 @@ public:
     virtual std::unique_ptr<Observation> observeActiveSpace(std::function<void()> changed) = 0;
     // Puts a shown top-level window on the virtual desktop in use now.
     virtual void moveToActiveSpace(QWindow* window) = 0;
+
+    virtual ColorScheme colorScheme() = 0;
+    // Calls `changed` on the main thread with each new choice of the user,
+    // until the returned registration is destroyed.
+    virtual std::unique_ptr<Observation> observeColorScheme(std::function<void(ColorScheme)> changed) = 0;
 };
 
 // The names the settings places are known by in logs and in tests.
 inline QString settingsAnchor(Workspace::SettingsPane pane)
 {
     switch (pane) {
-    case Workspace::SettingsPane::privacyMicrophone:
-        return QStringLiteral("Privacy_Microphone");
     case Workspace::SettingsPane::privacyScreenCapture:
         return QStringLiteral("Privacy_ScreenCapture");
     case Workspace::SettingsPane::soundInput:
         return QStringLiteral("Sound_Input");
+    case Workspace::SettingsPane::soundOutput:
+        return QStringLiteral("Sound_Output");
     }
     return {};
 }

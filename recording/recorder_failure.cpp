@@ -1,12 +1,15 @@
 #include "recording/recorder_failure.h"
 
+#include "platform/settings_places.h"
+
 QString RecorderFailure::description() const
 {
     switch (case_) {
     case Case::writerFailed:
         return QStringLiteral("Не удалось записать файл: ") + message_;
     case Case::microphoneDenied:
-        return QStringLiteral("Нет доступа к микрофону. Откройте «Конфиденциальность и безопасность» → «Микрофон» и включите Korvala.");
+        return QStringLiteral("Нет доступа к микрофону. Откройте ")
+            + settingsPlace(Workspace::SettingsPane::soundInput).steps() + QStringLiteral(" и включите микрофон.");
     case Case::screenRecordingDenied:
         return QStringLiteral("Нет доступа к записи экрана — без него не слышно собеседников. Разрешите его в настройках системы, в разделе «Конфиденциальность».");
     case Case::noAudioDevice:

@@ -7,8 +7,12 @@
 
 #include <QPointer>
 
-SignInFlow::SignInFlow(const Store& store, ApiFactory api, StatusSink& status, LimitFlow& limit)
-    : store_(store), api_(std::move(api)), status_(status), limit_(limit), window_(std::make_unique<SignInWindow>())
+SignInFlow::SignInFlow(const Store& store, ApiFactory api, StatusSink& status, LimitFlow& limit, Workspace& workspace)
+    : store_(store)
+    , api_(std::move(api))
+    , status_(status)
+    , limit_(limit)
+    , window_(std::make_unique<SignInWindow>(workspace))
 {
 }
 

@@ -11,11 +11,12 @@
 
 class LimitFlow;
 class SignInWindow;
+class Workspace;
 
 // "Войти…": the sign-in window, and what its submit does with the service.
 class SignInFlow final : public QObject {
 public:
-    SignInFlow(const Store& store, ApiFactory api, StatusSink& status, LimitFlow& limit);
+    SignInFlow(const Store& store, ApiFactory api, StatusSink& status, LimitFlow& limit, Workspace& workspace);
     ~SignInFlow() override;
 
     // Opens the window; its submit signs in and, on success, stores the token.

@@ -2,6 +2,7 @@
 
 #include "core/described_error.h"
 #include "platform/outside_text.h"
+#include "platform/workspace.h"
 
 #include <QCursor>
 #include <QFont>
@@ -81,7 +82,7 @@ QLineEdit* field(const QString& placeholder, QLineEdit::EchoMode mode)
 
 } // namespace
 
-SignInWindow::SignInWindow()
+SignInWindow::SignInWindow(Workspace& workspace) : workspace_(workspace)
 {
     loadResources();
 
@@ -155,7 +156,11 @@ void SignInWindow::show(OnSubmit onSubmit)
 {
     onSubmit_ = std::move(onSubmit);
     if (window_) {
+        // Brought here rather than the user being taken to it.
+        const bool wasVisible = window_->isVisible();
         bringForward();
+        if (wasVisible)
+            workspace_.moveToActiveSpace(window_->windowHandle());
         return;
     }
 

@@ -17,6 +17,7 @@
 #include <optional>
 
 class QSpacerItem;
+class Workspace;
 
 // The "Вход" window: e-mail and password, one button. What a submit does is
 // the caller's callback, which answers an error text to show under the
@@ -32,11 +33,12 @@ public:
     static constexpr int width = 360;
     static constexpr int height = 400;
 
-    SignInWindow();
+    explicit SignInWindow(Workspace& workspace);
     ~SignInWindow() override;
 
     // Shows the window, building it the first time. A window already built
-    // keeps what was typed and its error text.
+    // keeps what was typed and its error text, and one still up on another
+    // desktop comes to the desktop in use.
     void show(OnSubmit onSubmit);
     // The button's and the fields' Return.
     void submit();
@@ -62,6 +64,7 @@ private:
     void showError(const QString& text);
     QCoro::Task<void> finishSubmit(QString email, QString password);
 
+    Workspace& workspace_;
     std::unique_ptr<QWidget> window_;
     // Owned by the window once it is built, by this object until then.
     QPointer<QLabel> logo_;

@@ -14,15 +14,12 @@ QWidget* buildDeliveryBar(QWidget* parent, QSize pixels, double imageWidth, doub
                           std::function<void(Screenshot::Destination)> chosen)
 {
     auto* bar = new TonedView(TonedView::Tone::chrome, parent);
-    const ShotAppearance look = ShotAppearance::of(parent->palette());
     auto* size = new QLabel(Layout::sizeLabel(pixels, imageWidth), bar);
     size->setObjectName(QStringLiteral("sizeLabel"));
     QFont font = size->font();
     font.setPointSizeF(11);
     size->setFont(font);
-    QPalette labelPalette = size->palette();
-    labelPalette.setColor(QPalette::WindowText, look.tertiaryLabel());
-    size->setPalette(labelPalette);
+    followAppearance(size, QPalette::WindowText, &ShotAppearance::tertiaryLabel);
     size->setGeometry(flipped(QRectF(20, 24, 160, 16), Layout::barHeight).toRect());
 
     const Screenshot::Destination destinations[] = {Screenshot::Destination::file, Screenshot::Destination::clipboard,

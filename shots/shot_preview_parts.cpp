@@ -18,6 +18,27 @@ ShotAppearance ShotAppearance::of(const QPalette& palette)
     return {palette.color(QPalette::Window).lightnessF() < palette.color(QPalette::WindowText).lightnessF()};
 }
 
+QPalette ShotAppearance::palette() const
+{
+    const QColor text = dark ? QColor(235, 235, 235) : QColor(Qt::black);
+    QPalette palette(grey(dark ? 72 : 240), window());
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::Base, field());
+    palette.setColor(QPalette::AlternateBase, grey(dark ? 44 : 245));
+    palette.setColor(QPalette::ToolTipBase, grey(dark ? 50 : 255));
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::PlaceholderText, secondaryLabel());
+    palette.setColor(QPalette::BrightText, Qt::white);
+    palette.setColor(QPalette::Highlight, QColor(10, 130, 255));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, tertiaryLabel());
+    palette.setColor(QPalette::Disabled, QPalette::Text, tertiaryLabel());
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, tertiaryLabel());
+    return palette;
+}
+
 TonedView::TonedView(Tone tone, QWidget* parent) : QWidget(parent), tone_(tone)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -40,10 +61,53 @@ QWidget* separatorLine(QWidget* parent)
 {
     auto* line = new QWidget(parent);
     line->setAutoFillBackground(true);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::Window, ShotAppearance::of(parent->palette()).separator());
-    line->setPalette(palette);
+    followAppearance(line, QPalette::Window, &ShotAppearance::separator);
     return line;
+}
+
+namespace {
+
+// Sets a role of its widget from the parent's look at every palette change.
+class AppearanceFollower final : public QObject {
+public:
+    AppearanceFollower(QWidget* widget, QPalette::ColorRole role, QColor (ShotAppearance::*colour)() const)
+        : QObject(widget), widget_(widget), role_(role), colour_(colour)
+    {
+        widget->installEventFilter(this);
+        apply();
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        // A parent's palette reaches the widget as its own change.
+        if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange)
+            apply();
+        return false;
+    }
+
+private:
+    void apply()
+    {
+        const QWidget* parent = widget_->parentWidget();
+        const QColor wanted = (ShotAppearance::of(parent ? parent->palette() : widget_->palette()).*colour_)();
+        // Setting the role changes the palette once more; that round finds it set.
+        if (widget_->palette().color(role_) == wanted)
+            return;
+        QPalette palette = widget_->palette();
+        palette.setColor(role_, wanted);
+        widget_->setPalette(palette);
+    }
+
+    QWidget* widget_;
+    QPalette::ColorRole role_;
+    QColor (ShotAppearance::*colour_)() const;
+};
+
+} // namespace
+
+void followAppearance(QWidget* widget, QPalette::ColorRole role, QColor (ShotAppearance::*colour)() const)
+{
+    new AppearanceFollower(widget, role, colour);
 }
 
 ShotButton::ShotButton(QString title, QWidget* parent) : QWidget(parent), title_(std::move(title)) {}

@@ -16,6 +16,9 @@ struct ShotAppearance {
     bool dark = false;
 
     static ShotAppearance of(const QPalette& palette);
+    // A whole palette in this look, for the editor window when the desktop
+    // says which look it wants; of() reads it back as this look.
+    QPalette palette() const;
 
     QColor window() const { return grey(dark ? 38 : 232); } // also the bars
     QColor field() const { return grey(dark ? 30 : 255); }  // behind the picture
@@ -102,6 +105,10 @@ private:
 
 // A line in the palette's separator colour; its frame is the caller's.
 QWidget* separatorLine(QWidget* parent);
+
+// Gives `role` of `widget` the colour `colour` of its parent's look, now and
+// whenever the look changes while the widget lives.
+void followAppearance(QWidget* widget, QPalette::ColorRole role, QColor (ShotAppearance::*colour)() const);
 
 // The round well of the colour and weight buttons, `size` points square at
 // device pixel ratio `ratio`: filled with `fill`, or white with a line of

@@ -110,6 +110,7 @@ void ShotPreviewWindow::build(const QImage& bitmap)
             windowClosed();
     });
     window_ = window;
+    applyColorScheme(workspace_.colorScheme());
     QWidget* content = buildContent(bitmap, sizes);
     content->setParent(window);
     content->move(0, 0);
@@ -125,11 +126,7 @@ void ShotPreviewWindow::build(const QImage& bitmap)
     window->activateWindow();
     if (canvas_)
         canvas_->setFocus();
-
-    if (!watchingKeys_) {
-        qApp->installEventFilter(this);
-        watchingKeys_ = true;
-    }
+    startWatching();
 }
 
 QWidget* ShotPreviewWindow::buildContent(const QImage& bitmap, const Layout::Sizes& sizes)
@@ -249,6 +246,17 @@ void ShotPreviewWindow::showPopover(const ShotChoices& choices, StripButton* wel
     });
 }
 
+void ShotPreviewWindow::applyColorScheme(Workspace::ColorScheme scheme)
+{
+    if (!window_)
+        return;
+    // An empty palette inherits the application's again.
+    window_->setPalette(scheme == Workspace::ColorScheme::unknown
+                            ? QPalette()
+                            : ShotAppearance{scheme == Workspace::ColorScheme::dark}.palette());
+    refreshWells();
+}
+
 ShotAppearance ShotPreviewWindow::appearance() const
 {
     return ShotAppearance::of(window_ ? window_->palette() : QApplication::palette());
@@ -327,13 +335,53 @@ void ShotPreviewWindow::reveal()
     if (!holdsPicture())
         return;
     workspace_.setActivationPolicy(Workspace::ActivationPolicy::regular);
+    // A window left up on another desktop comes to this one rather than
+    // taking the user there.
+    const bool wasVisible = window_->isVisible();
     window_->show();
+    if (wasVisible)
+        workspace_.moveToActiveSpace(window_->windowHandle());
     window_->raise();
     window_->activateWindow();
+    startWatching();
+}
+
+void ShotPreviewWindow::startWatching()
+{
     if (!watchingKeys_) {
         qApp->installEventFilter(this);
         watchingKeys_ = true;
     }
+    followActiveSpace();
+    if (!schemeWatcher_) {
+        QPointer<ShotPreviewWindow> self(this);
+        schemeWatcher_ = workspace_.observeColorScheme([self](Workspace::ColorScheme scheme) {
+            if (self)
+                self->applyColorScheme(scheme);
+        });
+    }
+}
+
+void ShotPreviewWindow::followActiveSpace()
+{
+    if (spaceWatcher_)
+        return;
+    QPointer<ShotPreviewWindow> self(this);
+    spaceWatcher_ = workspace_.observeActiveSpace([self] {
+        if (!self)
+            return;
+        // Taken up from the event loop, not from inside the notification.
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self] {
+                if (!self || !self->window_ || !self->window_->isVisible())
+                    return;
+                self->workspace_.moveToActiveSpace(self->window_->windowHandle());
+                self->window_->raise();
+                self->window_->activateWindow();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void ShotPreviewWindow::stopWatching()
@@ -342,6 +390,8 @@ void ShotPreviewWindow::stopWatching()
         qApp->removeEventFilter(this);
         watchingKeys_ = false;
     }
+    spaceWatcher_.reset();
+    schemeWatcher_.reset();
     workspace_.setActivationPolicy(Workspace::ActivationPolicy::accessory);
 }
 

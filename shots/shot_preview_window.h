@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/clock.h"
+#include "platform/workspace.h"
 #include "shots/screenshot.h"
 #include "shots/shot_canvas.h"
 #include "shots/shot_color.h"
@@ -19,7 +20,6 @@
 #include <optional>
 
 struct ShotChoices;
-class Workspace;
 
 // The editor that appears after every capture: the shot on the annotation
 // canvas, the tool strip with the colour and weight wells, the "Снимок
@@ -49,7 +49,7 @@ public:
     const std::optional<QImage>& bitmap() const { return bitmap_; }
     // Whether a shot is held: a window and its picture, as "Открыть снимок" needs.
     bool holdsPicture() const { return window_ && bitmap_; }
-    // Brings the held shot's window to the front.
+    // Brings the held shot's window to the front, onto the desktop in use.
     void reveal();
 
     ShotCanvas* canvas() const { return canvas_; }
@@ -83,9 +83,16 @@ private:
     void showPopover(const ShotChoices& choices, StripButton* well, void (ShotPreviewWindow::*choose)(int));
     ShotAppearance appearance() const;
     void refreshWells();
+    // The window's palette for the desktop's look; the application's when
+    // the desktop does not say.
+    void applyColorScheme(Workspace::ColorScheme scheme);
     void windowClosed();
-    // Removes the key handling, hands the desktop back its tray-only look.
+    // While the editor is up: its keys, the desktop switches it follows and
+    // the desktop's look.
+    void startWatching();
+    // Undoes startWatching, hands the desktop back its tray-only look.
     void stopWatching();
+    void followActiveSpace();
     bool handleKey(QObject* watched, QKeyEvent* event);
 
     Workspace& workspace_;
@@ -108,4 +115,6 @@ private:
     ShotColor canvasColor_ = ShotColor::red;
     ShotWeight canvasWeight_ = ShotWeight::normal;
     bool watchingKeys_ = false;
+    std::unique_ptr<Workspace::Observation> spaceWatcher_;
+    std::unique_ptr<Workspace::Observation> schemeWatcher_;
 };

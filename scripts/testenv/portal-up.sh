@@ -29,7 +29,7 @@ bus_has() { dbus-send --session --dest=org.freedesktop.DBus --print-reply /org/f
 cat >"$dir/portals/korvalatest.portal" <<PORTAL
 [portal]
 DBusName=org.freedesktop.impl.portal.desktop.korvalatest
-Interfaces=org.freedesktop.impl.portal.Access;org.freedesktop.impl.portal.Screenshot;org.freedesktop.impl.portal.ScreenCast;
+Interfaces=org.freedesktop.impl.portal.Access;org.freedesktop.impl.portal.Screenshot;org.freedesktop.impl.portal.ScreenCast;org.freedesktop.impl.portal.Settings;
 UseIn=korvalatest
 PORTAL
 

@@ -208,7 +208,7 @@ TEST_F(RecordingFlowTest, OnlyYourVoiceIsToldOnceAndOffersTheSettings)
     EXPECT_TRUE(alert.informativeText.startsWith(reason + "\n\n")) << alert.informativeText.toStdString();
     EXPECT_EQ(alert.buttons, QStringList({"Понятно", "Открыть настройки"}));
     ASSERT_EQ(workspace->openedSettings.size(), 1u);
-    EXPECT_EQ(workspace->openedSettings[0], Workspace::SettingsPane::privacyScreenCapture);
+    EXPECT_EQ(workspace->openedSettings[0], Workspace::SettingsPane::soundOutput) << "the sound settings, not the screen's";
     EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 00:00");
     stopAndWaitForSending();
 }

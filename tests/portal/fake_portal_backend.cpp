@@ -1,8 +1,9 @@
 // A portal backend for the Wayland test desktop, in place of a compositor's:
 // ScreenCast answers with a PipeWire node of a known test picture, Screenshot with a PNG whose every pixel is known, Access (which the
-// frontend needs before it offers Screenshot) always grants. Tests steer it
-// over D-Bus at /org/korvala/FakePortal: the answer of the next requests, the
-// end of every picture stream, and what the frontend passed on.
+// frontend needs before it offers Screenshot) always grants, Settings holds
+// the desktop's colour scheme. Tests steer it over D-Bus at
+// /org/korvala/FakePortal: the answer of the next requests, the end of every
+// picture stream, the colour scheme, and what the frontend passed on.
 
 #include "platform/linux/portal/portal_streams.h"
 #include "test_picture_source.h"
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -60,9 +62,13 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, RestoreData& rest
     return argument;
 }
 
+// Settings.ReadAll's answer: values by key, by namespace.
+using SettingsTree = QMap<QString, QVariantMap>;
+
 } // namespace
 
 Q_DECLARE_METATYPE(RestoreData)
+Q_DECLARE_METATYPE(SettingsTree)
 
 namespace {
 
@@ -75,6 +81,8 @@ public:
     int streamHeight = 1080;
     std::map<QString, std::unique_ptr<TestPictureSource>> sources;
     int sessionsStarted = 0;
+    // org.freedesktop.appearance color-scheme: 0 no preference, 1 dark, 2 light.
+    uint colorScheme = 0;
 
     void endSource(const QString& session) { sources.erase(session); }
 
@@ -227,12 +235,57 @@ private:
     FakePortal* portal_;
 };
 
+class SettingsAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.impl.portal.Settings")
+    Q_PROPERTY(uint version READ version)
+public:
+    SettingsAdaptor(FakePortal* portal) : QDBusAbstractAdaptor(portal), portal_(portal) {}
+    uint version() const { return 1; }
+
+    void tell()
+    {
+        emit SettingChanged(appearance(), colorSchemeKey(), QDBusVariant(portal_->colorScheme));
+    }
+
+public slots:
+    SettingsTree ReadAll(const QStringList& namespaces)
+    {
+        SettingsTree tree;
+        if (namespaces.isEmpty() || namespaces.contains(appearance()) || namespaces.contains(QStringLiteral("*")))
+            tree.insert(appearance(), {{colorSchemeKey(), QVariant::fromValue(portal_->colorScheme)}});
+        return tree;
+    }
+
+    QDBusVariant Read(const QString& group, const QString& key)
+    {
+        if (group != appearance() || key != colorSchemeKey()) {
+            // The frontend asks every backend and takes the first that knows.
+            sendErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"), QStringLiteral("no such setting"));
+            return {};
+        }
+        return QDBusVariant(QVariant::fromValue(portal_->colorScheme));
+    }
+
+signals:
+    void SettingChanged(const QString& group, const QString& key, const QDBusVariant& value);
+
+private:
+    static QString appearance() { return QStringLiteral("org.freedesktop.appearance"); }
+    static QString colorSchemeKey() { return QStringLiteral("color-scheme"); }
+
+    FakePortal* portal_;
+};
+
 // The tests' handle on the fake.
 class ControlAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.korvala.FakePortal")
 public:
-    ControlAdaptor(QObject* control, FakePortal* portal) : QDBusAbstractAdaptor(control), portal_(portal) {}
+    ControlAdaptor(QObject* control, FakePortal* portal, SettingsAdaptor* settings)
+        : QDBusAbstractAdaptor(control), portal_(portal), settings_(settings)
+    {
+    }
 
 public slots:
     // 0 grants, 1 is the user's refusal, 2 another end.
@@ -255,9 +308,16 @@ public slots:
         portal_->streamWidth = width;
         portal_->streamHeight = height;
     }
+    // As if the user chose another look for the desktop.
+    void SetColorScheme(uint scheme)
+    {
+        portal_->colorScheme = scheme;
+        settings_->tell();
+    }
 
 private:
     FakePortal* portal_;
+    SettingsAdaptor* settings_;
 };
 
 } // namespace
@@ -267,13 +327,15 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     registerPortalStreamTypes();
     qDBusRegisterMetaType<RestoreData>();
+    qDBusRegisterMetaType<SettingsTree>();
 
     FakePortal portal;
     new AccessAdaptor(&portal);
     new ScreenshotAdaptor(&portal);
     new ScreenCastAdaptor(&portal);
+    auto* settings = new SettingsAdaptor(&portal);
     QObject control;
-    new ControlAdaptor(&control, &portal);
+    new ControlAdaptor(&control, &portal, settings);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal)

@@ -5,6 +5,7 @@
 #include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/settings_places.h"
 
 #include <QTemporaryDir>
 
@@ -163,4 +164,19 @@ TEST(RecorderFailure, DeniedAccessIsNamedForTheSettingsItNeeds)
 {
     EXPECT_EQ(RecorderFailure::microphoneDenied().debugName(), "Recorder.Failure.microphoneDenied");
     EXPECT_EQ(RecorderFailure::screenRecordingDenied().debugName(), "Recorder.Failure.screenRecordingDenied");
+}
+
+// The text sends the user to the microphone's place of this desktop's settings.
+TEST(RecorderFailure, DeniedMicrophoneNamesThePlaceOfTheDesktopInUse)
+{
+    const QByteArray before = qgetenv("XDG_CURRENT_DESKTOP");
+    QStringList texts;
+    for (const QByteArray desktop : {"GNOME", "KDE", "XFCE"}) {
+        qputenv("XDG_CURRENT_DESKTOP", desktop);
+        texts.append(RecorderFailure::microphoneDenied().description());
+        EXPECT_TRUE(texts.back().contains(settingsPlace(Workspace::SettingsPane::soundInput, desktop).steps()))
+            << texts.back().toStdString();
+    }
+    qputenv("XDG_CURRENT_DESKTOP", before);
+    EXPECT_EQ(texts.removeDuplicates(), 0);
 }

@@ -1,6 +1,7 @@
 #include "service/sign_in_window.h"
 
 #include "service/busy_spinner.h"
+#include "tests/support/fake_workspace.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/qt_wait.h"
 #include "tests/support/shown_text.h"
@@ -51,7 +52,8 @@ protected:
     }
 
     ManualClock clock;
-    SignInWindow window;
+    FakeWorkspace workspace;
+    SignInWindow window {workspace};
     std::vector<Call> calls;
     std::optional<QString> reply;
     int finished = 0;
@@ -68,6 +70,11 @@ TEST_F(SignInWindowTest, BuiltOnceAndReusedWithTheEmailFocused)
     EXPECT_FALSE(window.error().isVisible());
     EXPECT_FALSE(window.spinner().isVisible());
     EXPECT_TRUE(window.email().hasFocus() || built->focusWidget() == &window.email());
+    EXPECT_TRUE(workspace.movedToActiveSpace.empty());
+    // "Войти…" again while the window is up, maybe on another desktop.
+    open();
+    ASSERT_EQ(workspace.movedToActiveSpace.size(), 1u);
+    EXPECT_EQ(workspace.movedToActiveSpace[0], built->windowHandle());
     built->close();
     open();
     EXPECT_EQ(window.window(), built) << "a later show reuses the window";

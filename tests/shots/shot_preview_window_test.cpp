@@ -247,6 +247,55 @@ TEST_F(ShotPreviewWindowTest, KeysDeliverAndReturnFirstCommitsAnOpenTextField)
     EXPECT_EQ(delivered.size(), 4u);
 }
 
+TEST_F(ShotPreviewWindowTest, FollowsTheUserToTheDesktopInUseWhileUp)
+{
+    QWidget* window = open(pictures::plain(400, 300, Qt::white));
+    EXPECT_TRUE(workspace.movedToActiveSpace.empty()) << "a new window opens where the user is";
+    workspace.switchSpace();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(workspace.movedToActiveSpace.size(), 1u);
+    EXPECT_EQ(workspace.movedToActiveSpace[0], window->windowHandle());
+    // "Открыть снимок" from another desktop brings it there too.
+    preview.reveal();
+    EXPECT_EQ(workspace.movedToActiveSpace.size(), 2u);
+
+    preview.finish(Screenshot::Destination::clipboard);
+    EXPECT_EQ(workspace.spaceObservers(), 0);
+    EXPECT_EQ(workspace.schemeObservers(), 0);
+    workspace.switchSpace();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(workspace.movedToActiveSpace.size(), 2u);
+}
+
+TEST_F(ShotPreviewWindowTest, TakesTheDesktopsLookAndFollowsItWhileOpen)
+{
+    // Header, field beside the picture, bottom bar.
+    const auto tones = [](QWidget* window) {
+        const QImage shown = window->grab().toImage();
+        return std::vector<int>{qGray(shown.pixel(2, 2)), qGray(shown.pixel(Layout::stripWidth + 8, Layout::headerHeight + 4)),
+                                qGray(shown.pixel(2, shown.height() - 2))};
+    };
+    const auto expected = [](bool dark) {
+        const ShotAppearance look{dark};
+        return std::vector<int>{qGray(look.window().rgb()), qGray(look.field().rgb()), qGray(look.window().rgb())};
+    };
+    workspace.scheme = Workspace::ColorScheme::dark;
+    QWidget* window = open(pictures::plain(200, 100, Qt::white));
+    EXPECT_EQ(tones(window), expected(true));
+    const QImage darkWell = preview.colorWell()->picture();
+    const QColor darkLabel = window->findChild<QLabel*>("sizeLabel")->palette().color(QPalette::WindowText);
+
+    workspace.changeColorScheme(Workspace::ColorScheme::light);
+    EXPECT_EQ(tones(window), expected(false));
+    EXPECT_NE(preview.colorWell()->picture(), darkWell);
+    EXPECT_NE(window->findChild<QLabel*>("sizeLabel")->palette().color(QPalette::WindowText), darkLabel);
+
+    // Without a word from the desktop the application's palette decides.
+    workspace.changeColorScheme(Workspace::ColorScheme::dark);
+    workspace.changeColorScheme(Workspace::ColorScheme::unknown);
+    EXPECT_EQ(tones(window)[0], qGray(ShotAppearance::of(QApplication::palette()).window().rgb()));
+}
+
 TEST(ShotPreviewParts, TheAppearanceFollowsThePaletteAndTheColourWellCarriesItsMark)
 {
     QPalette dark;
@@ -254,6 +303,8 @@ TEST(ShotPreviewParts, TheAppearanceFollowsThePaletteAndTheColourWellCarriesItsM
     dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
     EXPECT_TRUE(ShotAppearance::of(dark).dark);
     EXPECT_FALSE(ShotAppearance::of(QPalette(Qt::white)).dark);
+    EXPECT_TRUE(ShotAppearance::of(ShotAppearance{true}.palette()).dark);
+    EXPECT_FALSE(ShotAppearance::of(ShotAppearance{false}.palette()).dark);
 
     const auto well = [](bool mark) { return wellImage(36, Qt::red, std::nullopt, mark, ShotAppearance{false}, 1); };
     EXPECT_EQ(QColor(well(true).pixel(18, 18)), QColor(Qt::red));

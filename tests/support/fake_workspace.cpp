@@ -26,9 +26,10 @@ bool FakeWorkspace::openSettings(SettingsPane pane)
 
 namespace {
 
+template <class Observer>
 class FakeObservation final : public Workspace::Observation {
 public:
-    FakeObservation(std::weak_ptr<std::map<int, std::function<void()>>> observers, int key)
+    FakeObservation(std::weak_ptr<std::map<int, Observer>> observers, int key)
         : observers_(std::move(observers)), key_(key)
     {
     }
@@ -39,7 +40,7 @@ public:
     }
 
 private:
-    std::weak_ptr<std::map<int, std::function<void()>>> observers_;
+    std::weak_ptr<std::map<int, Observer>> observers_;
     int key_;
 };
 
@@ -49,7 +50,7 @@ std::unique_ptr<Workspace::Observation> FakeWorkspace::observeActiveSpace(std::f
 {
     const int key = nextObserver_++;
     spaceObservers_->emplace(key, std::move(changed));
-    return std::make_unique<FakeObservation>(spaceObservers_, key);
+    return std::make_unique<FakeObservation<std::function<void()>>>(spaceObservers_, key);
 }
 
 void FakeWorkspace::switchSpace()
@@ -59,4 +60,21 @@ void FakeWorkspace::switchSpace()
         observers.push_back(observer);
     for (const auto& observer : observers)
         observer();
+}
+
+std::unique_ptr<Workspace::Observation> FakeWorkspace::observeColorScheme(std::function<void(ColorScheme)> changed)
+{
+    const int key = nextObserver_++;
+    schemeObservers_->emplace(key, std::move(changed));
+    return std::make_unique<FakeObservation<std::function<void(ColorScheme)>>>(schemeObservers_, key);
+}
+
+void FakeWorkspace::changeColorScheme(ColorScheme chosen)
+{
+    scheme = chosen;
+    std::vector<std::function<void(ColorScheme)>> observers;
+    for (const auto& [key, observer] : *schemeObservers_)
+        observers.push_back(observer);
+    for (const auto& observer : observers)
+        observer(chosen);
 }

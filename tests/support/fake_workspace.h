@@ -28,6 +28,12 @@ public:
     void switchSpace();
     int spaceObservers() const { return static_cast<int>(spaceObservers_->size()); }
 
+    ColorScheme colorScheme() override { return scheme; }
+    std::unique_ptr<Observation> observeColorScheme(std::function<void(ColorScheme)> changed) override;
+    // As if the user chose another look for the desktop.
+    void changeColorScheme(ColorScheme chosen);
+    int schemeObservers() const { return static_cast<int>(schemeObservers_->size()); }
+
     std::vector<QUrl> openedUrls;
     QStringList openedFolders;
     QStringList revealedFiles;
@@ -37,9 +43,12 @@ public:
 
     // What the opens answer.
     bool succeeds = true;
+    ColorScheme scheme = ColorScheme::unknown;
 
 private:
     std::shared_ptr<std::map<int, std::function<void()>>> spaceObservers_ =
         std::make_shared<std::map<int, std::function<void()>>>();
+    std::shared_ptr<std::map<int, std::function<void(ColorScheme)>>> schemeObservers_ =
+        std::make_shared<std::map<int, std::function<void(ColorScheme)>>>();
     int nextObserver_ = 0;
 };

@@ -1,8 +1,9 @@
 #include "platform/linux/desktop/desktop_workspace.h"
 
 #include "core/log.h"
-#include "platform/linux/desktop/settings_commands.h"
 #include "platform/linux/desktop/virtual_desktops.h"
+#include "platform/linux/portal/portal_color_scheme.h"
+#include "platform/settings_places.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -11,6 +12,10 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
+
+DesktopWorkspace::DesktopWorkspace() = default;
+
+DesktopWorkspace::~DesktopWorkspace() = default;
 
 bool DesktopWorkspace::openUrl(const QUrl& url)
 {
@@ -42,7 +47,7 @@ bool DesktopWorkspace::revealFile(const QString& path)
 bool DesktopWorkspace::openSettings(SettingsPane pane)
 {
     const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
-    for (const SettingsCommand& command : settingsCommands(pane, desktop)) {
+    for (const SettingsCommand& command : settingsPlace(pane, desktop).commands) {
         if (QStandardPaths::findExecutable(command.program).isEmpty())
             continue;
         if (QProcess::startDetached(command.program, command.arguments))
@@ -55,17 +60,19 @@ bool DesktopWorkspace::openSettings(SettingsPane pane)
 
 namespace {
 
-class DesktopObservation final : public Workspace::Observation {
+// Ends a registration with `source` unless the source went first.
+template <class Source>
+class KeyedObservation final : public Workspace::Observation {
 public:
-    DesktopObservation(std::weak_ptr<VirtualDesktops> desktops, int key) : desktops_(std::move(desktops)), key_(key) {}
-    ~DesktopObservation() override
+    KeyedObservation(std::weak_ptr<Source> source, int key) : source_(std::move(source)), key_(key) {}
+    ~KeyedObservation() override
     {
-        if (const auto desktops = desktops_.lock())
-            desktops->remove(key_);
+        if (const auto source = source_.lock())
+            source->remove(key_);
     }
 
 private:
-    std::weak_ptr<VirtualDesktops> desktops_;
+    std::weak_ptr<Source> source_;
     int key_;
 };
 
@@ -91,7 +98,7 @@ std::unique_ptr<Workspace::Observation> DesktopWorkspace::observeActiveSpace(std
     const auto watcher = desktops();
     if (!watcher)
         return std::make_unique<Observation>();
-    return std::make_unique<DesktopObservation>(watcher, watcher->add(std::move(changed)));
+    return std::make_unique<KeyedObservation<VirtualDesktops>>(watcher, watcher->add(std::move(changed)));
 }
 
 void DesktopWorkspace::moveToActiveSpace(QWindow* window)
@@ -99,4 +106,22 @@ void DesktopWorkspace::moveToActiveSpace(QWindow* window)
     const auto watcher = desktops();
     if (watcher && window)
         watcher->moveToCurrent(static_cast<uint32_t>(window->winId()));
+}
+
+std::shared_ptr<PortalColorScheme> DesktopWorkspace::scheme()
+{
+    if (!scheme_)
+        scheme_ = std::make_shared<PortalColorScheme>(QDBusConnection::sessionBus());
+    return scheme_;
+}
+
+Workspace::ColorScheme DesktopWorkspace::colorScheme()
+{
+    return scheme()->current();
+}
+
+std::unique_ptr<Workspace::Observation> DesktopWorkspace::observeColorScheme(std::function<void(ColorScheme)> changed)
+{
+    const auto source = scheme();
+    return std::make_unique<KeyedObservation<PortalColorScheme>>(source, source->add(std::move(changed)));
 }

@@ -8,6 +8,7 @@
 #include "tests/support/dev_service.h"
 #include "tests/support/event_loop_process.h"
 #include "tests/support/fake_shell.h"
+#include "tests/support/fake_workspace.h"
 #include "tests/support/qt_wait.h"
 #include "tests/support/recording_journal.h"
 
@@ -64,7 +65,8 @@ protected:
     Store store {*settings};
     FakeShell shell;
     LimitFlow limit {store, [this] { return Api::from(store); }, shell};
-    SignInFlow flow {store, [this] { return Api::from(store); }, shell, limit};
+    FakeWorkspace workspace;
+    SignInFlow flow {store, [this] { return Api::from(store); }, shell, limit, workspace};
 };
 
 TEST_F(SignInWindowOnX11Test, TypedWrongThenRightWithReturn)

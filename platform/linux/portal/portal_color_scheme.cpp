@@ -1,0 +1,80 @@
+#include "platform/linux/portal/portal_color_scheme.h"
+
+#include "core/log.h"
+
+#include <QDBusMessage>
+#include <QDBusVariant>
+
+#include <vector>
+
+namespace {
+
+const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString settingsInterface = QStringLiteral("org.freedesktop.portal.Settings");
+const QString appearance = QStringLiteral("org.freedesktop.appearance");
+const QString colorSchemeKey = QStringLiteral("color-scheme");
+
+} // namespace
+
+PortalColorScheme::PortalColorScheme(QDBusConnection bus)
+{
+    // The change signal first, so that nothing said between the two is lost.
+    bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
+                SLOT(settingChanged(QString,QString,QDBusVariant)));
+    QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface, QStringLiteral("Read"));
+    read << appearance << colorSchemeKey;
+    const QDBusMessage answer = bus.call(read, QDBus::Block, 1000);
+    if (answer.type() == QDBusMessage::ReplyMessage && !answer.arguments().isEmpty())
+        current_ = fromPortal(answer.arguments().constFirst());
+    else
+        Log::info(QStringLiteral("тема рабочего стола неизвестна, окна берут цвета палитры: ") + answer.errorMessage());
+}
+
+Workspace::ColorScheme PortalColorScheme::fromPortal(const QVariant& value)
+{
+    // Read answers the value wrapped in one variant more than the signal does.
+    QVariant inner = value;
+    while (inner.userType() == qMetaTypeId<QDBusVariant>())
+        inner = inner.value<QDBusVariant>().variant();
+    bool number = false;
+    const uint scheme = inner.toUInt(&number);
+    if (number && scheme == 1)
+        return Workspace::ColorScheme::dark;
+    if (number && scheme == 2)
+        return Workspace::ColorScheme::light;
+    return Workspace::ColorScheme::unknown;
+}
+
+int PortalColorScheme::add(std::function<void(Workspace::ColorScheme)> changed)
+{
+    const int key = nextKey_++;
+    observers_.emplace(key, std::move(changed));
+    return key;
+}
+
+void PortalColorScheme::remove(int key)
+{
+    observers_.erase(key);
+}
+
+void PortalColorScheme::settingChanged(const QString& group, const QString& key, const QDBusVariant& value)
+{
+    if (group != appearance || key != colorSchemeKey)
+        return;
+    const Workspace::ColorScheme scheme = fromPortal(value.variant());
+    if (scheme == current_)
+        return;
+    current_ = scheme;
+    // An observer may end its own or another registration while being told.
+    std::vector<int> keys;
+    for (const auto& [observerKey, observer] : observers_)
+        keys.push_back(observerKey);
+    for (int observerKey : keys) {
+        const auto found = observers_.find(observerKey);
+        if (found == observers_.end())
+            continue;
+        auto observer = found->second;
+        observer(scheme);
+    }
+}
