@@ -5,6 +5,8 @@
 #include "shots/shot_preview_window.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 
 namespace {
 
@@ -83,10 +85,22 @@ QCoro::Task<void> ScreenshotFlow::captureAndEdit(QPointer<ScreenshotFlow> self, 
         self->errors_.report(*failure);
         co_return;
     }
-    self->shotPreview().show(*image, [self](QImage picture, Screenshot::Destination destination) {
-        if (self)
-            self->deliver(picture, destination);
-    });
+    self->shotPreview().show(
+        *image,
+        [self](QImage picture, Screenshot::Destination destination) {
+            if (self)
+                self->deliver(picture, destination);
+        },
+        self->screenOf(area.displayID));
+}
+
+QScreen* ScreenshotFlow::screenOf(quint32 displayID) const
+{
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (capture_ && capture_->displayNumber(screen) == displayID)
+            return screen;
+    }
+    return nullptr;
 }
 
 AreaSelector& ScreenshotFlow::areaSelector()

@@ -13,6 +13,7 @@
 #include <memory>
 
 class AreaSelector;
+class QScreen;
 class ShareFlow;
 class ShotPreviewWindow;
 
@@ -39,6 +40,8 @@ public:
 private:
     static QCoro::Task<void> captureAndEdit(QPointer<ScreenshotFlow> self, SelectedArea area);
     void deliver(const QImage& picture, Screenshot::Destination destination);
+    // The screen that shows the display with this number, if any.
+    QScreen* screenOf(quint32 displayID) const;
 
     Store store_;
     Workspace& workspace_;

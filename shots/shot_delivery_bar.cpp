@@ -18,7 +18,7 @@ QWidget* buildDeliveryBar(QWidget* parent, QSize pixels, double imageWidth, doub
     auto* size = new QLabel(Layout::sizeLabel(pixels, imageWidth), bar);
     size->setObjectName(QStringLiteral("sizeLabel"));
     QFont font = size->font();
-    font.setPointSizeF(11);
+    font.setPixelSize(11);
     size->setFont(font);
     QPalette labelPalette = size->palette();
     labelPalette.setColor(QPalette::WindowText, look.tertiaryLabel());

@@ -123,6 +123,22 @@ TEST_F(ScreenshotFlowTest, TheSelectedAreaReachesTheEditorAtTwiceItsSize)
     EXPECT_EQ(workspace->activationPolicy(), Workspace::ActivationPolicy::regular);
 }
 
+TEST_F(ScreenshotFlowTest, TheEditorOpensOnTheScreenOfTheShotAndFitsItsUsableArea)
+{
+    make("token");
+    flow().takeScreenshot();
+    // Nearly the whole height of the lower second screen.
+    select(QRect(20, 5, 700, 890), 1);
+    clock.advance(0.12);
+    clock.advance(ShotPreviewWindow::buildDelay);
+    const QWidget* editor = flow().shotPreview().window();
+    ASSERT_NE(editor, nullptr);
+    const QScreen* second = QGuiApplication::screens().at(1);
+    EXPECT_EQ(editor->screen(), second);
+    EXPECT_TRUE(second->availableGeometry().contains(editor->frameGeometry()))
+        << editor->frameGeometry().height() << " high on a screen of " << second->availableGeometry().height();
+}
+
 TEST_F(ScreenshotFlowTest, ClipboardDeliveryLeavesTheRecordingsFolderAlone)
 {
     make("token");
