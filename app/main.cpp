@@ -111,9 +111,11 @@ int main(int argc, char** argv)
     dependencies.workspace = std::make_unique<DesktopWorkspace>();
     dependencies.recorder = {LinuxPlatform::microphoneInput(), capture, LinuxPlatform::audioMedia(),
                              LinuxPlatform::videoMedia()};
-    // Screenshots take the whole display at its full size, then crop.
-    dependencies.captureDisplay = [capture, &clock](quint32 displayID) {
-        return CaptureChoices::capture(capture, clock, CaptureTarget::display(displayID));
+    // A screenshot reads only the selected part of its display, scaled as
+    // the whole display's picture would be.
+    dependencies.captureArea = [capture, &clock](const SelectedArea& area) {
+        return CaptureChoices::capture(capture, clock, CaptureTarget::display(area.displayID), std::nullopt,
+                                       [area](QSize whole) { return Screenshot::crop(whole, area); });
     };
     dependencies.captureLines = [capture] { return MenuBarController::captureChoiceLines(capture); };
     MenuBarController controller(std::move(dependencies), clock);

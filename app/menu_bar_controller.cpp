@@ -96,7 +96,7 @@ MenuBarController::MenuBarController(Dependencies dependencies, Clock& clock)
     recovery_ = std::make_unique<RecoveryFlow>(store_, recording_->recorder(), *alerts_, *this, *this, *upload_);
     share_ = std::make_unique<ShareFlow>(store_, api, *workspace_, *this, *this, *this);
     screenshot_ = std::make_unique<ScreenshotFlow>(store_, *workspace_, *this, *this, clock_, *share_, capture,
-                                                   std::move(dependencies.captureDisplay));
+                                                   std::move(dependencies.captureArea));
     if (!hasShot_)
         hasShot_ = [this] { return screenshot_->holdsShot(); };
     if (!trayAvailable_)

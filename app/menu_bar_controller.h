@@ -66,9 +66,9 @@ public:
         // Whether the screenshot editor holds a picture; when not given, the
         // screenshot flow's editor answers.
         std::function<bool()> hasShot;
-        // A still image of a display at its full pixel size, or nothing; the
-        // screenshot flow fails with captureFailed without one.
-        Screenshot::Capture captureDisplay;
+        // The still of a selected area, or nothing; the screenshot flow
+        // fails with captureFailed without one.
+        Screenshot::Capture captureArea;
         // What the capture picker would offer; unset means nothing can be listed.
         std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines;
         // The tray image; when it cannot be read the "●" stands in.

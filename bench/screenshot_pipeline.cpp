@@ -37,11 +37,14 @@ quint32 displayNumber(const QScreen* screen)
     return session()->displayNumber(screen);
 }
 
-QCoro::Task<std::optional<QImage>> grabDisplay(quint32 displayID)
+QCoro::Task<std::optional<QImage>> grabArea(const SelectedArea& area)
 {
     for (QScreen* screen : QGuiApplication::screens()) {
-        if (session()->displayNumber(screen) == displayID)
-            co_return screen->grabWindow(0).toImage();
+        if (session()->displayNumber(screen) != area.displayID)
+            continue;
+        const QImage display = screen->grabWindow(0).toImage();
+        if (const auto part = Screenshot::crop(display.size(), area))
+            co_return display.copy(*part);
     }
     co_return std::nullopt;
 }
@@ -71,9 +74,8 @@ int main(int argc, char** argv)
         timer.start();
         sendMouse(view, QEvent::MouseButtonRelease, QPointF(1500, 900), Qt::NoButton);
         const double released = timer.nsecsElapsed() / 1e6;
-        const QImage display = QCoro::waitFor(Screenshot::take(area->displayID, grabDisplay, clock));
+        const std::optional<QImage> shot = QCoro::waitFor(Screenshot::take(*area, grabArea, clock));
         const double taken = timer.nsecsElapsed() / 1e6;
-        const auto shot = Screenshot::crop(display, *area);
         if (qEnvironmentVariableIsSet("KORVALA_BENCH_DETAIL"))
             std::printf("release %.1f, take %.1f, crop %.1f ms\n", released, taken - released,
                         timer.nsecsElapsed() / 1e6 - taken);

@@ -232,7 +232,7 @@ std::optional<QSize> CaptureChoices::outputSize(QSizeF size, std::optional<int> 
 }
 
 QCoro::Task<std::optional<QImage>> CaptureChoices::capture(std::shared_ptr<ScreenCapture> service, Clock& clock,
-                                                           CaptureTarget target, std::optional<int> width)
+                                                           CaptureTarget target, std::optional<int> width, Part part)
 {
     if (target.kind() == CaptureTarget::Kind::AudioOnly)
         co_return std::nullopt;
@@ -252,13 +252,23 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(std::shared_ptr<Scree
     StreamConfiguration config;
     config.width = size->width();
     config.height = size->height();
+    if (part) {
+        config.region = part(*size);
+        if (!config.region || config.region->isEmpty())
+            co_return std::nullopt;
+    }
 
     auto still = service->captureImage(*filter, config);
-    if (auto image = co_await std::move(still))
-        co_return image;
-    auto fallback = frameFromStream(service, clock, *filter, config);
-    auto frame = co_await std::move(fallback);
-    co_return frame;
+    std::optional<QImage> image = co_await std::move(still);
+    if (!image) {
+        auto fallback = frameFromStream(service, clock, *filter, config);
+        image = co_await std::move(fallback);
+    }
+    // A service that reads only whole pictures (and every stream frame)
+    // leaves the cut to us.
+    if (image && config.region && image->size() == *size)
+        image = image->copy(config.region->intersected(image->rect()));
+    co_return image;
 }
 
 QCoro::Task<std::optional<QImage>> CaptureChoices::frameFromStream(std::shared_ptr<ScreenCapture> service, Clock& clock,

@@ -5,12 +5,14 @@
 #include "platform/screen_capture.h"
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 
 #include <qcoro/qcorotask.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -61,8 +63,12 @@ struct CaptureChoices {
     // An image of the target, `width` pixels wide (twice the target's width
     // in points when not given), its height following the target's aspect.
     // Where no still can be had, one frame of a stream, waited for on `clock`.
+    // With `part`, only the part of that image that it picks, given the
+    // whole image's size; nothing when it picks none.
+    using Part = std::function<std::optional<QRect>(QSize whole)>;
     static QCoro::Task<std::optional<QImage>> capture(std::shared_ptr<ScreenCapture> service, Clock& clock,
-                                                      CaptureTarget target, std::optional<int> width = std::nullopt);
+                                                      CaptureTarget target, std::optional<int> width = std::nullopt,
+                                                      Part part = {});
     // One frame of a short stream, waiting about 0.4 seconds at most.
     static QCoro::Task<std::optional<QImage>> frameFromStream(std::shared_ptr<ScreenCapture> service, Clock& clock,
                                                               ContentFilter filter, StreamConfiguration config);

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -333,8 +334,9 @@ void CapturePickerWindow::fill(std::vector<CaptureChoices::Item> items)
 
     const int count = static_cast<int>(items.size());
     const int documentHeight = CaptureGrid::documentHeight(count);
+    // The budget is the screen the picker is on, which need not be the main one.
     std::optional<int> screenHeight;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+    if (const QScreen* screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen())
         screenHeight = screen->availableGeometry().height();
     const int height = CaptureGrid::scrollHeight(count, screenHeight);
 
@@ -434,6 +436,12 @@ bool CapturePickerWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == window_.get() && event->type() == QEvent::Close)
         windowWillClose();
+    // Esc closes the picker as its close button does, as Linux dialogs do.
+    if (watched == window_.get() && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        window_->close();
+        return true;
+    }
     return QObject::eventFilter(watched, event);
 }
 

@@ -37,7 +37,7 @@ constexpr int documentWidth = columns * tileWidth + (columns + 1) * gap; // 784
 
 int rows(int items);
 int documentHeight(int items);
-// The tallest the scroll area may be: the main screen's visible height less
+// The tallest the scroll area may be: its screen's visible height less
 // 80 points, never below 320; 620 without a main screen.
 int visibleHeight(std::optional<int> screenVisibleHeight);
 // The height of the scroll area, and of the window's content.

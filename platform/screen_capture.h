@@ -3,6 +3,7 @@
 #include "core/pcm_buffer.h"
 
 #include <QImage>
+#include <QRect>
 #include <QRectF>
 #include <QString>
 
@@ -96,6 +97,10 @@ struct StreamConfiguration {
     int height = 1080;
     // Seconds between frames at most.
     double minimumFrameInterval = 1.0 / 60.0;
+    // Still images only: just this part of the width × height picture, in
+    // its pixels. The still is then the part's size and matches those pixels
+    // of the whole picture, while only the part of the screen is read.
+    std::optional<QRect> region;
     // Still images and thumbnails leave the pointer out unless asked.
     bool showsCursor = false;
     bool capturesAudio = false;

@@ -27,12 +27,12 @@ QString Screenshot::Failure::debugName() const
     return kind_ == Kind::writeFailed ? "Screenshot.Failure.writeFailed" : "Screenshot.Failure.captureFailed";
 }
 
-QCoro::Task<QImage> Screenshot::take(quint32 displayID, Capture capture, Clock& clock)
+QCoro::Task<QImage> Screenshot::take(const SelectedArea& area, Capture capture, Clock& clock)
 {
-    std::optional<QImage> image = co_await capture(displayID);
+    std::optional<QImage> image = co_await capture(area);
     if (!image || image->isNull()) {
         co_await clock.sleep(0.15);
-        image = co_await capture(displayID);
+        image = co_await capture(area);
     }
     if (!image || image->isNull())
         throw Failure::captureFailed();
@@ -40,13 +40,13 @@ QCoro::Task<QImage> Screenshot::take(quint32 displayID, Capture capture, Clock& 
     co_return *image;
 }
 
-std::optional<QImage> Screenshot::crop(const QImage& image, const SelectedArea& area)
+std::optional<QRect> Screenshot::crop(QSize whole, const SelectedArea& area)
 {
-    if (image.isNull())
+    if (whole.isEmpty())
         return std::nullopt;
-    // Only the width sets the scale: the image is the whole display, so its
+    // Only the width sets the scale: the picture is the whole display, so its
     // width over the screen's width in points is pixels per point.
-    const double scale = image.width() / std::max(area.screenSize.width(), 1.0);
+    const double scale = whole.width() / std::max(area.screenSize.width(), 1.0);
     const QRectF scaled(area.rect.x() * scale, area.rect.y() * scale, area.rect.width() * scale,
                         area.rect.height() * scale);
     // The smallest rectangle of whole pixels that holds the scaled one.
@@ -57,13 +57,10 @@ std::optional<QImage> Screenshot::crop(const QImage& image, const SelectedArea& 
     if (right - left < 1 || bottom - top < 1)
         return std::nullopt;
 
-    const QRectF whole(left, top, right - left, bottom - top);
-    const QRectF clipped = whole.intersected(QRectF(image.rect()));
+    const QRectF clipped = QRectF(left, top, right - left, bottom - top).intersected(QRectF(QPoint(0, 0), whole));
     if (clipped.width() < 1 || clipped.height() < 1)
         return std::nullopt;
-    QImage cut = image.copy(clipped.toRect());
-    cut.setDevicePixelRatio(1);
-    return cut;
+    return clipped.toRect();
 }
 
 QString Screenshot::fileName(const QDateTime& moment)

@@ -40,18 +40,20 @@ public:
         QString message_;
     };
 
-    // A still image of the display with this number at its full pixel size,
-    // or nothing when the display could not be captured.
-    using Capture = std::function<QCoro::Task<std::optional<QImage>>(quint32 displayID)>;
+    // The selected area of its display, cut as `crop` would cut it out of
+    // the whole display's picture, or nothing when it could not be taken.
+    using Capture = std::function<QCoro::Task<std::optional<QImage>>(const SelectedArea& area)>;
 
-    // The whole display; one more try 150 ms after a failed one (a capture
+    // The area's picture; one more try 150 ms after a failed one (a capture
     // right after the overlays close may find the display busy). Throws
     // Failure::captureFailed when both fail.
-    static QCoro::Task<QImage> take(quint32 displayID, Capture capture, Clock& clock);
+    static QCoro::Task<QImage> take(const SelectedArea& area, Capture capture, Clock& clock);
 
-    // The selected area cut out of a display image, widened to whole pixels
-    // and clipped to the image; nothing when under one pixel either way.
-    static std::optional<QImage> crop(const QImage& image, const SelectedArea& area);
+    // Where the selected area lies in a picture of its whole display that is
+    // `whole` pixels: scaled by the picture's width over the screen's,
+    // widened to whole pixels and clipped to the picture; nothing when under
+    // one pixel either way.
+    static std::optional<QRect> crop(QSize whole, const SelectedArea& area);
 
     // "skrinshot-2025-03-03-140509.png" for a picture taken at that moment.
     static QString fileName(const QDateTime& moment);

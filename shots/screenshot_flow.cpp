@@ -5,24 +5,26 @@
 #include "shots/shot_preview_window.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 
 namespace {
 
 // The overlays take a moment to leave the screen; the capture waits for them.
 constexpr double overlayGoneSeconds = 0.12;
 
-QCoro::Task<std::optional<QImage>> captureWith(Screenshot::Capture capture, quint32 displayID)
+QCoro::Task<std::optional<QImage>> captureWith(Screenshot::Capture capture, SelectedArea area)
 {
     if (!capture)
         co_return std::nullopt;
-    co_return co_await capture(displayID);
+    co_return co_await capture(area);
 }
 
 } // namespace
 
 ScreenshotFlow::ScreenshotFlow(const Store& store, Workspace& workspace, StatusSink& status, ErrorReporter& errors,
                                Clock& clock, ShareFlow& share, std::shared_ptr<ScreenCapture> capture,
-                               Screenshot::Capture captureDisplay)
+                               Screenshot::Capture captureArea)
     : store_(store)
     , workspace_(workspace)
     , status_(status)
@@ -30,7 +32,7 @@ ScreenshotFlow::ScreenshotFlow(const Store& store, Workspace& workspace, StatusS
     , clock_(clock)
     , share_(share)
     , capture_(std::move(capture))
-    , captureDisplay_(std::move(captureDisplay))
+    , captureArea_(std::move(captureArea))
 {
 }
 
@@ -70,10 +72,10 @@ QCoro::Task<void> ScreenshotFlow::captureAndEdit(QPointer<ScreenshotFlow> self, 
     std::optional<QImage> image;
     std::optional<Screenshot::Failure> failure;
     try {
-        const Screenshot::Capture capture = [function = self->captureDisplay_](quint32 displayID) {
-            return captureWith(function, displayID);
+        const Screenshot::Capture capture = [function = self->captureArea_](const SelectedArea& area) {
+            return captureWith(function, area);
         };
-        image = co_await Screenshot::take(area.displayID, capture, clock);
+        image = co_await Screenshot::take(area, capture, clock);
     } catch (const Screenshot::Failure& error) {
         failure = error;
     }
@@ -83,15 +85,22 @@ QCoro::Task<void> ScreenshotFlow::captureAndEdit(QPointer<ScreenshotFlow> self, 
         self->errors_.report(*failure);
         co_return;
     }
-    const std::optional<QImage> cropped = Screenshot::crop(*image, area);
-    if (!cropped) {
-        self->errors_.report(Screenshot::Failure::captureFailed());
-        co_return;
+    self->shotPreview().show(
+        *image,
+        [self](QImage picture, Screenshot::Destination destination) {
+            if (self)
+                self->deliver(picture, destination);
+        },
+        self->screenOf(area.displayID));
+}
+
+QScreen* ScreenshotFlow::screenOf(quint32 displayID) const
+{
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (capture_ && capture_->displayNumber(screen) == displayID)
+            return screen;
     }
-    self->shotPreview().show(*cropped, [self](QImage picture, Screenshot::Destination destination) {
-        if (self)
-            self->deliver(picture, destination);
-    });
+    return nullptr;
 }
 
 AreaSelector& ScreenshotFlow::areaSelector()

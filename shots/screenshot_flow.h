@@ -13,6 +13,7 @@
 #include <memory>
 
 class AreaSelector;
+class QScreen;
 class ShareFlow;
 class ShotPreviewWindow;
 
@@ -20,10 +21,10 @@ class ShotPreviewWindow;
 // the capture and the editor to the delivery the user picks.
 class ScreenshotFlow final : public QObject {
 public:
-    // `capture` numbers the screens for the selector; `captureDisplay`
-    // takes the still of a display (none given: every capture fails).
+    // `capture` numbers the screens for the selector; `captureArea` takes
+    // the still of a selected area (none given: every capture fails).
     ScreenshotFlow(const Store& store, Workspace& workspace, StatusSink& status, ErrorReporter& errors, Clock& clock,
-                   ShareFlow& share, std::shared_ptr<ScreenCapture> capture, Screenshot::Capture captureDisplay);
+                   ShareFlow& share, std::shared_ptr<ScreenCapture> capture, Screenshot::Capture captureArea);
 
     void takeScreenshot();
     // Brings the editor back while it holds a picture.
@@ -39,6 +40,8 @@ public:
 private:
     static QCoro::Task<void> captureAndEdit(QPointer<ScreenshotFlow> self, SelectedArea area);
     void deliver(const QImage& picture, Screenshot::Destination destination);
+    // The screen that shows the display with this number, if any.
+    QScreen* screenOf(quint32 displayID) const;
 
     Store store_;
     Workspace& workspace_;
@@ -47,7 +50,7 @@ private:
     Clock& clock_;
     ShareFlow& share_;
     std::shared_ptr<ScreenCapture> capture_;
-    Screenshot::Capture captureDisplay_;
+    Screenshot::Capture captureArea_;
     AreaSelector* areaSelector_ = nullptr;
     ShotPreviewWindow* shotPreview_ = nullptr;
 };

@@ -17,7 +17,7 @@ QWidget* buildDeliveryBar(QWidget* parent, QSize pixels, double imageWidth, doub
     auto* size = new QLabel(Layout::sizeLabel(pixels, imageWidth), bar);
     size->setObjectName(QStringLiteral("sizeLabel"));
     QFont font = size->font();
-    font.setPointSizeF(11);
+    font.setPixelSize(11);
     size->setFont(font);
     followAppearance(size, QPalette::WindowText, &ShotAppearance::tertiaryLabel);
     size->setGeometry(flipped(QRectF(20, 24, 160, 16), Layout::barHeight).toRect());

@@ -22,7 +22,9 @@ Sizes sizes(QSize pixels, std::optional<double> visibleHeight)
     s.imageWidth = (aspect > 1.6 || fitW >= halfW) ? halfW : fitW;
     s.imageHeight = aspect * s.imageWidth;
     s.shownHeight = std::max(std::min(s.maxH, s.imageHeight), 320.0);
-    s.shown = std::max(s.shownHeight, 480.0);
+    // 480 points at least, as far as the screen has room: on a low screen
+    // (a laptop at scale 2) the window would otherwise reach past its edge.
+    s.shown = std::max(s.shownHeight, std::min(480.0, s.maxH));
     s.contentWidth = s.imageWidth < 960 ? std::max(s.imageWidth + 52, 720.0) : 1012;
     s.scrolls = s.shown < s.imageHeight;
     return s;

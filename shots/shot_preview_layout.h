@@ -28,7 +28,7 @@ struct Sizes {
     double imageWidth = 0;   // the shown size of the picture
     double imageHeight = 0;
     double shownHeight = 0;  // the height the picture may take, at least 320
-    double shown = 0;        // the content height above the bar, at least 480
+    double shown = 0;        // the content height above the bar, at least 480 where the budget allows
     double contentWidth = 0; // the window's content width
     bool scrolls = false;    // a picture taller than its room scrolls vertically
 

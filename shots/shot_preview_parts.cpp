@@ -143,7 +143,7 @@ void ShotButton::paintEvent(QPaintEvent*)
         painter.drawRect(QRectF(corner - QPointF(1.5, 1.5), QSizeF(3, 3)));
 
     QFont font = this->font();
-    font.setPointSizeF(13);
+    font.setPixelSize(13);
     painter.setFont(font);
     painter.setPen(look.pillInk());
     const QFontMetricsF metrics(font);

@@ -17,6 +17,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <utility>
 
 namespace Layout = ShotPreviewLayout;
@@ -48,17 +49,30 @@ private:
     std::function<void()> onClose_;
 };
 
-std::optional<double> mainScreenHeight()
+std::optional<double> usableHeight(const QScreen* screen)
 {
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+    if (screen)
         return screen->availableGeometry().height();
     return std::nullopt;
+}
+
+// The window's frame (the window manager's decoration around it) put in
+// the middle of the screen's usable area, and kept inside it from the top
+// left when it is larger.
+void centreFrame(QWidget* window, const QScreen* screen)
+{
+    const QRect area = screen->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    QPoint topLeft = area.center() - QPoint(frame.width() / 2, frame.height() / 2);
+    topLeft.setX(std::max(area.left(), std::min(topLeft.x(), area.right() + 1 - frame.width())));
+    topLeft.setY(std::max(area.top(), std::min(topLeft.y(), area.bottom() + 1 - frame.height())));
+    window->move(topLeft);
 }
 
 } // namespace
 
 ShotPreviewWindow::ShotPreviewWindow(Workspace& workspace, Clock& clock, ScreenHeight screenHeight, QObject* parent)
-    : QObject(parent), workspace_(workspace), clock_(clock), screenHeight_(screenHeight ? std::move(screenHeight) : mainScreenHeight)
+    : QObject(parent), workspace_(workspace), clock_(clock), screenHeight_(screenHeight ? std::move(screenHeight) : usableHeight)
 {
 }
 
@@ -71,7 +85,7 @@ ShotPreviewWindow::~ShotPreviewWindow()
     delete window_.data();
 }
 
-void ShotPreviewWindow::show(QImage bitmap, OnChoose onChoose)
+void ShotPreviewWindow::show(QImage bitmap, OnChoose onChoose, QScreen* screen)
 {
     bitmap_ = bitmap;
     onChoose_ = std::move(onChoose);
@@ -86,7 +100,9 @@ void ShotPreviewWindow::show(QImage bitmap, OnChoose onChoose)
         retired_.append(window_);
     window_ = nullptr;
     const quint64 generation = ++generation_;
-    clock_.after(buildDelay, this, [this, generation, bitmap] {
+    // The screen may go away while the build waits.
+    QPointer<QScreen> shotScreen(screen ? screen : QGuiApplication::primaryScreen());
+    clock_.after(buildDelay, this, [this, generation, bitmap, shotScreen] {
         // A newer shot has taken over; its own build follows.
         if (generation != generation_ || !bitmap_)
             return;
@@ -96,13 +112,19 @@ void ShotPreviewWindow::show(QImage bitmap, OnChoose onChoose)
                 old->deleteLater();
             }
         }
-        build(bitmap);
+        build(bitmap, shotScreen ? shotScreen.data() : QGuiApplication::primaryScreen());
     });
 }
 
-void ShotPreviewWindow::build(const QImage& bitmap)
+void ShotPreviewWindow::build(const QImage& bitmap, QScreen* screen)
 {
-    const Layout::Sizes sizes = Layout::sizes(bitmap.size(), screenHeight_());
+    // The header strip stands above the content and takes its height from
+    // the screen as well; the budget keeps room for the window manager's
+    // title bar.
+    std::optional<double> height = screenHeight_(screen);
+    if (height)
+        *height -= Layout::headerHeight;
+    const Layout::Sizes sizes = Layout::sizes(bitmap.size(), height);
     auto* window = new EditorWindow(nullptr);
     window->setOnClose([this, window] {
         // An older window closed while a newer shot waits is no news.
@@ -116,10 +138,10 @@ void ShotPreviewWindow::build(const QImage& bitmap)
     content->move(0, 0);
     window->setFixedSize(content->size());
 
-    // Centred on the main screen.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+    // On the screen the shot was taken on.
+    if (screen) {
+        window->setScreen(screen);
+        centreFrame(window, screen);
     }
     window->show();
     window->raise();
@@ -131,9 +153,16 @@ void ShotPreviewWindow::build(const QImage& bitmap)
 
 QWidget* ShotPreviewWindow::buildContent(const QImage& bitmap, const Layout::Sizes& sizes)
 {
-    const double width = sizes.contentWidth;
+    double width = sizes.contentWidth;
     const double height = sizes.contentHeight();
     const double header = Layout::headerHeight;
+    // Qt's scroll bar takes room beside the picture rather than over it; the
+    // window widens when the picture leaves no room for it.
+    QRectF frame = Layout::scrollFrame(sizes);
+    if (sizes.scrolls) {
+        frame.setWidth(frame.width() + QScrollBar(Qt::Vertical).sizeHint().width());
+        width = std::max(width, frame.right());
+    }
 
     auto* root = new TonedView(TonedView::Tone::field);
     root->resize(int(width), int(height + header));
@@ -171,10 +200,6 @@ QWidget* ShotPreviewWindow::buildContent(const QImage& bitmap, const Layout::Siz
     scroll->setWidgetResizable(false);
     scroll->viewport()->setAutoFillBackground(false);
     scroll->setWidget(canvas);
-    QRectF frame = Layout::scrollFrame(sizes);
-    // Qt's scroll bar takes room beside the picture rather than over it.
-    if (sizes.scrolls)
-        frame.setWidth(frame.width() + scroll->verticalScrollBar()->sizeHint().width());
     place(scroll, frame);
     scroll->verticalScrollBar()->setValue(0); // the picture's top first
 

@@ -16,6 +16,8 @@
 #include <QWidget>
 
 #include <functional>
+
+class QScreen;
 #include <memory>
 #include <optional>
 
@@ -30,8 +32,9 @@ class ShotPreviewWindow final : public QObject {
     Q_OBJECT
 public:
     using OnChoose = std::function<void(QImage, Screenshot::Destination)>;
-    // The usable height of the main screen in points, none without a screen.
-    using ScreenHeight = std::function<std::optional<double>()>;
+    // The usable height in points of the screen the editor opens on, none
+    // without a screen.
+    using ScreenHeight = std::function<std::optional<double>(const QScreen* screen)>;
 
     // The window is built 0.15 s after show(), so that the selection
     // overlays and the capture have left the screen.
@@ -40,9 +43,10 @@ public:
     ShotPreviewWindow(Workspace& workspace, Clock& clock, ScreenHeight screenHeight = {}, QObject* parent = nullptr);
     ~ShotPreviewWindow() override;
 
-    // Shows the editor for `bitmap`; `onChoose` later gets the annotated
-    // picture and the delivery, at most once. Replaces a shot shown or pending.
-    void show(QImage bitmap, OnChoose onChoose);
+    // Shows the editor for `bitmap` on `screen` (the main screen when none
+    // is given); `onChoose` later gets the annotated picture and the
+    // delivery, at most once. Replaces a shot shown or pending.
+    void show(QImage bitmap, OnChoose onChoose, QScreen* screen = nullptr);
     void setOnRetake(std::function<void()> onRetake) { onRetake_ = std::move(onRetake); }
 
     QWidget* window() const { return window_; }
@@ -77,7 +81,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void build(const QImage& bitmap);
+    void build(const QImage& bitmap, QScreen* screen);
     QWidget* buildContent(const QImage& bitmap, const ShotPreviewLayout::Sizes& sizes);
     QWidget* buildStrip(QWidget* parent, double shown);
     void showPopover(const ShotChoices& choices, StripButton* well, void (ShotPreviewWindow::*choose)(int));

@@ -158,6 +158,21 @@ TEST_F(CaptureChoicesTest, ADisplayIsCapturedAtTwiceItsWidthWithoutTheProgramsOw
     ASSERT_TRUE(thumbnail);
     EXPECT_EQ(thumbnail->size(), QSize(480, 310));
     EXPECT_EQ(fake->streamsStarted, 0) << "the still image served";
+
+    // A part is asked of the service by the whole picture's size; a service
+    // that hands back the whole picture anyway has the part cut out for it.
+    const QImage whole = pictures::gradient(3024, 1964);
+    fake->still = [&whole](const FakeScreenCapture::StillRequest&) { return std::optional<QImage>(whole); };
+    QSize asked;
+    const auto part = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(9), std::nullopt,
+                                                             [&asked](QSize size) {
+                                                                 asked = size;
+                                                                 return std::optional<QRect>(QRect(7, 9, 30, 20));
+                                                             }));
+    EXPECT_EQ(asked, QSize(3024, 1964));
+    EXPECT_EQ(fake->stillRequests.back().configuration.region, QRect(7, 9, 30, 20));
+    ASSERT_TRUE(part);
+    EXPECT_EQ(*part, whole.copy(7, 9, 30, 20));
 }
 
 TEST_F(CaptureChoicesTest, WindowsAndApplicationsAreCapturedThroughTheirOwnFilters)

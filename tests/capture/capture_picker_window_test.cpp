@@ -10,6 +10,7 @@
 #include <QEnterEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -294,6 +295,27 @@ TEST_F(CapturePickerWindowTest, HoveringATileDrawsItsBorderInTheAccentColour)
     QApplication::sendEvent(tile, &leave);
     EXPECT_FALSE(tile->hovered());
     EXPECT_EQ(tile->frameBox()->borderColor(), plain);
+}
+
+TEST_F(CapturePickerWindowTest, TheGridFitsTheScreenThePickerIsOnAndEscClosesIt)
+{
+    CaptureChoices choices;
+    for (uint32_t id = 1; id <= 15; ++id)
+        choices.windows.push_back(windowItem(id, QStringLiteral("Окно %1").arg(id)));
+    answer(choices, 1);
+    picker.show(QStringLiteral("Что записывать"), onPick);
+    // The second screen is lower than the main one.
+    QScreen* second = QGuiApplication::screens().at(1);
+    picker.window()->setScreen(second);
+    picker.window()->move(second->geometry().topLeft());
+    clock.advance(1);
+    ASSERT_EQ(picker.view(), CapturePickerWindow::View::grid);
+    EXPECT_TRUE(second->availableGeometry().contains(picker.window()->frameGeometry()))
+        << picker.window()->height() << " high on a screen of " << second->availableGeometry().height();
+
+    QTest::keyClick(picker.window(), Qt::Key_Escape);
+    EXPECT_FALSE(picker.window()->isVisible());
+    EXPECT_FALSE(picker.isFollowingSpaces()) << "closed as by its close button";
 }
 
 TEST_F(CapturePickerWindowTest, FollowsDesktopSwitchesOnlyWhileVisible)

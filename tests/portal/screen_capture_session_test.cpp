@@ -97,7 +97,8 @@ TEST(PortalScreenCapture, WithoutAPortalToReachTheDenialTextsComeAtOnce)
     PortalScreenCapture capture(nowhere, nullptr);
 
     SystemClock clock;
-    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(1, [&](quint32) {
+    const SelectedArea area{QRectF(0, 0, 100, 100), 1, QSizeF(960, 540)};
+    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(area, [&](const SelectedArea&) {
         return capture.captureImage(ContentFilter::ofDisplay({}, {}), StreamConfiguration());
     }, clock));
     ASSERT_TRUE(shot.error);

@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMimeData>
+#include <QScreen>
 #include <QTest>
 
 namespace {
@@ -39,23 +40,26 @@ protected:
     {
         ControllerTest::SetUp();
         QGuiApplication::clipboard()->setText("было до снимка");
-        // The display at twice its size in points, as the capture gives it.
-        captureDisplay = [this](quint32) -> QCoro::Task<std::optional<QImage>> {
+        // The area cut from the display at twice its size in points, as the
+        // capture gives it.
+        captureArea = [this](const SelectedArea& area) -> QCoro::Task<std::optional<QImage>> {
             ++captures;
-            if (captureFails)
+            const QImage display = pictures::gradient(3840, 2160);
+            const auto part = Screenshot::crop(display.size(), area);
+            if (captureFails || !part)
                 co_return std::nullopt;
-            co_return pictures::gradient(3840, 2160);
+            co_return display.copy(*part);
         };
     }
 
     ScreenshotFlow& flow() { return controller->screenshots(); }
 
-    // Drags out an area on the first screen, in its points.
-    void select(QRect area)
+    // Drags out an area on a screen (the first one unless told), in its points.
+    void select(QRect area, int screen = 0)
     {
         const auto windows = flow().areaSelector().windows();
-        ASSERT_FALSE(windows.isEmpty());
-        SelectionView* view = windows.first();
+        ASSERT_GT(windows.size(), screen);
+        SelectionView* view = windows[screen];
         QTest::mousePress(view, Qt::LeftButton, {}, area.topLeft());
         QTest::mouseMove(view, area.center());
         QTest::mouseMove(view, area.bottomRight());
@@ -117,6 +121,22 @@ TEST_F(ScreenshotFlowTest, TheSelectedAreaReachesTheEditorAtTwiceItsSize)
     QCoreApplication::processEvents();
     EXPECT_TRUE(preview.window()->isVisible());
     EXPECT_EQ(workspace->activationPolicy(), Workspace::ActivationPolicy::regular);
+}
+
+TEST_F(ScreenshotFlowTest, TheEditorOpensOnTheScreenOfTheShotAndFitsItsUsableArea)
+{
+    make("token");
+    flow().takeScreenshot();
+    // Nearly the whole height of the lower second screen.
+    select(QRect(20, 5, 700, 890), 1);
+    clock.advance(0.12);
+    clock.advance(ShotPreviewWindow::buildDelay);
+    const QWidget* editor = flow().shotPreview().window();
+    ASSERT_NE(editor, nullptr);
+    const QScreen* second = QGuiApplication::screens().at(1);
+    EXPECT_EQ(editor->screen(), second);
+    EXPECT_TRUE(second->availableGeometry().contains(editor->frameGeometry()))
+        << editor->frameGeometry().height() << " high on a screen of " << second->availableGeometry().height();
 }
 
 TEST_F(ScreenshotFlowTest, ClipboardDeliveryLeavesTheRecordingsFolderAlone)

@@ -19,10 +19,10 @@ namespace {
 
 // Awaits take inside a coroutine of our own, which keeps the failure: waiting
 // on a task that threw blocks in QCoro 0.8's waitFor.
-QCoro::Task<void> takeReportingFailure(quint32 display, Screenshot::Capture capture, Clock& clock, QString* failure)
+QCoro::Task<void> takeReportingFailure(SelectedArea area, Screenshot::Capture capture, Clock& clock, QString* failure)
 {
     try {
-        co_await Screenshot::take(display, std::move(capture), clock);
+        co_await Screenshot::take(area, std::move(capture), clock);
     } catch (const Screenshot::Failure& error) {
         *failure = error.description();
     }
@@ -39,58 +39,44 @@ protected:
 
 TEST(ScreenshotCrop, ScalesByImageWidthOverScreenWidthAndWidensToWholePixels)
 {
-    const QImage display = pictures::gradient(1920, 1080); // two pixels per point of a 960 × 540 screen
+    const QSize display(1920, 1080); // two pixels per point of a 960 × 540 screen
 
-    const auto shot = Screenshot::crop(display, area(QRectF(30, 40, 100, 50)));
-    ASSERT_TRUE(shot);
-    EXPECT_EQ(shot->size(), QSize(200, 100));
-    EXPECT_EQ(shot->pixel(0, 0), display.pixel(60, 80));
-    EXPECT_EQ(shot->pixel(199, 99), display.pixel(259, 179));
-
+    EXPECT_EQ(Screenshot::crop(display, area(QRectF(30, 40, 100, 50))), QRect(60, 80, 200, 100));
     // 10.3 points is pixel 20.6: the cut starts at pixel 20 and ends past 220.6.
-    const auto fractional = Screenshot::crop(display, area(QRectF(10.3, 0, 100, 50)));
-    ASSERT_TRUE(fractional);
-    EXPECT_EQ(fractional->pixel(0, 0), display.pixel(20, 0));
-    EXPECT_EQ(fractional->width(), 201);
-
+    EXPECT_EQ(Screenshot::crop(display, area(QRectF(10.3, 0, 100, 50))), QRect(20, 0, 201, 100));
     // The height of the screen is not consulted.
     EXPECT_EQ(Screenshot::crop(display, area(QRectF(0, 0, 10, 10), QSizeF(960, 1)))->size(), QSize(20, 20));
 }
 
 TEST(ScreenshotCrop, ZeroWidthScreenSubPixelAreasAndAreasOffTheImage)
 {
-    const QImage small = pictures::gradient(30, 20);
-    const auto unscaled = Screenshot::crop(small, area(QRectF(0.1, 0, 0.5, 0.5), QSizeF(0, 0)));
-    ASSERT_TRUE(unscaled) << "a screen width of 0 counts as 1: thirty pixels per point here";
-    EXPECT_EQ(unscaled->size(), QSize(15, 15));
-    EXPECT_EQ(unscaled->pixel(0, 0), small.pixel(3, 0));
+    EXPECT_EQ(Screenshot::crop(QSize(30, 20), area(QRectF(0.1, 0, 0.5, 0.5), QSizeF(0, 0))), QRect(3, 0, 15, 15))
+        << "a screen width of 0 counts as 1: thirty pixels per point here";
 
-    const QImage half = pictures::gradient(480, 270); // half a pixel per point
+    const QSize half(480, 270); // half a pixel per point
     EXPECT_FALSE(Screenshot::crop(half, area(QRectF(10, 10, 0, 4))));
-    const auto thin = Screenshot::crop(half, area(QRectF(10.2, 10, 0.5, 4)));
-    ASSERT_TRUE(thin) << "a quarter pixel still touches one whole pixel";
-    EXPECT_EQ(thin->size(), QSize(1, 2));
+    EXPECT_EQ(Screenshot::crop(half, area(QRectF(10.2, 10, 0.5, 4))), QRect(5, 5, 1, 2))
+        << "a quarter pixel still touches one whole pixel";
 
-    const QImage display2 = pictures::gradient(1920, 1080);
-    const auto overhang = Screenshot::crop(display2, area(QRectF(-10, 500, 100, 100)));
-    ASSERT_TRUE(overhang) << "clipped to the image";
-    EXPECT_EQ(overhang->size(), QSize(180, 80));
-    EXPECT_EQ(overhang->pixel(0, 0), display2.pixel(0, 1000));
-    EXPECT_FALSE(Screenshot::crop(display2, area(QRectF(2000, 0, 50, 50)))) << "wholly off the image";
-    EXPECT_FALSE(Screenshot::crop(QImage(), area(QRectF(0, 0, 50, 50))));
+    const QSize display(1920, 1080);
+    EXPECT_EQ(Screenshot::crop(display, area(QRectF(-10, 500, 100, 100))), QRect(0, 1000, 180, 80))
+        << "clipped to the image";
+    EXPECT_FALSE(Screenshot::crop(display, area(QRectF(2000, 0, 50, 50)))) << "wholly off the image";
+    EXPECT_FALSE(Screenshot::crop(QSize(), area(QRectF(0, 0, 50, 50))));
 }
 
 TEST_F(ScreenshotClock, TakeRetriesOnceAfter150MillisecondsThenFails)
 {
     int calls = 0;
-    quint32 asked = 0;
-    auto flaky = [&](quint32 display) -> QCoro::Task<std::optional<QImage>> {
-        asked = display;
+    SelectedArea asked;
+    auto flaky = [&](const SelectedArea& area) -> QCoro::Task<std::optional<QImage>> {
+        asked = area;
         if (++calls == 1)
             co_return std::nullopt;
         co_return pictures::gradient(4, 4);
     };
-    auto task = Screenshot::take(42, flaky, clock);
+    const SelectedArea wanted{QRectF(1, 2, 30, 40), 42, QSizeF(960, 540)};
+    auto task = Screenshot::take(wanted, flaky, clock);
     EXPECT_EQ(calls, 1);
     clock.advance(0.149);
     EXPECT_EQ(calls, 1);
@@ -98,15 +84,15 @@ TEST_F(ScreenshotClock, TakeRetriesOnceAfter150MillisecondsThenFails)
     EXPECT_EQ(calls, 2);
     const QImage image = QCoro::waitFor(task);
     EXPECT_EQ(image.size(), QSize(4, 4));
-    EXPECT_EQ(asked, 42u);
+    EXPECT_EQ(asked, wanted);
 
     calls = 0;
-    auto never = [&](quint32) -> QCoro::Task<std::optional<QImage>> {
+    auto never = [&](const SelectedArea&) -> QCoro::Task<std::optional<QImage>> {
         ++calls;
         co_return std::nullopt;
     };
     QString failure;
-    auto failing = takeReportingFailure(1, never, clock, &failure);
+    auto failing = takeReportingFailure(wanted, never, clock, &failure);
     EXPECT_EQ(calls, 1);
     clock.advance(0.15);
     EXPECT_EQ(calls, 2);

@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -75,7 +77,7 @@ protected:
 
     ManualClock clock;
     FakeWorkspace workspace;
-    ShotPreviewWindow preview{workspace, clock, [] { return std::optional<double>(875); }};
+    ShotPreviewWindow preview{workspace, clock, [](const QScreen*) { return std::optional<double>(875); }};
     std::vector<Delivery> delivered;
 };
 
@@ -181,6 +183,34 @@ TEST_F(ShotPreviewWindowTest, ThePillRetakesOnlyWhenReleasedOverIt)
     EXPECT_FALSE(preview.window()->isVisible());
     EXPECT_TRUE(delivered.empty());
     EXPECT_EQ(workspace.activationPolicy(), Workspace::ActivationPolicy::accessory);
+}
+
+TEST_F(ShotPreviewWindowTest, AScrollingShotKeepsItsScrollBarInsideAndTextsKeepToTheirFrames)
+{
+    // Too tall to fit, and wide enough to leave no room beside the picture.
+    QWidget* window = open(pictures::gradient(1900, 3200));
+    const auto* scroll = window->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    const QScrollBar* bar = scroll->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    EXPECT_TRUE(window->rect().contains(QRect(bar->mapTo(window, QPoint(0, 0)), bar->size())))
+        << "the scroll bar ends at " << bar->mapTo(window, QPoint(bar->width(), 0)).x() << " of " << window->width();
+
+    const QLabel* size = window->findChild<QLabel*>("sizeLabel");
+    EXPECT_LE(QFontMetricsF(size->font()).height(), size->height()) << "the size label's text fits its frame";
+
+    // The pill's title, from its capitals to its descenders, is no taller
+    // than the 14-point icon beside it.
+    const QImage pill = preview.retakeButton()->grab().toImage();
+    int top = pill.height(), bottom = -1;
+    for (int y = 0; y < pill.height(); ++y)
+        for (int x = 34; x < pill.width() - 4; ++x)
+            if (qGray(pill.pixel(x, y)) < 170) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    ASSERT_GE(bottom, top) << "no title drawn";
+    EXPECT_LE(bottom - top + 1, 14);
 }
 
 TEST_F(ShotPreviewWindowTest, ClosingTheWindowDeliversNothing)

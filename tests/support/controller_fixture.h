@@ -65,7 +65,7 @@ protected:
         mic = input.get();
         dependencies.recorder = {std::move(input), capture, LinuxPlatform::audioMedia(), LinuxPlatform::videoMedia()};
         dependencies.hasShot = hasShot;
-        dependencies.captureDisplay = captureDisplay;
+        dependencies.captureArea = captureArea;
         dependencies.captureLines = captureLines;
         dependencies.trayAvailable = trayAvailable;
         controller = std::make_unique<MenuBarController>(std::move(dependencies), clock);
@@ -107,7 +107,7 @@ protected:
     std::shared_ptr<FakeScreenCapture> capture = std::make_shared<FakeScreenCapture>();
     // What the next make() hands the controller besides the fakes.
     std::function<bool()> hasShot;
-    Screenshot::Capture captureDisplay;
+    Screenshot::Capture captureArea;
     std::function<QCoro::Task<std::vector<MenuBarController::CaptureLine>>()> captureLines;
     std::function<bool()> trayAvailable = [] { return true; };
 

@@ -14,6 +14,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -146,6 +147,46 @@ void drawCursor(X11Session& session, uint8_t* data, int stride, int width, int h
     painter.drawImage(QPoint(cursor->x - cursor->xhot, cursor->y - cursor->yhot) - origin, picture);
 }
 
+// Only `region` of the monitor's picture at `size`: the monitor's pixels
+// under it are read, with a margin for the scaler's neighbours, and scaled by
+// the same factors as the whole monitor would be, so that the part matches
+// the whole picture's pixels where it lies.
+std::optional<QImage> grabRegion(X11Session& session, const X11Monitor& monitor, QSize size, QRect region,
+                                 bool showsCursor)
+{
+    const double sx = double(monitor.width) / size.width();
+    const double sy = double(monitor.height) / size.height();
+    // Even starts keep the 2×2 averaging of large reductions on the grid of
+    // the whole picture.
+    const int margin = 2;
+    int left = int(std::floor(region.left() * sx)) - margin;
+    int top = int(std::floor(region.top() * sy)) - margin;
+    left -= ((left % 2) + 2) % 2;
+    top -= ((top % 2) + 2) % 2;
+    const QRect device = QRect(QPoint(left, top), QPoint(int(std::ceil((region.right() + 1) * sx)) + margin,
+                                                         int(std::ceil((region.bottom() + 1) * sy)) + margin))
+                             .intersected(QRect(0, 0, monitor.width, monitor.height));
+    if (device.isEmpty())
+        return std::nullopt;
+    auto pixels = readPixels(session, session.root(), monitor.x + device.x(), monitor.y + device.y(), device.width(),
+                             device.height());
+    if (!pixels)
+        return std::nullopt;
+    if (showsCursor)
+        drawCursor(session, pixels->data, pixels->stride, pixels->width, pixels->height,
+                   QPoint(monitor.x + device.x(), monitor.y + device.y()));
+    // Where the part read lies in the whole picture.
+    const int outLeft = int(std::lround(device.left() / sx));
+    const int outTop = int(std::lround(device.top() / sy));
+    const QSize outSize(int(std::lround((device.right() + 1) / sx)) - outLeft,
+                        int(std::lround((device.bottom() + 1) / sy)) - outTop);
+    const QImage scaled = pixels->scaled(outSize);
+    const QRect wanted = region.translated(-outLeft, -outTop).intersected(scaled.rect());
+    if (scaled.isNull() || wanted.isEmpty())
+        return std::nullopt;
+    return wanted == scaled.rect() ? scaled : scaled.copy(wanted);
+}
+
 } // namespace
 
 std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filter,
@@ -154,6 +195,12 @@ std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filte
     const QSize size(configuration.width, configuration.height);
     if (size.width() < 1 || size.height() < 1)
         return std::nullopt;
+    std::optional<QRect> region;
+    if (configuration.region) {
+        region = configuration.region->intersected(QRect(QPoint(0, 0), size));
+        if (region->isEmpty())
+            return std::nullopt;
+    }
     std::optional<RawImage> pixels;
     switch (filter.kind) {
     case ContentFilter::Kind::Window:
@@ -165,6 +212,8 @@ std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filte
         const auto monitor = monitorWithId(session, filter.display.displayID);
         if (!monitor)
             return std::nullopt;
+        if (region)
+            return grabRegion(session, *monitor, size, *region, configuration.showsCursor);
         pixels = readPixels(session, session.root(), monitor->x, monitor->y, monitor->width, monitor->height);
         if (pixels) {
             pixels->origin = QPoint(monitor->x, monitor->y);
@@ -186,7 +235,9 @@ std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filte
                        QPoint(monitor->x, monitor->y));
         const QImage image = scaleBgrx(canvas->constBits(), int(canvas->bytesPerLine()), canvas->width(),
                                        canvas->height(), size.width(), size.height());
-        return image.isNull() ? std::nullopt : std::optional<QImage>(image);
+        if (image.isNull())
+            return std::nullopt;
+        return region ? image.copy(*region) : image;
     }
     }
     if (!pixels)
@@ -196,7 +247,7 @@ std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filte
     const QImage image = pixels->scaled(size);
     if (image.isNull())
         return std::nullopt;
-    return image;
+    return region ? image.copy(*region) : image;
 }
 
 std::optional<QString> lostSource(X11Session& session, const ContentFilter& filter)

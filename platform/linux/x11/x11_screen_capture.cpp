@@ -59,6 +59,41 @@ double devicePixelRatio()
     return qGuiApp->primaryScreen()->devicePixelRatio();
 }
 
+struct ScreenScale {
+    QRect geometry; // device pixels, as monitors give theirs
+    double ratio = 1;
+};
+
+// Every screen's own scale, read on the main thread; screens of a desktop
+// with one scale for all (QT_SCALE_FACTOR) all have the main screen's.
+std::vector<ScreenScale> screenScales()
+{
+    std::vector<ScreenScale> scales;
+    if (!qGuiApp || QThread::currentThread() != qGuiApp->thread())
+        return scales;
+    for (const QScreen* screen : QGuiApplication::screens())
+        scales.push_back({nativeGeometry(screen), screen->devicePixelRatio()});
+    return scales;
+}
+
+// A screen with a scale of its own (QT_SCREEN_SCALE_FACTORS) measures its
+// display in its own points, so that a picture twice its width in points is
+// its native size there as on the main screen.
+void measureInOwnPoints(ShareableContent& content, double mainRatio, const std::vector<ScreenScale>& scales)
+{
+    for (ShareableDisplay& display : content.displays) {
+        const QRect device(qRound(display.frame.x() * mainRatio), qRound(display.frame.y() * mainRatio),
+                           qRound(display.frame.width() * mainRatio), qRound(display.frame.height() * mainRatio));
+        for (const ScreenScale& scale : scales) {
+            if (scale.geometry != device || scale.ratio == mainRatio || scale.ratio <= 0)
+                continue;
+            display.width = int(device.width() / scale.ratio);
+            display.height = int(device.height() / scale.ratio);
+            display.frame.setSize(QSizeF(device.size()) / scale.ratio);
+        }
+    }
+}
+
 double monotonicSeconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -220,11 +255,14 @@ QCoro::Task<std::optional<ShareableContent>> X11ScreenCapture::shareableContent(
         } else {
             const double ratio = devicePixelRatio();
             auto state = state_;
-            listing = runOnPool(*pool_, [state, ratio]() -> std::optional<ShareableContent> {
+            listing = runOnPool(*pool_, [state, ratio, scales = screenScales()]() -> std::optional<ShareableContent> {
                 const auto session = state->connection.session();
                 if (!session)
                     return std::nullopt;
-                return listShareableContent(*session, ratio, state->desktopEntries());
+                auto content = listShareableContent(*session, ratio, state->desktopEntries());
+                if (content)
+                    measureInOwnPoints(*content, ratio, scales);
+                return content;
             });
             listing_ = listing;
         }

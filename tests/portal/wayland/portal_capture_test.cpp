@@ -159,11 +159,12 @@ protected:
     std::shared_ptr<PortalScreenCapture> capture;
 };
 
-// The display by its number, the way the program captures it for a screenshot.
-Screenshot::Capture displayCapture(std::shared_ptr<ScreenCapture> capture, Clock& clock)
+// The area of its display, the way the program captures it for a screenshot.
+Screenshot::Capture areaCapture(std::shared_ptr<ScreenCapture> capture, Clock& clock)
 {
-    return [capture, &clock](quint32 displayID) {
-        return CaptureChoices::capture(capture, clock, CaptureTarget::display(displayID));
+    return [capture, &clock](const SelectedArea& area) {
+        return CaptureChoices::capture(capture, clock, CaptureTarget::display(area.displayID), std::nullopt,
+                                       [area](QSize whole) { return Screenshot::crop(whole, area); });
     };
 }
 
@@ -192,7 +193,7 @@ TEST_F(PortalCapture, AnAreaDrawnOnTheSecondScreenIsCutFromThatScreenInTheDeskto
     QTest::mouseRelease(second, Qt::LeftButton, {}, QPoint(251, 131));
     ASSERT_TRUE(waitUntil([&area] { return area.has_value(); }));
 
-    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(area->displayID, displayCapture(session, clock), clock));
+    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(*area, areaCapture(session, clock), clock));
     ASSERT_FALSE(shot.error) << "display " << area->displayID << ": " << shot.error->description().toStdString();
     EXPECT_FALSE(lastRequest(QStringLiteral("screenshot")).value(QStringLiteral("interactive")).toBool());
     // The portal's file is not left behind among the user's files.
@@ -200,10 +201,9 @@ TEST_F(PortalCapture, AnAreaDrawnOnTheSecondScreenIsCutFromThatScreenInTheDeskto
                     .entryList({QStringLiteral("fake-screenshot-*.png")}, QDir::Files)
                     .isEmpty());
 
-    ASSERT_EQ(shot.value->size(), QSize(1920, 1080)) << "the second screen at its own pixels";
-    const auto cut = Screenshot::crop(*shot.value, *area);
-    ASSERT_TRUE(cut);
-    EXPECT_EQ(cut->size(), QSize(302, 162));
+    // The second screen at its own pixels, cut to the area.
+    const auto cut = shot.value;
+    ASSERT_EQ(cut->size(), QSize(302, 162));
     bool same = true;
     for (int y = 0; y < cut->height() && same; ++y)
         for (int x = 0; x < cut->width() && same; ++x)
@@ -216,7 +216,8 @@ TEST_F(PortalCapture, ARefusalInTheDesktopsDialogGivesTheDenialTextsWithoutHangi
     fakePortal().call(QStringLiteral("SetAnswer"), 1u);
 
     SystemClock clock;
-    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(1, displayCapture(capture, clock), clock));
+    const SelectedArea area{QRectF(0, 0, 100, 100), 1, QSizeF(960, 540)};
+    const auto shot = runTask<Screenshot::Failure>(Screenshot::take(area, areaCapture(capture, clock), clock));
     ASSERT_TRUE(shot.error) << "a refused screenshot must fail";
     EXPECT_EQ(shot.error->kind(), Screenshot::Failure::Kind::captureFailed);
     EXPECT_EQ(shot.error->description(),
