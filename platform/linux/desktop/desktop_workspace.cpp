@@ -13,7 +13,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-DesktopWorkspace::DesktopWorkspace() = default;
+DesktopWorkspace::DesktopWorkspace()
+    // Asked at once so that the answer is there before the first window needs it.
+    : scheme_(std::make_shared<PortalColorScheme>(QDBusConnection::sessionBus()))
+{
+}
 
 DesktopWorkspace::~DesktopWorkspace() = default;
 
@@ -110,8 +114,6 @@ void DesktopWorkspace::moveToActiveSpace(QWindow* window)
 
 std::shared_ptr<PortalColorScheme> DesktopWorkspace::scheme()
 {
-    if (!scheme_)
-        scheme_ = std::make_shared<PortalColorScheme>(QDBusConnection::sessionBus());
     return scheme_;
 }
 

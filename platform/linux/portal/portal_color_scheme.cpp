@@ -3,6 +3,7 @@
 #include "core/log.h"
 
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 
 #include <vector>
@@ -22,13 +23,19 @@ PortalColorScheme::PortalColorScheme(QDBusConnection bus)
     // The change signal first, so that nothing said between the two is lost.
     bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
                 SLOT(settingChanged(QString,QString,QDBusVariant)));
+    // Not waited for: a portal that is slow to start must not hold up the
+    // window that asks first; the answer reaches it as a change.
     QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface, QStringLiteral("Read"));
     read << appearance << colorSchemeKey;
-    const QDBusMessage answer = bus.call(read, QDBus::Block, 1000);
-    if (answer.type() == QDBusMessage::ReplyMessage && !answer.arguments().isEmpty())
-        current_ = fromPortal(answer.arguments().constFirst());
-    else
-        Log::info(QStringLiteral("тема рабочего стола неизвестна, окна берут цвета палитры: ") + answer.errorMessage());
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(read, 5000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        const QDBusMessage answer = call->reply();
+        if (answer.type() == QDBusMessage::ReplyMessage && !answer.arguments().isEmpty())
+            choose(fromPortal(answer.arguments().constFirst()));
+        else
+            Log::info(QStringLiteral("тема рабочего стола неизвестна, окна берут цвета палитры: ") + answer.errorMessage());
+    });
 }
 
 Workspace::ColorScheme PortalColorScheme::fromPortal(const QVariant& value)
@@ -62,7 +69,11 @@ void PortalColorScheme::settingChanged(const QString& group, const QString& key,
 {
     if (group != appearance || key != colorSchemeKey)
         return;
-    const Workspace::ColorScheme scheme = fromPortal(value.variant());
+    choose(fromPortal(value.variant()));
+}
+
+void PortalColorScheme::choose(Workspace::ColorScheme scheme)
+{
     if (scheme == current_)
         return;
     current_ = scheme;

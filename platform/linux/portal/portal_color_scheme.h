@@ -18,8 +18,8 @@ class PortalColorScheme final : public QObject {
     Q_OBJECT
 
 public:
-    // Asks the portal once, waiting at most a second; unknown when there
-    // is no portal or it does not know the setting.
+    // Asks the portal once without waiting; unknown until it answers, and
+    // when there is no portal or it does not know the setting.
     explicit PortalColorScheme(QDBusConnection bus);
 
     Workspace::ColorScheme current() const { return current_; }
@@ -36,6 +36,8 @@ private slots:
     void settingChanged(const QString& group, const QString& key, const QDBusVariant& value);
 
 private:
+    void choose(Workspace::ColorScheme scheme);
+
     Workspace::ColorScheme current_ = Workspace::ColorScheme::unknown;
     std::map<int, std::function<void(Workspace::ColorScheme)>> observers_;
     int nextKey_ = 0;

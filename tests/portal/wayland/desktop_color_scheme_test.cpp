@@ -45,7 +45,7 @@ TEST(DesktopColorScheme, TheEditorOpensInThePortalsSchemeAndFollowsItsChanges)
 {
     chooseScheme(1);
     DesktopWorkspace workspace;
-    EXPECT_EQ(workspace.colorScheme(), Workspace::ColorScheme::dark);
+    ASSERT_TRUE(waitUntil([&] { return workspace.colorScheme() == Workspace::ColorScheme::dark; }));
 
     ManualClock clock;
     ShotPreviewWindow preview(workspace, clock);
