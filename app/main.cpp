@@ -82,6 +82,8 @@ int main(int argc, char** argv)
         return CaptureChoices::capture(capture, clock, CaptureTarget::display(displayID));
     };
     dependencies.captureLines = [capture] { return MenuBarController::captureChoiceLines(capture); };
+    dependencies.callStreams = LinuxPlatform::callStreams();
+    dependencies.notifications = LinuxPlatform::desktopNotifications();
     MenuBarController controller(std::move(dependencies), clock);
 
     CommandService service(controller);
