@@ -115,7 +115,10 @@ void PulseContext::stateChanged()
 
 void PulseContext::subscribe()
 {
-    auto mask = PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE;
+    // Unwatched, the server has nothing to wake this loop for.
+    int mask = PA_SUBSCRIPTION_MASK_NULL;
+    if (watcher_)
+        mask = PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE;
     if (watcher_ && watcher_->recordStreamChanged)
         mask |= PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT;
     pa_operation* subscribing = pa_context_subscribe(context_, pa_subscription_mask_t(mask), nullptr, nullptr);
@@ -152,7 +155,7 @@ void PulseContext::watch(Watcher watcher)
     watcher_ = std::move(watcher);
     broken_ = false;
     if (ready()) {
-        // Connected before this watcher: it may want more events.
+        // Connected before this watcher: it wants the server's events now.
         subscribe();
     } else {
         broken_ = true;
@@ -166,6 +169,8 @@ void PulseContext::unwatch()
 {
     watcher_.reset();
     broken_ = false;
+    if (ready())
+        subscribe();
     if (retry_) {
         pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
         retry_ = nullptr;
