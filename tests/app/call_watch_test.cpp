@@ -1,5 +1,7 @@
 #include "app/call_watch.h"
 
+#include "app/recording_flow.h"
+#include "tests/support/controller_fixture.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/manual_clock.h"
 
@@ -200,4 +202,50 @@ TEST_F(CallWatchTest, ARecordingStartedByHandEndsWithEveryCallButNeedsOne)
     watch.recordingStarted();
     choose(0, 0);
     EXPECT_EQ(stopCommands, 0);
+}
+
+namespace {
+
+// The offers in the controller: their buttons run the menu's commands.
+class CallWatchInTheControllerTest : public ControllerTest {
+protected:
+    void SetUp() override
+    {
+        ControllerTest::SetUp();
+        capture->content = ShareableContent {{fakeDisplay(1, 1920, 1080)}, {}, {}};
+        moreDependencies = [this](MenuBarController::Dependencies& dependencies) {
+            auto fakeStreams = std::make_unique<FakeCallStreams>();
+            streams = fakeStreams.get();
+            dependencies.callStreams = std::move(fakeStreams);
+            auto fakeNotifications = std::make_unique<FakeNotifications>();
+            notifications = fakeNotifications.get();
+            dependencies.notifications = std::move(fakeNotifications);
+        };
+        make("secret", QUrl("http://127.0.0.1:9/"));
+        controller->callWatch()->start();
+    }
+
+    bool recording() { return controller->recording().recorder().isRecording(); }
+
+    FakeCallStreams* streams = nullptr;
+    FakeNotifications* notifications = nullptr;
+};
+
+} // namespace
+
+TEST_F(CallWatchInTheControllerTest, RecordAsksForConsentAndTheEndOfferStops)
+{
+    streams->open(1, "Zoom");
+    clock.advance(CallWatch::offerAfterSeconds + 0.01);
+    ASSERT_EQ(notifications->shown.size(), 1u);
+    alerts->answerNext(Alerts::firstButton);
+    notifications->shown[0].second(0);
+    ASSERT_TRUE(waitUntil([&] { return recording(); }));
+    EXPECT_EQ(alerts->shown.size(), 1u) << "the consent warning comes first";
+
+    streams->close(1);
+    clock.advance(CallWatch::endAfterSeconds + 0.01);
+    ASSERT_EQ(notifications->shown.size(), 2u);
+    notifications->shown[1].second(0);
+    EXPECT_TRUE(waitUntil([&] { return !recording(); }, 60000));
 }

@@ -67,6 +67,8 @@ protected:
         dependencies.hasShot = hasShot;
         dependencies.captureDisplay = captureDisplay;
         dependencies.captureLines = captureLines;
+        if (moreDependencies)
+            moreDependencies(dependencies);
         controller = std::make_unique<MenuBarController>(std::move(dependencies), clock);
         statusLines.clear();
         alertsAtLine.clear();
@@ -108,6 +110,7 @@ protected:
     std::function<bool()> hasShot;
     Screenshot::Capture captureDisplay;
     std::function<QCoro::Task<std::vector<MenuBarController::CaptureLine>>()> captureLines;
+    std::function<void(MenuBarController::Dependencies&)> moreDependencies;
 
     FakeAlerts* alerts = nullptr;
     FakeWorkspace* workspace = nullptr;
