@@ -2,7 +2,6 @@
 
 #include <QDBusConnection>
 #include <QObject>
-#include <QString>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -19,32 +18,44 @@ public:
         uint id;
         QString application;
         QString icon;
-        QString title;
         QString text;
         // Keys and titles in turn, as sent.
         QStringList actions;
-        QVariantMap hints;
 
-        // The title of each button.
-        QStringList buttons() const;
+        QStringList buttons() const
+        {
+            QStringList titles;
+            for (qsizetype i = 1; i < actions.size(); i += 2)
+                titles << actions[i];
+            return titles;
+        }
         // The key of the button titled `title`; empty when there is none.
-        QString key(const QString& title) const;
+        QString key(const QString& title) const
+        {
+            const qsizetype at = actions.indexOf(title);
+            return at > 0 && at % 2 == 1 ? actions[at - 1] : QString();
+        }
     };
 
     // False when the bus is missing or another server holds the name.
-    bool registerOn(QDBusConnection bus);
-    // The user pressed the button `key` of notification `id`.
-    void press(uint id, const QString& key);
+    bool registerOn(QDBusConnection bus)
+    {
+        return bus.registerObject("/org/freedesktop/Notifications", this,
+                                  QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
+            && bus.registerService("org.freedesktop.Notifications");
+    }
+    void press(uint id, const QString& key) { emit ActionInvoked(id, key); }
 
     std::vector<Shown> shown;
 
 public slots:
-    uint Notify(const QString& application, uint replaces, const QString& icon, const QString& title,
-                const QString& text, const QStringList& actions, const QVariantMap& hints, int timeout);
-    QStringList GetCapabilities();
-    void CloseNotification(uint id);
+    uint Notify(const QString& application, uint, const QString& icon, const QString&, const QString& text,
+                const QStringList& actions, const QVariantMap&, int)
+    {
+        shown.push_back({uint(shown.size()) + 1, application, icon, text, actions});
+        return shown.back().id;
+    }
 
 signals:
     void ActionInvoked(uint id, const QString& key);
-    void NotificationClosed(uint id, uint reason);
 };
