@@ -107,8 +107,9 @@ void CallWatch::closed(uint32_t id)
         return;
     const QString ended = program(found->second.stream);
     calls_.erase(found);
-    // An accepted offer whose call is over before the recording began
-    // leaves nothing to follow.
+    // An accepted offer whose call is over before the recording began (the
+    // consent warning still open) leaves nothing to follow: that recording
+    // is one started by hand.
     if (accepted_ && program(*accepted_) == ended
         && std::none_of(calls_.begin(), calls_.end(), [&](const auto& call) { return program(call.second.stream) == ended; }))
         accepted_.reset();
@@ -180,9 +181,7 @@ void CallWatch::recordingStarted()
     ++recordingSerial_;
     recordedCall_ = accepted_;
     accepted_.reset();
-    // A recording the user accepted for a call follows that call even if it
-    // ended while the recording started.
-    callSeen_ = recordedCall_.has_value() || followedOpen() > 0;
+    callSeen_ = followedOpen() > 0;
     endOffered_ = false;
     checkEnd();
 }
