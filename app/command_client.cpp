@@ -2,6 +2,7 @@
 
 #include "app/command_service.h"
 #include "app/menu_bar_controller.h"
+#include "core/store.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -12,6 +13,41 @@ namespace CommandClient {
 namespace {
 
 const QStringList queries = {"status", "menu", "targets"};
+const QStringList callWatchModes = {"on", "off", "status"};
+
+QString callWatchLine(bool on)
+{
+    return on ? QStringLiteral("Предложения записать звонок включены") : QStringLiteral("Предложения записать звонок выключены");
+}
+
+// The choice is a setting: without a running Korvala it is kept for the
+// next start.
+int callWatch(const QString& mode, QTextStream& out, QTextStream& err)
+{
+    if (!callWatchModes.contains(mode)) {
+        err << "Нужно on, off или status: korvala call-watch on|off|status\n";
+        return 2;
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && bus.interface()->isServiceRegistered(CommandService::serviceName).value()) {
+        QDBusMessage call = QDBusMessage::createMethodCall(CommandService::serviceName, CommandService::objectPath,
+                                                           CommandService::interfaceName, "CallWatch");
+        call << mode;
+        const QDBusMessage reply = bus.call(call, QDBus::Block, 10000);
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            err << reply.errorMessage() << "\n";
+            return 1;
+        }
+        out << callWatchLine(reply.arguments().value(0).toBool()) << "\n";
+        return 0;
+    }
+    const auto settings = Store::openStandard();
+    Store store(*settings);
+    if (mode != QLatin1String("status"))
+        store.setCallWatch(mode == QLatin1String("on"));
+    out << callWatchLine(store.callWatch()) << "\n";
+    return 0;
+}
 
 } // namespace
 
@@ -22,7 +58,7 @@ bool isCommand(const QString& word)
 
 bool takesArgument(const QString& command)
 {
-    return command == QLatin1String("record-video");
+    return command == QLatin1String("record-video") || command == QLatin1String("call-watch");
 }
 
 QString usage()
@@ -38,6 +74,9 @@ QString usage()
         "                пункты меню; работают, только когда меню их предлагает\n"
         "  record-video ID\n"
         "                видеозапись цели из korvala targets, без окна выбора\n"
+        "  call-watch on|off|status\n"
+        "                предлагать ли запись, когда другая программа включает микрофон\n"
+        "                (без запущенной Korvala меняет настройку)\n"
         "Без запущенной Korvala:\n"
         "  autostart on|off|status\n"
         "                запускать ли Korvala при входе в систему\n"
@@ -47,10 +86,12 @@ QString usage()
 
 int run(const QString& command, QTextStream& out, QTextStream& err, const QString& argument)
 {
-    if (!isCommand(command)) {
+    if (!isCommand(command) && !takesArgument(command)) {
         err << "Нет такой команды: " << command << "\n" << usage();
         return 2;
     }
+    if (command == QLatin1String("call-watch"))
+        return callWatch(argument, out, err);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(CommandService::serviceName).value()) {

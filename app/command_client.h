@@ -9,8 +9,8 @@
 namespace CommandClient {
 
 bool isCommand(const QString& word);
-// Whether `command` takes an argument: only "record-video" does, the target
-// to record without opening the picker.
+// Whether `command` takes an argument: "record-video" the target to record
+// without opening the picker, "call-watch" (which needs it) on, off or status.
 bool takesArgument(const QString& command);
 int run(const QString& command, QTextStream& out, QTextStream& err, const QString& argument = {});
 QString usage();

@@ -101,6 +101,15 @@ void CommandService::RecordVideo(const QString& id)
     refuse(controller_->recordVideo(*target), QStringLiteral("record-video"));
 }
 
+bool CommandService::CallWatch(const QString& mode)
+{
+    if (!controller_)
+        return false;
+    if (mode == QLatin1String("on") || mode == QLatin1String("off"))
+        controller_->setCallWatch(mode == QLatin1String("on"));
+    return controller_->callWatchOn();
+}
+
 void CommandService::refuse(MenuBarController::CommandOutcome outcome, const QString& command)
 {
     switch (outcome) {

@@ -51,6 +51,10 @@ public slots:
     // to name: both answer how to record there instead.
     Q_SCRIPTABLE void RecordVideo(const QString& target);
 
+    // The offers to record a call: "on", "off", or anything else to only
+    // ask. Answers whether they are on.
+    Q_SCRIPTABLE bool CallWatch(const QString& mode);
+
 signals:
     Q_SCRIPTABLE void StatusChanged(const QString& text);
 

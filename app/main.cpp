@@ -118,6 +118,8 @@ int main(int argc, char** argv)
                                        [area](QSize whole) { return Screenshot::crop(whole, area); });
     };
     dependencies.captureLines = [capture] { return MenuBarController::captureChoiceLines(capture); };
+    dependencies.callStreams = LinuxPlatform::callStreams();
+    dependencies.notifications = LinuxPlatform::desktopNotifications();
     MenuBarController controller(std::move(dependencies), clock);
 
     CommandService service(controller);

@@ -1,5 +1,6 @@
 #include "app/menu_bar_controller.h"
 
+#include "app/call_watch.h"
 #include "app/recording_flow.h"
 #include "app/toast.h"
 #include "app/tray_icon.h"
@@ -101,6 +102,22 @@ MenuBarController::MenuBarController(Dependencies dependencies, Clock& clock)
         hasShot_ = [this] { return screenshot_->holdsShot(); };
     if (!trayAvailable_)
         trayAvailable_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    callStreams_ = std::move(dependencies.callStreams);
+    notifications_ = std::move(dependencies.notifications);
+    if (callStreams_ && notifications_) {
+        // The offers' buttons run the menu's commands under the menu's own
+        // conditions.
+        callWatch_ = std::make_unique<CallWatch>(
+            store_, *callStreams_, *notifications_, *this, clock_,
+            CallWatch::Commands {[this] { trigger(QStringLiteral("record-audio")); },
+                                 [this] { trigger(QStringLiteral("stop")); }});
+        recording_->onRecordingChanged([this](bool recording) {
+            if (recording)
+                callWatch_->recordingStarted();
+            else
+                callWatch_->recordingStopped();
+        });
+    }
     loadResources();
     connect(&menu_, &QMenu::aboutToShow, this, &MenuBarController::menuWillOpen);
     connect(&menu_, &QMenu::aboutToHide, this, &MenuBarController::menuDidClose);
@@ -110,6 +127,9 @@ MenuBarController::MenuBarController(Dependencies dependencies, Clock& clock)
 MenuBarController::~MenuBarController()
 {
     item_.setContextMenu(nullptr);
+    // A stop still finishing its files outlives the watch.
+    recording_->onRecordingChanged(nullptr);
+    callWatch_.reset();
 }
 
 void MenuBarController::launch()
@@ -132,6 +152,8 @@ void MenuBarController::launch()
     update_->checkVersion();
     recovery_->recover();
     upload_->sendWaiting();
+    if (callWatch_)
+        callWatch_->start();
 }
 
 QAction* MenuBarController::addCommand(const QString& title, const QString& command, std::function<void()> action)
@@ -252,6 +274,14 @@ void MenuBarController::report(const std::exception& error)
     const int answer = alerts_->run(alert);
     if (pane && answer == Alerts::secondButton)
         openSystemSettings(*workspace_, *alerts_, *pane);
+}
+
+void MenuBarController::setCallWatch(bool on)
+{
+    if (callWatch_)
+        callWatch_->setEnabled(on);
+    else
+        store_.setCallWatch(on);
 }
 
 void MenuBarController::openFolder()

@@ -5,6 +5,8 @@
 #include "core/shell.h"
 #include "core/store.h"
 #include "platform/alerts.h"
+#include "platform/call_streams.h"
+#include "platform/desktop_notifications.h"
 #include "platform/workspace.h"
 #include "recording/recorder.h"
 #include "shots/screenshot.h"
@@ -24,6 +26,7 @@
 #include <optional>
 #include <vector>
 
+class CallWatch;
 class LimitFlow;
 class PendingUploads;
 class QAction;
@@ -71,6 +74,11 @@ public:
         Screenshot::Capture captureArea;
         // What the capture picker would offer; unset means nothing can be listed.
         std::function<QCoro::Task<std::vector<CaptureLine>>()> captureLines;
+        // The record streams of other programs and the desktop's
+        // notifications, for the offers around a call; without both there
+        // are none.
+        std::unique_ptr<CallStreams> callStreams;
+        std::unique_ptr<DesktopNotifications> notifications;
         // The tray image; when it cannot be read the "●" stands in.
         QString trayImage = QStringLiteral(":/tray.png");
         // Whether the desktop shows tray icons now; when not given, Qt answers.
@@ -152,6 +160,11 @@ public:
     UpdateFlow& updates() { return *update_; }
     ScreenshotFlow& screenshots() { return *screenshot_; }
     ShareFlow& sharing() { return *share_; }
+    // The offers around a call, on or off; the choice is kept.
+    void setCallWatch(bool on);
+    bool callWatchOn() const { return store_.callWatch(); }
+    // Null when the controller was made without the call's platform pieces.
+    CallWatch* callWatch() { return callWatch_.get(); }
 
 signals:
     void statusLineChanged(const QString& text);
@@ -195,6 +208,9 @@ private:
     std::unique_ptr<RecoveryFlow> recovery_;
     std::unique_ptr<ShareFlow> share_;
     std::unique_ptr<ScreenshotFlow> screenshot_;
+    std::unique_ptr<CallStreams> callStreams_;
+    std::unique_ptr<DesktopNotifications> notifications_;
+    std::unique_ptr<CallWatch> callWatch_;
 };
 
 // The settings place a failure asks the user to visit, if any.

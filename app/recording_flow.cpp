@@ -119,6 +119,8 @@ QCoro::Task<> RecordingFlow::startRecorder(CaptureTarget target)
     startedAt_ = clock_.now();
     startClock();
     status_.showStatus(clockText(0, false, target.kind() != CaptureTarget::Kind::AudioOnly));
+    if (recordingChanged_)
+        recordingChanged_(true);
 
     if (const auto failure = recorder_.systemAudioFailure()) {
         const int answer = alerts_.run({
@@ -170,6 +172,8 @@ QCoro::Task<std::optional<Recorder::Result>> RecordingFlow::finishFiles()
     timer_.reset();
     startedAt_.reset();
     stopping_ = true;
+    if (recordingChanged_)
+        recordingChanged_(false);
     std::optional<Recorder::Result> result;
     try {
         auto stopping = recorder_.stop();

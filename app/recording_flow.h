@@ -14,6 +14,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -55,6 +56,9 @@ public:
     const QTimer* clockTimer() const { return timer_.get(); }
     const std::optional<QDateTime>& startedAt() const { return startedAt_; }
 
+    // Told `true` once a recording runs and `false` once its stop begins.
+    void onRecordingChanged(std::function<void(bool recording)> changed) { recordingChanged_ = std::move(changed); }
+
     Recorder& recorder() { return recorder_; }
     // Made on first use and kept for the life of the flow.
     CapturePickerWindow& capturePicker();
@@ -83,6 +87,7 @@ private:
     // A stop is finishing the files.
     bool stopping_ = false;
     std::unique_ptr<CapturePickerWindow> capturePicker_;
+    std::function<void(bool recording)> recordingChanged_;
 };
 
 // Opens a settings place of the desktop, telling the user in an alert where

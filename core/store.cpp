@@ -58,6 +58,17 @@ void Store::setWarnedAboutConsent(bool warned)
     defaults_->sync();
 }
 
+bool Store::callWatch() const
+{
+    return defaults_->value("callWatch", true).toBool();
+}
+
+void Store::setCallWatch(bool on)
+{
+    defaults_->setValue("callWatch", on);
+    defaults_->sync();
+}
+
 QUrl Store::builtInBaseURL()
 {
     return QUrl(QStringLiteral(KORVALA_BASE_URL));

@@ -30,6 +30,10 @@ public:
     void setToken(const QString& token);
     bool warnedAboutConsent() const;
     void setWarnedAboutConsent(bool warned);
+    // Whether a call that opens the microphone brings an offer to record
+    // it; on unless the user turned it off.
+    bool callWatch() const;
+    void setCallWatch(bool on);
 
     // The "baseURL" override when it is an absolute http(s) URL; otherwise
     // the built-in origin.

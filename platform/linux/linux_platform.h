@@ -4,6 +4,8 @@
 
 class AudioInput;
 class AudioMedia;
+class CallStreams;
+class DesktopNotifications;
 class Journal;
 class RestoreTokenKeeper;
 class ScreenCapture;
@@ -17,6 +19,10 @@ namespace LinuxPlatform {
 std::shared_ptr<Journal> systemJournal();
 // The default source of the sound server.
 std::unique_ptr<AudioInput> microphoneInput();
+// The record streams other programs open, from the sound server.
+std::unique_ptr<CallStreams> callStreams();
+// The desktop's notification server (org.freedesktop.Notifications).
+std::unique_ptr<DesktopNotifications> desktopNotifications();
 // AAC tracks in .m4a and H.264 video in .mp4, through FFmpeg.
 std::shared_ptr<AudioMedia> audioMedia();
 std::shared_ptr<VideoMedia> videoMedia();

@@ -68,6 +68,8 @@ protected:
         dependencies.captureArea = captureArea;
         dependencies.captureLines = captureLines;
         dependencies.trayAvailable = trayAvailable;
+        if (moreDependencies)
+            moreDependencies(dependencies);
         controller = std::make_unique<MenuBarController>(std::move(dependencies), clock);
         statusLines.clear();
         alertsAtLine.clear();
@@ -110,6 +112,7 @@ protected:
     Screenshot::Capture captureArea;
     std::function<QCoro::Task<std::vector<MenuBarController::CaptureLine>>()> captureLines;
     std::function<bool()> trayAvailable = [] { return true; };
+    std::function<void(MenuBarController::Dependencies&)> moreDependencies;
 
     FakeAlerts* alerts = nullptr;
     FakeWorkspace* workspace = nullptr;

@@ -56,10 +56,15 @@ void PulseContext::open()
         context_, [](pa_context*, void* self) { static_cast<PulseContext*>(self)->stateChanged(); }, this);
     pa_context_set_subscribe_callback(
         context_,
-        [](pa_context*, pa_subscription_event_type_t event, uint32_t, void* self) {
+        [](pa_context*, pa_subscription_event_type_t event, uint32_t index, void* self) {
             auto* owner = static_cast<PulseContext*>(self);
             const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
             const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+            if (facility == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT) {
+                if (owner->watcher_ && owner->watcher_->recordStreamChanged)
+                    owner->watcher_->recordStreamChanged(pa_subscription_event_type_t(type), index);
+                return;
+            }
             // A sink or a source changes all the time (volume, suspending);
             // only its coming and going matters here, and any change of the
             // server's defaults.
@@ -90,11 +95,7 @@ void PulseContext::stateChanged()
     pa_threaded_mainloop_signal(loop_, 0);
     const pa_context_state_t state = pa_context_get_state(context_);
     if (state == PA_CONTEXT_READY) {
-        const auto mask =
-            pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE);
-        pa_operation* subscribing = pa_context_subscribe(context_, mask, nullptr, nullptr);
-        if (subscribing)
-            pa_operation_unref(subscribing);
+        subscribe();
         if (broken_ && watcher_) {
             broken_ = false;
             if (watcher_->restored)
@@ -110,6 +111,19 @@ void PulseContext::stateChanged()
             watcher_->lost();
     }
     retryLater();
+}
+
+void PulseContext::subscribe()
+{
+    // Unwatched, the server has nothing to wake this loop for.
+    int mask = PA_SUBSCRIPTION_MASK_NULL;
+    if (watcher_)
+        mask = PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE;
+    if (watcher_ && watcher_->recordStreamChanged)
+        mask |= PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT;
+    pa_operation* subscribing = pa_context_subscribe(context_, pa_subscription_mask_t(mask), nullptr, nullptr);
+    if (subscribing)
+        pa_operation_unref(subscribing);
 }
 
 void PulseContext::retryLater()
@@ -140,7 +154,10 @@ void PulseContext::watch(Watcher watcher)
 {
     watcher_ = std::move(watcher);
     broken_ = false;
-    if (!ready()) {
+    if (ready()) {
+        // Connected before this watcher: it wants the server's events now.
+        subscribe();
+    } else {
         broken_ = true;
         if (watcher_->lost)
             watcher_->lost();
@@ -152,6 +169,8 @@ void PulseContext::unwatch()
 {
     watcher_.reset();
     broken_ = false;
+    if (ready())
+        subscribe();
     if (retry_) {
         pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
         retry_ = nullptr;

@@ -59,6 +59,10 @@ public:
         std::function<void()> restored;
         // The default devices changed, or a sink or a source came or went.
         std::function<void()> devicesChanged;
+        // A program's record stream opened, changed or closed: the event's
+        // type (PA_SUBSCRIPTION_EVENT_NEW, _CHANGE, _REMOVE) and the
+        // stream's index. Only a watcher that sets it subscribes to them.
+        std::function<void(pa_subscription_event_type_t type, uint32_t index)> recordStreamChanged;
     };
     // From here on a broken connection is tried again every second until
     // unwatch(). With the lock held.
@@ -75,6 +79,7 @@ private:
     void close();
     void stateChanged();
     void retryLater();
+    void subscribe();
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
