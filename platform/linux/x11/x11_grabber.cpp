@@ -151,8 +151,8 @@ void drawCursor(X11Session& session, uint8_t* data, int stride, int width, int h
 // under it are read, with a margin for the scaler's neighbours, and scaled by
 // the same factors as the whole monitor would be, so that the part matches
 // the whole picture's pixels where it lies.
-std::optional<QImage> grabRegion(X11Session& session, const X11Monitor& monitor, QSize size, QRect region,
-                                 bool showsCursor)
+std::optional<QImage> grabRegion(X11Session& session, const ContentFilter& filter, const X11Monitor& monitor,
+                                 QSize size, QRect region, bool showsCursor)
 {
     const double sx = double(monitor.width) / size.width();
     const double sy = double(monitor.height) / size.height();
@@ -172,9 +172,13 @@ std::optional<QImage> grabRegion(X11Session& session, const X11Monitor& monitor,
                              device.height());
     if (!pixels)
         return std::nullopt;
+    // The part keeps our own windows out as the whole picture does.
+    const QPoint origin(monitor.x + device.x(), monitor.y + device.y());
+    QImage picture = pixels->view();
+    if (!paintOverLeftOutWindows(session, filter, picture, origin))
+        return std::nullopt;
     if (showsCursor)
-        drawCursor(session, pixels->data, pixels->stride, pixels->width, pixels->height,
-                   QPoint(monitor.x + device.x(), monitor.y + device.y()));
+        drawCursor(session, pixels->data, pixels->stride, pixels->width, pixels->height, origin);
     // Where the part read lies in the whole picture.
     const int outLeft = int(std::lround(device.left() / sx));
     const int outTop = int(std::lround(device.top() / sy));
@@ -213,7 +217,7 @@ std::optional<QImage> grabFilter(X11Session& session, const ContentFilter& filte
         if (!monitor)
             return std::nullopt;
         if (region)
-            return grabRegion(session, *monitor, size, *region, configuration.showsCursor);
+            return grabRegion(session, filter, *monitor, size, *region, configuration.showsCursor);
         pixels = readPixels(session, session.root(), monitor->x, monitor->y, monitor->width, monitor->height);
         if (pixels) {
             pixels->origin = QPoint(monitor->x, monitor->y);
