@@ -5,6 +5,10 @@
 #include "shots/shot_preview_window.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <map>
 
 namespace {
 
@@ -59,36 +63,69 @@ void ScreenshotFlow::deliver(const QImage& picture, Screenshot::Destination dest
     }
 }
 
-QCoro::Task<void> ScreenshotFlow::captureAndEdit(QPointer<ScreenshotFlow> self, SelectedArea area)
+QCoro::Task<std::optional<QImage>> ScreenshotFlow::takeStill(QPointer<ScreenshotFlow> self, quint32 displayID)
 {
     // The clock outlives every flow; this one may go while the capture waits.
     Clock& clock = self->clock_;
-    co_await clock.sleep(overlayGoneSeconds);
-    if (!self)
-        co_return;
-
     std::optional<QImage> image;
     std::optional<Screenshot::Failure> failure;
     try {
-        const Screenshot::Capture capture = [function = self->captureDisplay_](quint32 displayID) {
-            return captureWith(function, displayID);
+        const Screenshot::Capture capture = [function = self->captureDisplay_](quint32 id) {
+            return captureWith(function, id);
         };
-        image = co_await Screenshot::take(area.displayID, capture, clock);
+        image = co_await Screenshot::take(displayID, capture, clock);
     } catch (const Screenshot::Failure& error) {
         failure = error;
     }
+    if (self && failure)
+        self->errors_.report(*failure);
+    co_return self ? image : std::nullopt;
+}
+
+QCoro::Task<void> ScreenshotFlow::captureAndEdit(QPointer<ScreenshotFlow> self, SelectedArea area)
+{
+    co_await self->clock_.sleep(overlayGoneSeconds);
     if (!self)
         co_return;
-    if (failure) {
-        self->errors_.report(*failure);
-        co_return;
+    const std::optional<QImage> image = co_await takeStill(self, area.displayID);
+    if (self && image)
+        self->edit(*image, area);
+}
+
+// Where translucent overlays cannot show the live desktop and Qt cannot
+// grab the screen (GNOME on Wayland paints black behind a full-screen
+// window), each screen is taken first and the user selects on that still,
+// which is then the picture that gets cut: what was seen is what is kept.
+QCoro::Task<void> ScreenshotFlow::selectOverStills(QPointer<ScreenshotFlow> self)
+{
+    std::map<const QScreen*, QImage> stills;
+    std::map<quint32, QImage> byDisplay;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const quint32 displayID = self->capture_->displayNumber(screen);
+        const std::optional<QImage> image = co_await takeStill(self, displayID);
+        if (!self || !image)
+            co_return;
+        stills[screen] = *image;
+        byDisplay[displayID] = *image;
     }
-    const std::optional<QImage> cropped = Screenshot::crop(*image, area);
+    self->areaSelector().begin(
+        [self, byDisplay = std::move(byDisplay)](std::optional<SelectedArea> area) {
+            const auto still = area ? byDisplay.find(area->displayID) : byDisplay.end();
+            if (self && still != byDisplay.end())
+                self->edit(still->second, *area);
+        },
+        std::move(stills));
+}
+
+void ScreenshotFlow::edit(const QImage& display, const SelectedArea& area)
+{
+    const std::optional<QImage> cropped = Screenshot::crop(display, area);
     if (!cropped) {
-        self->errors_.report(Screenshot::Failure::captureFailed());
-        co_return;
+        errors_.report(Screenshot::Failure::captureFailed());
+        return;
     }
-    self->shotPreview().show(*cropped, [self](QImage picture, Screenshot::Destination destination) {
+    QPointer<ScreenshotFlow> self(this);
+    shotPreview().show(*cropped, [self](QImage picture, Screenshot::Destination destination) {
         if (self)
             self->deliver(picture, destination);
     });
@@ -122,6 +159,11 @@ void ScreenshotFlow::takeScreenshot()
         if (self)
             self->takeScreenshot();
     });
+    const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    if (wayland && !capture_->desktopComposites()) {
+        selectOverStills(self);
+        return;
+    }
     areaSelector().begin([self](std::optional<SelectedArea> area) {
         if (self && area)
             captureAndEdit(self, *area);

@@ -38,6 +38,9 @@ public:
 
 private:
     static QCoro::Task<void> captureAndEdit(QPointer<ScreenshotFlow> self, SelectedArea area);
+    static QCoro::Task<void> selectOverStills(QPointer<ScreenshotFlow> self);
+    static QCoro::Task<std::optional<QImage>> takeStill(QPointer<ScreenshotFlow> self, quint32 displayID);
+    void edit(const QImage& display, const SelectedArea& area);
     void deliver(const QImage& picture, Screenshot::Destination destination);
 
     Store store_;
