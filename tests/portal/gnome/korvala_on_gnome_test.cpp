@@ -1,0 +1,273 @@
+// The program on a real GNOME Wayland desktop (scripts/testenv/gnome-up.sh):
+// started as a user starts it, a native Wayland client, driven through its
+// tray in GNOME's top bar, `korvala COMMAND`, and the pointer and keyboard of
+// mutter's RemoteDesktop API. Pictures of what the desktop showed are kept
+// in the desktop's folder.
+
+#include "core/store.h"
+#include "tests/portal/gnome_desktop.h"
+#include "tests/support/dev_service.h"
+#include "tests/support/media_probe.h"
+#include "tests/support/qt_wait.h"
+
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDir>
+#include <QDirIterator>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr quint32 escapeKey = 0xff1b;
+constexpr quint32 controlKey = 0xffe3;
+constexpr quint32 returnKey = 0xff0d;
+const QRgb windowColour = qRgb(214, 38, 152);
+
+// A window of one colour, placed by the shell wherever it likes.
+class ColourWindow final : public QWidget {
+public:
+    explicit ColourWindow(bool fullScreen)
+    {
+        resize(520, 380);
+        fullScreen ? showFullScreen() : show();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), QColor(windowColour)); }
+};
+
+// The pixels of `colour` on the screen, within `tolerance` a channel.
+QRect area(const QImage& screen, QRgb colour, int tolerance = 0)
+{
+    QRect found;
+    for (int y = 0; y < screen.height(); y += 2) {
+        for (int x = 0; x < screen.width(); x += 2) {
+            const QRgb pixel = screen.pixel(x, y);
+            if (std::abs(qRed(pixel) - qRed(colour)) <= tolerance && std::abs(qGreen(pixel) - qGreen(colour)) <= tolerance
+                && std::abs(qBlue(pixel) - qBlue(colour)) <= tolerance)
+                found |= QRect(x, y, 2, 2);
+        }
+    }
+    return found;
+}
+
+QString keptPicture(const QString& name)
+{
+    return QDir(qEnvironmentVariable("KORVALA_TESTENV", QDir::tempPath())).filePath(name);
+}
+
+class KorvalaOnGnome : public ::testing::Test {
+protected:
+    // One input session for the whole run: the headless shell has a
+    // keyboard only while a session holds one, and a window gets the
+    // keyboard only if one was there when it appeared.
+    static void SetUpTestSuite()
+    {
+        desktop = new GnomeDesktop;
+        // The shell starts in its overview.
+        QTest::qWait(500);
+        desktop->key(escapeKey);
+    }
+    static void TearDownTestSuite() { delete std::exchange(desktop, nullptr); }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(desktop->ready()) << desktop->error().toStdString();
+        ASSERT_TRUE(home.isValid());
+        ASSERT_TRUE(service.started());
+        ASSERT_TRUE(GnomeDesktop::allowScreenshots(true));
+        environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home.path());
+        environment.insert("XDG_CONFIG_HOME", home.filePath(".config"));
+        // Signed in, the consent warning already acknowledged.
+        settings = Store::openAt(home.filePath(".config/korvala/korvala.conf"));
+        settings->setValue("token", service.demoToken());
+        settings->setValue("baseURL", service.baseURL().toString());
+        settings->setValue("warnedAboutConsent", true);
+        settings->sync();
+    }
+
+    void launch()
+    {
+        settings->sync();
+        app.setProcessEnvironment(environment);
+        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.start(KORVALA_PROGRAM, {});
+        ASSERT_TRUE(app.waitForStarted());
+        ASSERT_TRUE(waitUntil([&] { return korvala({"status"}).first == 0; }, 20000));
+    }
+
+    void TearDown() override
+    {
+        if (speakers.state() != QProcess::NotRunning) {
+            speakers.kill();
+            speakers.waitForFinished();
+        }
+        if (app.state() != QProcess::NotRunning) {
+            korvala({"quit"});
+            if (!waitUntil([&] { return app.state() == QProcess::NotRunning; }, 10000))
+                app.kill();
+            app.waitForFinished();
+        }
+    }
+
+    std::pair<int, QString> korvala(const QStringList& arguments)
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(KORVALA_PROGRAM, arguments);
+        // Our own windows keep answering the compositor meanwhile.
+        waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000);
+        if (process.state() != QProcess::NotRunning)
+            process.kill();
+        process.waitForFinished();
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()).trimmed()};
+    }
+
+    QString status() { return korvala({"status"}).second; }
+
+    // The screen once `condition` holds for it, or a null picture.
+    static QImage screenWhen(const std::function<bool(const QImage&)>& condition, int timeoutMs = 10000)
+    {
+        QImage screen;
+        const bool seen = waitUntil([&] {
+            screen = GnomeDesktop::screen();
+            return !screen.isNull() && condition(screen);
+        }, timeoutMs);
+        if (!seen)
+            screen.save(keptPicture("gnome-unexpected.png"));
+        return seen ? screen : QImage();
+    }
+
+    // A 1000 Hz tone into the speakers, as a call's other side.
+    void playIntoSpeakers()
+    {
+        speakers.start("bash", {"-c", "sox -q -n -t raw -r 44100 -e floating-point -b 32 -c 1 - synth 120 sine 1000 "
+                                      "| pacat -d speakers --format=float32le --rate=44100 --channels=1 --latency-msec=20"});
+        ASSERT_TRUE(speakers.waitForStarted());
+    }
+
+    QString recordingsFolder() const
+    {
+        const QStringList found = QDir(home.filePath("Documents")).entryList({"Корвала*"}, QDir::Dirs);
+        return found.isEmpty() ? QString() : QDir(home.filePath("Documents")).filePath(found.first());
+    }
+
+    // Checks a finished recording: the video shows the window, the
+    // microphone track its 440 Hz, the system track the speakers' 1000 Hz.
+    void expectRecordingOfTheWindow()
+    {
+        const QDir folder(recordingsFolder());
+        const QStringList videos = folder.entryList({"*-ekran.mp4"}, QDir::Files);
+        ASSERT_EQ(videos.size(), 1) << folder.path().toStdString();
+        const QString frame = home.filePath("frame.png");
+        QProcess::execute("ffmpeg", {"-v", "error", "-y", "-sseof", "-1", "-i", folder.filePath(videos.first()),
+                                     "-frames:v", "1", frame});
+        const QImage decoded(frame);
+        ASSERT_FALSE(decoded.isNull());
+        const QRgb middle = decoded.pixel(decoded.width() / 2, decoded.height() / 2);
+        EXPECT_LE(std::abs(qRed(middle) - qRed(windowColour)) + std::abs(qGreen(middle) - qGreen(windowColour))
+                      + std::abs(qBlue(middle) - qBlue(windowColour)),
+                  40)
+            << "the video shows the window: " << QColor(middle).name().toStdString();
+        for (const auto& [name, frequency] : {std::pair {"mikrofon", 440.0}, std::pair {"sistema", 1000.0}}) {
+            const QStringList tracks = folder.entryList({QStringLiteral("*-%1.m4a").arg(name)}, QDir::Files);
+            ASSERT_EQ(tracks.size(), 1) << name;
+            const ProbedAudio audio = probeAudio(folder.filePath(tracks.first()));
+            EXPECT_GT(audio.duration, 2.5) << name;
+            EXPECT_GT(toneAmplitude(audio.samples, audio.sampleRate, frequency), 0.05) << name;
+        }
+    }
+
+    static inline GnomeDesktop* desktop = nullptr;
+    QTemporaryDir home;
+    DevServiceProcess service {{"--polls", "1"}};
+    std::unique_ptr<QSettings> settings;
+    QProcessEnvironment environment;
+    QProcess app;
+    QProcess speakers;
+};
+
+} // namespace
+
+TEST_F(KorvalaOnGnome, AnAreaOverAWindowIsSavedWithTheWindowsPixels)
+{
+    launch();
+    ColourWindow window(false);
+    const QImage before = screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 400; });
+    ASSERT_FALSE(before.isNull()) << "the test window did not show";
+    const QRect shown = area(before, windowColour);
+
+    ASSERT_EQ(korvala({"screenshot"}).first, 0);
+    // The selector covers the screen, top bar and all, with the desktop dimmed.
+    const QImage selecting = screenWhen([&](const QImage& screen) {
+        return area(screen, windowColour).isEmpty() && area(screen, qRgb(139, 25, 99), 8).width() > 400;
+    });
+    ASSERT_FALSE(selecting.isNull()) << "no area selector over the desktop";
+    selecting.save(keptPicture("gnome-area-selector.png"));
+
+    const QRect selected = shown.adjusted(40, 40, -40, -40);
+    desktop->drag(selected.topLeft(), selected.bottomRight() + QPoint(1, 1));
+    // The editor comes up with the picture; the window's colour is back.
+    const QImage editing = screenWhen([&](const QImage& screen) { return !area(screen, windowColour).isEmpty(); });
+    ASSERT_FALSE(editing.isNull()) << "no editor";
+    QTest::qWait(500);
+    GnomeDesktop::screen().save(keptPicture("gnome-editor.png"));
+    desktop->key('s', {controlKey});
+
+    QString saved;
+    ASSERT_TRUE(waitUntil([&] {
+        QDirIterator files(recordingsFolder(), {"skrinshot-*.png"}, QDir::Files);
+        saved = files.hasNext() ? files.next() : QString();
+        return !saved.isEmpty() && status().startsWith("Снимок сохранён");
+    }, 10000)) << "nothing saved: " << status().toStdString();
+    const QImage shot(saved);
+    // The editor keeps twice the pixels of a screen of one pixel a point,
+    // as on the X11 desktop; every one is the window's.
+    EXPECT_EQ(shot.size(), selected.size() * 2);
+    EXPECT_EQ(area(shot, windowColour), shot.rect().adjusted(0, 0, shot.width() % 2, shot.height() % 2));
+}
+
+TEST_F(KorvalaOnGnome, ARefusedScreenshotIsToldAtOnce)
+{
+    launch();
+    ASSERT_TRUE(GnomeDesktop::allowScreenshots(false));
+    ASSERT_EQ(korvala({"screenshot"}).first, 0);
+    // The message is a modal alert: until it is answered the menu's
+    // commands wait (a recording would start otherwise). The portal answers
+    // a refusal at once, well before its wait for an answer runs out.
+    EXPECT_TRUE(waitUntil([&] { return korvala({"record-audio"}).first == 2; }, 5000)) << status().toStdString();
+    GnomeDesktop::allowScreenshots(true);
+    GnomeDesktop::screen().save(keptPicture("gnome-screenshot-refused.png"));
+    desktop->key(returnKey);
+    EXPECT_TRUE(waitUntil([&] { return korvala({"menu"}).second.contains("Сделать снимок…"); }, 5000));
+}
+
+TEST_F(KorvalaOnGnome, AKeptPermissionRecordsTheScreenWithBothTracksWithoutAsking)
+{
+    const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    ASSERT_TRUE(GnomeDesktop::keepScreenCastToken(token));
+    Store(*settings).setPortalRestoreToken(token);
+    launch();
+    ColourWindow window(true);
+    ASSERT_FALSE(screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 1800; }).isNull());
+    playIntoSpeakers();
+
+    ASSERT_EQ(korvala({"record-video"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return status() >= "Идёт видеозапись — 00:04"; }, 20000)) << status().toStdString();
+    // Nothing asked: the window still fills the screen.
+    EXPECT_GT(area(GnomeDesktop::screen(), windowColour).width(), 1800);
+    ASSERT_EQ(korvala({"stop"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
+    expectRecordingOfTheWindow();
+    settings->sync();
+    EXPECT_EQ(Store(*settings).portalRestoreToken(), token) << "the desktop gave the permission back";
+}
