@@ -249,6 +249,11 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(std::shared_ptr<Scree
     auto still = service->captureImage(*filter, config);
     if (auto image = co_await std::move(still))
         co_return image;
+    // Where the desktop picks what a stream shows, a stream is no quiet
+    // second try: without a kept permission it puts the desktop's chooser
+    // before the user, for a picture they were just refused.
+    if (service->desktopPicksContent())
+        co_return std::nullopt;
     auto fallback = frameFromStream(service, clock, *filter, config);
     auto frame = co_await std::move(fallback);
     co_return frame;
