@@ -95,11 +95,16 @@ void collectLabels(const QDBusArgument& item, QStringList& labels)
     item.endStructure();
 }
 
+QStringList trayItems()
+{
+    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher");
+    return watcher.property("RegisteredStatusNotifierItems").toStringList();
+}
+
 // The menu that the tray host reads from the program, as GNOME draws it.
 QStringList exportedMenu()
 {
-    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher");
-    const QStringList items = watcher.property("RegisteredStatusNotifierItems").toStringList();
+    const QStringList items = trayItems();
     if (items.size() != 1)
         return {};
     const QString service = items.first().section('@', 0, 0);
@@ -341,9 +346,14 @@ TEST_F(KorvalaOnGnome, AKeptPermissionRecordsTheScreenWithBothTracksWithoutAskin
 
 TEST_F(KorvalaOnGnome, TheTrayMenuInTheTopBarRunsItsItems)
 {
-    const QImage bare = GnomeDesktop::screen();
-    launch();
+    // The top bar without an icon of ours: an earlier run's gone, and drawn so.
+    ASSERT_TRUE(waitUntil([] { return trayItems().isEmpty(); }, 10000));
+    QImage bare = GnomeDesktop::screen();
     const QRect statusArea(bare.width() / 2 + 200, 0, bare.width() / 2 - 200, 30);
+    ASSERT_FALSE(screenWhen([&](const QImage& screen) {
+        return changed(std::exchange(bare, screen), screen, statusArea).isEmpty();
+    }).isNull());
+    launch();
     // The icon is new in the top bar; what sits right of it stays put.
     QRect icon;
     ASSERT_FALSE(screenWhen([&](const QImage& screen) { return !(icon = changed(bare, screen, statusArea)).isEmpty(); }).isNull())
