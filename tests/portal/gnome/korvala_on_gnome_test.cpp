@@ -379,3 +379,48 @@ TEST_F(KorvalaOnGnome, TheTrayMenuInTheTopBarRunsItsItems)
     ASSERT_TRUE(waitUntil([&] { return app.state() == QProcess::NotRunning; }, 10000)) << "«Выйти» did not run";
     EXPECT_EQ(app.exitCode(), 0);
 }
+
+TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
+{
+    launch();
+    ColourWindow window(true);
+    ASSERT_FALSE(screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 1800; }).isNull());
+    playIntoSpeakers();
+
+    ASSERT_EQ(korvala({"record-video"}).first, 0);
+    // The chooser, centred: "Entire Screen" with the one monitor's row (the
+    // only pure white in it), and "Share", blue once a row is picked.
+    QRect row;
+    const QImage asked = screenWhen([&](const QImage& screen) {
+        row = area(screen, qRgb(255, 255, 255)).intersected(QRect(screen.rect().center() - QPoint(300, 100), QSize(600, 200)));
+        return row.width() > 200 && row.height() > 20;
+    });
+    ASSERT_FALSE(asked.isNull()) << "no chooser";
+    asked.save(keptPicture("gnome-chooser.png"));
+    desktop->click(row.center());
+    // "Share" sits right of the middle, above the row; the check box of
+    // "Remember this selection" is left of it.
+    const QRect band(asked.rect().center().x(), row.top() - 250, 400, 200);
+    QRect share;
+    ASSERT_FALSE(screenWhen([&](const QImage& screen) {
+        share = area(screen, qRgb(53, 132, 228), 8).intersected(band);
+        return share.width() > 30;
+    }).isNull()) << "«Share» did not light up";
+    // The button is the right end of that blue, its top the blue's top.
+    desktop->click(QPoint(share.right() - 30, share.top() + 14));
+
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт видеозапись — 00:0") && status() >= "Идёт видеозапись — 00:04"; }, 30000))
+        << status().toStdString();
+    ASSERT_EQ(korvala({"stop"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
+    expectRecordingOfTheWindow();
+    settings->sync();
+    EXPECT_FALSE(Store(*settings).portalRestoreToken().isEmpty()) << "the permission is kept";
+
+    // The next recording starts at once: nothing comes over the window.
+    ASSERT_EQ(korvala({"record-video"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт видеозапись — 00:0") && status() >= "Идёт видеозапись — 00:02"; }, 20000))
+        << status().toStdString();
+    EXPECT_GT(area(GnomeDesktop::screen(), windowColour).width(), 1800) << "asked again";
+    ASSERT_EQ(korvala({"stop"}).first, 0);
+}
