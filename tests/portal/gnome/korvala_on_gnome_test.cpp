@@ -27,6 +27,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace {
 
 constexpr quint32 escapeKey = 0xff1b;
@@ -37,10 +39,11 @@ const QRgb windowColour = qRgb(214, 38, 152);
 // A window of one colour, placed by the shell wherever it likes.
 class ColourWindow final : public QWidget {
 public:
-    explicit ColourWindow(bool fullScreen)
+    enum Size { small, maximized, fullScreen };
+    explicit ColourWindow(Size size)
     {
         resize(520, 380);
-        fullScreen ? showFullScreen() : show();
+        size == fullScreen ? showFullScreen() : size == maximized ? showMaximized() : show();
     }
 
 protected:
@@ -159,7 +162,12 @@ protected:
     {
         settings->sync();
         app.setProcessEnvironment(environment);
-        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        QObject::connect(&app, &QProcess::readyReadStandardError, &app, [this] {
+            const QByteArray told = app.readAllStandardError();
+            appErrors += told;
+            std::fwrite(told.constData(), 1, told.size(), stderr);
+        });
         app.start(KORVALA_PROGRAM, {});
         ASSERT_TRUE(app.waitForStarted());
         ASSERT_TRUE(waitUntil([&] { return korvala({"status"}).first == 0; }, 20000));
@@ -256,6 +264,7 @@ protected:
     std::unique_ptr<QSettings> settings;
     QProcessEnvironment environment;
     QProcess app;
+    QByteArray appErrors;
     QProcess speakers;
 };
 
@@ -264,7 +273,7 @@ protected:
 TEST_F(KorvalaOnGnome, AnAreaOverAWindowIsSavedWithTheWindowsPixels)
 {
     launch();
-    ColourWindow window(false);
+    ColourWindow window(ColourWindow::small);
     const QImage before = screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 400; });
     ASSERT_FALSE(before.isNull()) << "the test window did not show";
     const QRect shown = area(before, windowColour);
@@ -328,7 +337,7 @@ TEST_F(KorvalaOnGnome, AKeptPermissionRecordsTheScreenWithBothTracksWithoutAskin
     ASSERT_TRUE(GnomeDesktop::keepScreenCastToken(token));
     Store(*settings).setPortalRestoreToken(token);
     launch();
-    ColourWindow window(true);
+    ColourWindow window(ColourWindow::fullScreen);
     ASSERT_FALSE(screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 1800; }).isNull());
     playIntoSpeakers();
 
@@ -383,7 +392,7 @@ TEST_F(KorvalaOnGnome, TheTrayMenuInTheTopBarRunsItsItems)
 TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
 {
     launch();
-    ColourWindow window(true);
+    ColourWindow window(ColourWindow::fullScreen);
     ASSERT_FALSE(screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 1800; }).isNull());
     playIntoSpeakers();
 
@@ -423,4 +432,43 @@ TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
         << status().toStdString();
     EXPECT_GT(area(GnomeDesktop::screen(), windowColour).width(), 1800) << "asked again";
     ASSERT_EQ(korvala({"stop"}).first, 0);
+}
+
+TEST_F(KorvalaOnGnome, SharingStoppedFromGnomesIndicatorEndsOnlyThePicture)
+{
+    const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    ASSERT_TRUE(GnomeDesktop::keepScreenCastToken(token));
+    Store(*settings).setPortalRestoreToken(token);
+    launch();
+    ColourWindow window(ColourWindow::maximized);
+    ASSERT_FALSE(screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 1800; }).isNull());
+    playIntoSpeakers();
+    ASSERT_EQ(korvala({"record-video"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт видеозапись — 00:0") && status() >= "Идёт видеозапись — 00:03"; }, 20000))
+        << status().toStdString();
+
+    // GNOME's sharing indicator in the top bar stops every share, this
+    // test's input session among them.
+    const QImage sharing = GnomeDesktop::screen();
+    const QRect indicator = area(sharing, qRgb(205, 147, 9), 12).intersected(QRect(0, 0, sharing.width(), 30));
+    ASSERT_FALSE(indicator.isEmpty()) << "no sharing indicator";
+    sharing.save(keptPicture("gnome-sharing-indicator.png"));
+    const qsizetype toldBefore = appErrors.count('\n');
+    desktop->click(indicator.center());
+    ASSERT_TRUE(waitUntil([&] { return appErrors.count('\n') > toldBefore; }, 10000)) << "no warning";
+    delete std::exchange(desktop, new GnomeDesktop);
+
+    // The sound goes on without the picture.
+    const QString stoppedAt = status();
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт видеозапись — 00:") && status() > stoppedAt; }, 5000))
+        << status().toStdString();
+    QTest::qWait(2500);
+    ASSERT_EQ(korvala({"stop"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
+    expectRecordingOfTheWindow();
+    const QDir folder(recordingsFolder());
+    const ProbedVideo video = probeVideo(folder.filePath(folder.entryList({"*-ekran.mp4"}).value(0)));
+    const ProbedAudio sound = probeAudio(folder.filePath(folder.entryList({"*-sistema.m4a"}).value(0)));
+    ASSERT_FALSE(video.frameTimes.empty());
+    EXPECT_GT(sound.duration, video.frameTimes.back() + 2) << "the tracks went on after the picture stopped";
 }
