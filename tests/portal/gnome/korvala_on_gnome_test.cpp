@@ -306,6 +306,14 @@ TEST_F(KorvalaOnGnome, AnAreaOverAWindowIsSavedWithTheWindowsPixels)
         return !saved.isEmpty() && status().startsWith("Снимок сохранён");
     }, 10000)) << "nothing saved: " << status().toStdString();
     const QImage shot(saved);
+
+    // Escape reaches the selector: it goes, and nothing is taken.
+    desktop->key(escapeKey);
+    ASSERT_EQ(korvala({"screenshot"}).first, 0);
+    ASSERT_FALSE(screenWhen([&](const QImage& screen) { return area(screen, windowColour).isEmpty(); }).isNull());
+    desktop->key(escapeKey);
+    EXPECT_FALSE(screenWhen([&](const QImage& screen) { return !area(screen, windowColour).isEmpty(); }).isNull())
+        << "Escape did not end the selection";
     // The editor keeps twice the pixels of a screen of one pixel a point,
     // as on the X11 desktop; every one is the window's.
     EXPECT_EQ(shot.size(), selected.size() * 2);
