@@ -309,6 +309,18 @@ void MenuBarController::endSession(double deadlineSeconds)
     }(QPointer<MenuBarController>(this));
 }
 
+void MenuBarController::menuChangedForCommand()
+{
+    // A menu that a D-Bus tray host draws itself takes changes live, and
+    // GNOME's host reports only openings, never a close: a command from
+    // outside must not wait out the lost-close time to find the menu of now.
+    // A menu Qt itself shows keeps its items while it is open.
+    if (!menu_.isVisible() && !menu_.activeAction())
+        rebuildMenu();
+    else
+        menuChanged();
+}
+
 QStringList MenuBarController::menuLines()
 {
     menuChanged();
@@ -324,7 +336,7 @@ MenuBarController::CommandOutcome MenuBarController::offered(const QString& comm
         return CommandOutcome::unknown;
     if (command != "quit" && QApplication::activeModalWidget())
         return CommandOutcome::waitingForAnswer;
-    menuChanged();
+    menuChangedForCommand();
     for (QAction* entry : menu_.actions()) {
         if (entry->objectName() == command && entry->isEnabled()) {
             *action = entry;

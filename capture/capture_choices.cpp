@@ -260,7 +260,10 @@ QCoro::Task<std::optional<QImage>> CaptureChoices::capture(std::shared_ptr<Scree
 
     auto still = service->captureImage(*filter, config);
     std::optional<QImage> image = co_await std::move(still);
-    if (!image) {
+    // Where the desktop picks what a stream shows, a stream is no quiet
+    // second try: without a kept permission it puts the desktop's chooser
+    // before the user, for a picture they were just refused.
+    if (!image && !service->desktopPicksContent()) {
         auto fallback = frameFromStream(service, clock, *filter, config);
         image = co_await std::move(fallback);
     }

@@ -43,7 +43,7 @@ if [[ ${KORVALA_TSAN_PASS:-1} == 1 ]]; then
   tsan=${KORVALA_TSAN_BUILD:-$root/build-tsan}
   cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVALA_TSAN=ON -DKORVALA_BENCH=OFF >/dev/null
   # Only what the unit tests need: integration programs do not run here.
-  mapfile -t unit_targets < <(cmake --build "$tsan" --target help | sed -n 's/^\([a-z_]*[a-z]_tests\):.*/\1/p' | grep -v -e '_integration_tests$' -e '_wayland_tests$')
+  mapfile -t unit_targets < <(cmake --build "$tsan" --target help | sed -n 's/^\([a-z_]*[a-z]_tests\):.*/\1/p' | grep -v -e '_integration_tests$' -e '_wayland_tests$' -e '_gnome_tests$')
   cmake --build "$tsan" -j "$(nproc)" --target "${unit_targets[@]}"
   export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$root/tests/support/tsan.supp:halt_on_error=1:second_deadlock_stack=1}
   (cd "$tsan" && ctest --output-on-failure -L unit -j "$(nproc)")

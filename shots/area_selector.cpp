@@ -35,7 +35,7 @@ QList<SelectionView*> AreaSelector::windows() const
     return list;
 }
 
-void AreaSelector::begin(OnSelect onSelect)
+void AreaSelector::begin(OnSelect onSelect, std::map<const QScreen*, QImage> stills)
 {
     if (!windows_.isEmpty())
         return;
@@ -47,8 +47,8 @@ void AreaSelector::begin(OnSelect onSelect)
     const bool composited = composites_();
     const QPointer<AreaSelector> self(this);
     for (QScreen* screen : QGuiApplication::screens()) {
-        QImage backdrop;
-        if (!composited)
+        QImage backdrop = std::move(stills[screen]);
+        if (backdrop.isNull() && !composited)
             backdrop = screen->grabWindow(0).toImage();
         auto* view = new SelectionView(screen, numbering_(screen),
                                        [self](std::optional<SelectedArea> result) {

@@ -6,7 +6,10 @@
 #include <QObject>
 #include <QPointer>
 
+#include <QImage>
+
 #include <functional>
+#include <map>
 #include <optional>
 
 class QScreen;
@@ -31,7 +34,9 @@ public:
     // Starts a selection; `onSelect` runs once, after every overlay is gone,
     // with the area or with nothing when the user cancelled. Ignored while a
     // selection runs: that one goes on and the new callback is dropped.
-    void begin(OnSelect onSelect);
+    // A screen with a picture in `stills` shows that picture, dimmed, in
+    // place of the live desktop.
+    void begin(OnSelect onSelect, std::map<const QScreen*, QImage> stills = {});
 
     // The overlays of the running selection, one per screen.
     QList<SelectionView*> windows() const;

@@ -8,6 +8,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <map>
+
 namespace {
 
 // The overlays take a moment to leave the screen; the capture waits for them.
@@ -61,14 +63,10 @@ void ScreenshotFlow::deliver(const QImage& picture, Screenshot::Destination dest
     }
 }
 
-QCoro::Task<void> ScreenshotFlow::captureAndEdit(QPointer<ScreenshotFlow> self, SelectedArea area)
+QCoro::Task<std::optional<QImage>> ScreenshotFlow::takeStill(QPointer<ScreenshotFlow> self, SelectedArea area)
 {
     // The clock outlives every flow; this one may go while the capture waits.
     Clock& clock = self->clock_;
-    co_await clock.sleep(overlayGoneSeconds);
-    if (!self)
-        co_return;
-
     std::optional<QImage> image;
     std::optional<Screenshot::Failure> failure;
     try {
@@ -79,19 +77,67 @@ QCoro::Task<void> ScreenshotFlow::captureAndEdit(QPointer<ScreenshotFlow> self, 
     } catch (const Screenshot::Failure& error) {
         failure = error;
     }
+    if (self && failure)
+        self->errors_.report(*failure);
+    co_return self ? image : std::nullopt;
+}
+
+QCoro::Task<void> ScreenshotFlow::captureAndEdit(QPointer<ScreenshotFlow> self, SelectedArea area)
+{
+    co_await self->clock_.sleep(overlayGoneSeconds);
     if (!self)
         co_return;
-    if (failure) {
-        self->errors_.report(*failure);
-        co_return;
+    const std::optional<QImage> image = co_await takeStill(self, area);
+    if (self && image)
+        self->showEditor(*image, area.displayID);
+}
+
+// Where translucent overlays cannot show the live desktop and Qt cannot
+// grab the screen (GNOME on Wayland paints black behind a full-screen
+// window), each screen is taken first and the user selects on that still,
+// which is then the picture that gets cut: what was seen is what is kept.
+QCoro::Task<void> ScreenshotFlow::selectOverStills(QPointer<ScreenshotFlow> self)
+{
+    std::map<const QScreen*, QImage> stills;
+    std::map<quint32, QImage> byDisplay;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const quint32 displayID = self->capture_->displayNumber(screen);
+        const SelectedArea whole{QRectF(QPointF(0, 0), screen->size()), displayID, screen->size()};
+        const std::optional<QImage> image = co_await takeStill(self, whole);
+        if (!self || !image)
+            co_return;
+        stills[screen] = *image;
+        byDisplay[displayID] = *image;
     }
-    self->shotPreview().show(
-        *image,
+    self->areaSelector().begin(
+        [self, byDisplay = std::move(byDisplay)](std::optional<SelectedArea> area) {
+            const auto still = area ? byDisplay.find(area->displayID) : byDisplay.end();
+            if (self && still != byDisplay.end())
+                self->edit(still->second, *area);
+        },
+        std::move(stills));
+}
+
+void ScreenshotFlow::edit(const QImage& display, const SelectedArea& area)
+{
+    const std::optional<QRect> part = Screenshot::crop(display.size(), area);
+    if (!part) {
+        errors_.report(Screenshot::Failure::captureFailed());
+        return;
+    }
+    showEditor(display.copy(*part), area.displayID);
+}
+
+void ScreenshotFlow::showEditor(const QImage& picture, quint32 displayID)
+{
+    QPointer<ScreenshotFlow> self(this);
+    shotPreview().show(
+        picture,
         [self](QImage picture, Screenshot::Destination destination) {
             if (self)
                 self->deliver(picture, destination);
         },
-        self->screenOf(area.displayID));
+        screenOf(displayID));
 }
 
 QScreen* ScreenshotFlow::screenOf(quint32 displayID) const
@@ -131,6 +177,11 @@ void ScreenshotFlow::takeScreenshot()
         if (self)
             self->takeScreenshot();
     });
+    const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    if (wayland && !capture_->desktopComposites()) {
+        selectOverStills(self);
+        return;
+    }
     areaSelector().begin([self](std::optional<SelectedArea> area) {
         if (self && area)
             captureAndEdit(self, *area);

@@ -39,6 +39,13 @@ public:
 
 private:
     static QCoro::Task<void> captureAndEdit(QPointer<ScreenshotFlow> self, SelectedArea area);
+    static QCoro::Task<void> selectOverStills(QPointer<ScreenshotFlow> self);
+    // The still of `area` (a whole display's when it covers it), or nothing
+    // after the failure was told.
+    static QCoro::Task<std::optional<QImage>> takeStill(QPointer<ScreenshotFlow> self, SelectedArea area);
+    // Cuts `area` out of the whole display's still and edits it.
+    void edit(const QImage& display, const SelectedArea& area);
+    void showEditor(const QImage& picture, quint32 displayID);
     void deliver(const QImage& picture, Screenshot::Destination destination);
     // The screen that shows the display with this number, if any.
     QScreen* screenOf(quint32 displayID) const;

@@ -241,6 +241,12 @@ TEST_F(CaptureChoicesTest, AFailedStillFallsBackToTheFirstFrameOfAShortStream)
     fake->streamStarts = false;
     EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(5), 480)));
     EXPECT_EQ(fake->streamsStopped, 1) << "a stream that did not start is not stopped";
+
+    // A desktop that picks what streams show would ask the user instead.
+    fake->streamStarts = true;
+    fake->desktopPicks = true;
+    EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(5), 480)));
+    EXPECT_EQ(fake->streams.size(), 2u) << "no stream for a refused still";
 }
 
 TEST_F(CaptureChoicesTest, AStreamWithoutFramesIsGivenUpAfterTwentyShortWaits)

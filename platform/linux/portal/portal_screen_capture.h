@@ -26,6 +26,10 @@ public:
                                        std::shared_ptr<StreamDelegate> delegate) override;
     bool desktopPicksContent() const override { return true; }
     quint32 displayNumber(const QScreen* screen) const override;
+    // A translucent full-screen window does not show the desktop beneath it
+    // here (GNOME paints black behind full-screen windows), and Qt cannot
+    // grab a Wayland screen: overlays show a still taken through the portal.
+    bool desktopComposites() const override { return false; }
 
 private:
     QDBusConnection bus_;
