@@ -43,6 +43,7 @@ Recorder::~Recorder()
     if (startedAt_)
         microphone_.stopMicrophone();
     stream_.reset();
+    startingStream_.reset();
 }
 
 QString Recorder::stamp(const QDateTime& now)
@@ -231,8 +232,14 @@ QCoro::Task<void> Recorder::startSystemAudio()
         videoOutput_ = frames;
     }
 
-    auto starting = stream->startCapture();
-    if (auto refused = co_await starting) {
+    // Held by the recorder while it starts: a start that waits on the
+    // desktop (its chooser) may already have the sound running, and a quit
+    // in the meantime must end that stream with the recorder.
+    startingStream_ = std::move(stream);
+    auto starting = startingStream_->startCapture();
+    std::optional<QString> refused = co_await starting;
+    stream = std::move(startingStream_);
+    if (refused) {
         if (*refused == Stream::denied)
             throw Failure::screenRecordingDenied();
         refuse(*refused);

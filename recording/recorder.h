@@ -131,6 +131,7 @@ private:
     std::shared_ptr<TrackWriter> systemWriter_;
     std::shared_ptr<VideoWriter> videoWriter_;
     std::unique_ptr<Stream> stream_;
+    std::unique_ptr<Stream> startingStream_;
     std::shared_ptr<ScreenVideoOutput> videoOutput_;
     CaptureTarget target_ = CaptureTarget::audioOnly();
     std::optional<QString> videoPath_;

@@ -35,6 +35,8 @@ public:
         if (owner_.onStreamStart)
             owner_.onStreamStart();
         record_->running = true;
+        if (owner_.startWaits)
+            co_await owner_.startWaits();
         for (const auto& out : outputs_) {
             for (const QImage& frame : owner_.streamFrames) {
                 out.queue->async([output = out.output, type = out.type, frame] {

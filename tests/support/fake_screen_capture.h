@@ -38,6 +38,9 @@ public:
         bool running = false;
     };
     std::vector<std::shared_ptr<StreamRecord>> streams;
+    // Awaited inside a stream's start once it runs, before it answers, as a
+    // desktop's chooser holds a start whose sound already flows.
+    std::function<QCoro::Task<void>()> startWaits;
     // Run inside a stream's start and stop, before they answer.
     std::function<void()> onStreamStart;
     std::function<void()> onStreamStop;
