@@ -156,9 +156,10 @@ void MenuBarController::launch()
         callWatch_->start();
 }
 
-QAction* MenuBarController::addCommand(const QString& title, const QString& command, std::function<void()> action)
+QAction* MenuBarController::addCommand(QMenu& menu, const QString& title, const QString& command,
+                                       std::function<void()> action)
 {
-    QAction* entry = menu_.addAction(title);
+    QAction* entry = menu.addAction(title);
     entry->setObjectName(command);
     // Queued: the slot runs from the event loop after the menu has closed
     // and rebuilt itself, never inside the click of an item being replaced.
@@ -175,33 +176,38 @@ void MenuBarController::rebuildMenu()
         old->deleteLater();
     }
 
-    menu_.addAction(OutsideText::menuTitle(statusLine_))->setEnabled(false);
-    menu_.addSeparator();
+    fillMenu(menu_);
+}
+
+void MenuBarController::fillMenu(QMenu& menu)
+{
+    menu.addAction(OutsideText::menuTitle(statusLine_))->setEnabled(false);
+    menu.addSeparator();
 
     if (const auto& offer = update_->offer()) {
         const QString title = offer->title.value_or(QStringLiteral("Есть обновление"));
-        addCommand(OutsideText::menuTitle(title + QStringLiteral(" — скачать…")), "update", [this] { update_->openUpdate(); });
-        menu_.addSeparator();
+        addCommand(menu, OutsideText::menuTitle(title + QStringLiteral(" — скачать…")), "update", [this] { update_->openUpdate(); });
+        menu.addSeparator();
     }
 
     if (!store_.token()) {
-        addCommand("Войти…", "sign-in", [this] { signIn_->signIn(); });
+        addCommand(menu, "Войти…", "sign-in", [this] { signIn_->signIn(); });
     } else if (recording_->recorder().isRecording()) {
-        addCommand("Остановить и отправить", "stop", [this] { recording_->stop(); });
+        addCommand(menu, "Остановить и отправить", "stop", [this] { recording_->stop(); });
     } else {
-        addCommand("Начать аудиозапись", "record-audio", [this] { recording_->recordAudio(); });
-        addCommand("Начать видеозапись…", "record-video", [this] { recording_->pickCapture(); });
-        menu_.addSeparator();
-        addCommand("Сделать снимок…", "screenshot", [this] { screenshot_->takeScreenshot(); });
+        addCommand(menu, "Начать аудиозапись", "record-audio", [this] { recording_->recordAudio(); });
+        addCommand(menu, "Начать видеозапись…", "record-video", [this] { recording_->pickCapture(); });
+        menu.addSeparator();
+        addCommand(menu, "Сделать снимок…", "screenshot", [this] { screenshot_->takeScreenshot(); });
         if (hasShot_())
-            addCommand("Открыть снимок", "reveal-shot", [this] { screenshot_->revealShot(); });
+            addCommand(menu, "Открыть снимок", "reveal-shot", [this] { screenshot_->revealShot(); });
     }
 
-    menu_.addSeparator();
-    addCommand("Мои расшифровки…", "open-site", [this] { upload_->openSite(); });
-    addCommand("Папка с записями…", "open-folder", [this] { openFolder(); });
-    menu_.addSeparator();
-    addCommand("Выйти", "quit", [this] { quit(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    menu.addSeparator();
+    addCommand(menu, "Мои расшифровки…", "open-site", [this] { upload_->openSite(); });
+    addCommand(menu, "Папка с записями…", "open-folder", [this] { openFolder(); });
+    menu.addSeparator();
+    addCommand(menu, "Выйти", "quit", [this] { quit(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
 void MenuBarController::showStatus(const QString& text)
@@ -309,18 +315,6 @@ void MenuBarController::endSession(double deadlineSeconds)
     }(QPointer<MenuBarController>(this));
 }
 
-void MenuBarController::menuChangedForCommand()
-{
-    // A menu that a D-Bus tray host draws itself takes changes live, and
-    // GNOME's host reports only openings, never a close: a command from
-    // outside must not wait out the lost-close time to find the menu of now.
-    // A menu Qt itself shows keeps its items while it is open.
-    if (!menu_.isVisible() && !menu_.activeAction())
-        rebuildMenu();
-    else
-        menuChanged();
-}
-
 QStringList MenuBarController::menuLines()
 {
     menuChanged();
@@ -336,14 +330,30 @@ MenuBarController::CommandOutcome MenuBarController::offered(const QString& comm
         return CommandOutcome::unknown;
     if (command != "quit" && QApplication::activeModalWidget())
         return CommandOutcome::waitingForAnswer;
-    menuChangedForCommand();
-    for (QAction* entry : menu_.actions()) {
-        if (entry->objectName() == command && entry->isEnabled()) {
-            *action = entry;
-            return CommandOutcome::started;
+    menuChanged();
+    const auto find = [&command](const QMenu& menu) -> QAction* {
+        for (QAction* entry : menu.actions()) {
+            if (entry->objectName() == command && entry->isEnabled())
+                return entry;
         }
+        return nullptr;
+    };
+    // What the menu of now offers decides, also while a menu held open
+    // shows older items.
+    QMenu now;
+    fillMenu(now);
+    if (!find(now))
+        return CommandOutcome::notOffered;
+    *action = find(menu_);
+    // A menu that a D-Bus tray host draws keeps its items while the host
+    // says it is open, and GNOME's host reports only openings, never a
+    // close: a command the held menu lacks gets the menu of now rather than
+    // wait out the lost close. A menu Qt itself shows stays as it is.
+    if (!*action && !menu_.isVisible() && !menu_.activeAction()) {
+        rebuildMenu();
+        *action = find(menu_);
     }
-    return CommandOutcome::notOffered;
+    return *action ? CommandOutcome::started : CommandOutcome::notOffered;
 }
 
 MenuBarController::CommandOutcome MenuBarController::trigger(const QString& command)

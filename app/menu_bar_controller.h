@@ -181,9 +181,9 @@ private:
     // their menu closed; one that seems open far longer than anyone keeps a
     // menu open is taken as closed, so that state changes reach it again.
     bool menuHeldOpen();
-    // Brings the menu up to date for a command from outside it.
-    void menuChangedForCommand();
-    QAction* addCommand(const QString& title, const QString& command, std::function<void()> action);
+    // The items of now, status line first.
+    void fillMenu(QMenu& menu);
+    QAction* addCommand(QMenu& menu, const QString& title, const QString& command, std::function<void()> action);
 
     std::unique_ptr<QSettings> defaults_;
     Store store_;
