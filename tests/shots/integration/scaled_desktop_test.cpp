@@ -3,6 +3,7 @@
 // is at scale 2. Each runs on an X server of its own, two 1920 × 1080
 // monitors side by side, whose background is a known 8 × 8 pattern.
 
+#include "tests/capture/integration/private_x_server.h"
 #include "tests/shots/integration/korvala_program.h"
 
 #include <QProcess>
@@ -27,13 +28,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(scratch.isValid());
-        for (int n = 170; n < 200 && display.isEmpty(); ++n) {
-            if (!QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-                display = QStringLiteral(":%1").arg(n);
-        }
-        ASSERT_FALSE(display.isEmpty());
-        environment.insert("DISPLAY", display);
-        server = start("Xvfb", {display, "-screen", "0", "3840x1080x24", "-nolisten", "tcp", "-noreset"});
+        environment.insert("DISPLAY", server.name());
         ASSERT_TRUE(waitUntil([&] { return run("xdpyinfo", {}).contains("dimensions"); }, 10000));
         run("xrandr", {"--setmonitor", "A", "1920/508x1080/286+0+0", "screen"});
         run("xrandr", {"--setmonitor", "B", "1920/508x1080/286+1920+0", "none"});
@@ -50,11 +45,9 @@ protected:
 
     void TearDown() override
     {
-        for (QProcess* process : {windowManager.get(), server.get()}) {
-            if (process) {
-                process->terminate();
-                process->waitForFinished(5000);
-            }
+        if (windowManager) {
+            windowManager->terminate();
+            windowManager->waitForFinished(5000);
         }
     }
 
@@ -74,9 +67,9 @@ protected:
     }
 
     QTemporaryDir scratch;
-    QString display;
+    PrivateXServer server {"3840x1080x24", 170};
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    std::unique_ptr<QProcess> server, windowManager;
+    std::unique_ptr<QProcess> windowManager;
 };
 
 } // namespace
