@@ -95,13 +95,9 @@ TEST_F(CaptureChoicesTest, TheSubtitleIsTheLongerOfTheNameAndTheEntryId)
     EXPECT_EQ(CaptureChoices::windowSubtitle(application), "Веб-браузер Firefox");
 }
 
-TEST_F(CaptureChoicesTest, NothingListableGivesTwoEmptyListsAndIconsComeFromTheWindow)
+// Nothing listable gives empty lists: the X11 tests see it from a server that is gone.
+TEST_F(CaptureChoicesTest, IconsComeFromTheWindow)
 {
-    fake->content.reset();
-    auto none = QCoro::waitFor(CaptureChoices::current(fake));
-    EXPECT_TRUE(none.displays.empty());
-    EXPECT_TRUE(none.windows.empty());
-
     auto editor = fakeApplication("Editor", 500);
     editor.windowIcon = pictures::plain(32, 32, Qt::green);
     fake->content = ShareableContent{{fakeDisplay(1, 1920, 1080)},

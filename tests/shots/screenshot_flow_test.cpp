@@ -18,7 +18,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QMimeData>
 #include <QScreen>
 #include <QTest>
 

@@ -43,7 +43,6 @@ TEST(ShotPreviewLayout, PicturesAreShownAtHalfWidthWithinTheHeightBudget)
 
 TEST(ShotPreviewLayout, SizeLabelShowsTheZoomOnlyAwayFromHalfWidth)
 {
-    EXPECT_EQ(Layout::sizeLabel(QSize(3024, 1964), 1000), QString::fromUtf8("3024 × 1964  ·  66%"));
     EXPECT_EQ(Layout::sizeLabel(QSize(1000, 500), 495), QString::fromUtf8("1000 × 500")) << "one percent off";
     EXPECT_EQ(Layout::sizeLabel(QSize(1000, 500), 490), QString::fromUtf8("1000 × 500  ·  98%"));
 }

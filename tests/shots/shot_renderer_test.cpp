@@ -47,14 +47,11 @@ protected:
 
 } // namespace
 
-TEST_F(ShotRendererTest, NoMarksGiveTheScreenshotBackAtItsPixelSize)
+TEST_F(ShotRendererTest, NoMarksAndADragStillGoingOnGiveTheScreenshotBackAtItsPixelSize)
 {
     const QImage shot = pictures::gradient(300, 200);
     auto canvas = canvasFor(shot, {150, 100});
-    const QImage flat = canvas->flattened();
-    EXPECT_EQ(flat.size(), shot.size());
-    EXPECT_EQ(same(flat), same(shot));
-    // A drag that is still going on is not part of the picture.
+    EXPECT_EQ(same(canvas->flattened()), same(shot));
     driver::press(*canvas, {10, 10});
     driver::move(*canvas, {100, 80});
     ASSERT_TRUE(canvas->draft());
