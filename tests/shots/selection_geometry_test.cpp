@@ -35,14 +35,13 @@ TEST(SelectionGeometry, SizeLabelTruncatesAndFlipsBelowAtTheTopOfTheScreen)
     EXPECT_EQ(sizeLabelBox(QRectF(100, 600, 300, 300), text, 900), QRectF(100, 567, 72, 21));
 }
 
-TEST(ScreenNumbers, ScreensAreMatchedToMonitorsByGeometryElseTheMainDisplay)
+TEST(ScreenNumbers, AScreenMatchingNoMonitorGetsTheMainDisplayElseTheFirst)
 {
     const std::vector<MonitorNumber> monitors = {
         {501, QRect(0, 0, 1920, 1080), false},
         {502, QRect(1920, 0, 1440, 900), true},
     };
-    EXPECT_EQ(displayNumberAmong(monitors, QRect(0, 0, 1920, 1080)), 501u);
-    EXPECT_EQ(displayNumberAmong(monitors, QRect(1920, 0, 1440, 900)), 502u);
+    // A match by geometry is seen on the X server's own monitors in the area selection tests.
     EXPECT_EQ(displayNumberAmong(monitors, QRect(0, 0, 800, 600)), 502u) << "no match: the primary monitor";
     EXPECT_EQ(displayNumberAmong({{9, QRect(0, 0, 10, 10), false}, {8, QRect(10, 0, 10, 10), false}}, QRect()), 9u);
     EXPECT_EQ(displayNumberAmong({}, QRect(0, 0, 10, 10)), 0u);
