@@ -43,39 +43,25 @@ void drag(QWidget* view, QPoint from, QPoint to)
 
 } // namespace
 
-TEST(AreaSelector, OneOverlayCoversEachScreenAndADragOnTheSecondReportsThatScreen)
+// The overlays, their pixels and a drag through them are checked on a real
+// X server in the integration tests; here what only a test of its own shows.
+TEST(AreaSelector, ASecondBeginIsIgnoredAndTheOverlaysAreDeletedAfterTheCallback)
 {
     AreaSelector selector(nullptr, testNumber);
     Outcome outcome;
     selector.begin(recordInto(outcome));
-
-    const auto screens = QGuiApplication::screens();
     const auto windows = selector.windows();
-    ASSERT_EQ(windows.size(), screens.size());
-    for (int i = 0; i < screens.size(); ++i) {
-        EXPECT_EQ(windows[i]->geometry(), screens[i]->geometry());
-        EXPECT_EQ(windows[i]->displayID(), testNumber(screens[i]));
-        EXPECT_TRUE(windows[i]->isVisible());
-    }
-
-    // A second begin is ignored and its callback never runs.
+    ASSERT_EQ(windows.size(), QGuiApplication::screens().size());
     Outcome ignored;
     selector.begin(recordInto(ignored));
     EXPECT_EQ(selector.windows(), windows);
 
-    // From (100, 700) to (300, 500) in view coordinates on the 1440 × 900 screen.
-    SelectionView* second = windows[1];
-    drag(second, QPoint(100, 200), QPoint(300, 400));
-    EXPECT_EQ(outcome.calls, 1);
+    drag(windows[1], QPoint(100, 200), QPoint(300, 400));
     ASSERT_TRUE(outcome.area);
-    EXPECT_EQ(outcome.area->rect, QRectF(100, 200, 200, 200));
     EXPECT_EQ(outcome.area->displayID, 101u);
-    EXPECT_EQ(outcome.area->screenSize, QSizeF(1440, 900));
     EXPECT_EQ(outcome.overlaysVisibleAtCall, 0) << "the callback runs after every overlay is gone";
-    EXPECT_TRUE(selector.windows().isEmpty());
     EXPECT_EQ(ignored.calls, 0);
-
-    QPointer<SelectionView> gone = second;
+    QPointer<SelectionView> gone = windows[1];
     EXPECT_TRUE(waitUntil([&] {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return gone.isNull();
@@ -106,29 +92,4 @@ TEST(AreaSelector, EscapeAndSmallAreasCancelAndANewSelectionCanStartFromTheCallb
     EXPECT_EQ(selector.windows().size(), QGuiApplication::screens().size());
     QTest::keyClick(selector.windows().back(), Qt::Key_Escape);
     EXPECT_EQ(next.calls, 1);
-}
-
-TEST(SelectionView, DimsTheScreenPunchesAClearHoleAndOutlinesIt)
-{
-    AreaSelector selector(nullptr, testNumber);
-    selector.begin([](std::optional<SelectedArea>) {});
-    SelectionView* const view = selector.windows().front();
-
-    QImage before = view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    EXPECT_NEAR(qAlpha(before.pixel(5, 5)), 89, 1) << "35 % black";
-    EXPECT_EQ(qRed(before.pixel(5, 5)), 0);
-
-    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(400, 300));
-    QTest::mouseMove(view, QPoint(800, 600));
-    const QImage during = view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    EXPECT_EQ(qAlpha(during.pixel(600, 450)), 0) << "the hole is fully clear";
-    EXPECT_NEAR(qAlpha(during.pixel(5, 5)), 89, 1);
-    const QColor accent = view->palette().color(QPalette::Highlight);
-    const QColor edge = QColor::fromRgba(during.pixel(600, 300));
-    EXPECT_EQ(edge.alpha(), 255);
-    EXPECT_EQ(edge.rgb(), accent.rgb()) << "the outline is in the accent colour";
-    // The size label sits just above the selection: dark box pixels there.
-    EXPECT_GT(qAlpha(during.pixel(402, 285)), 150);
-    EXPECT_NEAR(qAlpha(during.pixel(402, 620)), 89, 1);
-    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(800, 600));
 }

@@ -22,13 +22,13 @@ int inkedColumns(const QImage& image, int row, int first, int last, QRgb ink)
     return count;
 }
 
-// The bounding box of pixels that differ from `background`.
-QRect inkBounds(const QImage& image, QRgb background)
+// The bounding box of the pixels where `image` differs from `before`.
+QRect changed(const QImage& image, const QImage& before)
 {
     QRect bounds;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            if (image.pixel(x, y) != background)
+            if (image.pixel(x, y) != before.pixel(x, y))
                 bounds |= QRect(x, y, 1, 1);
     return bounds;
 }
@@ -47,14 +47,11 @@ protected:
 
 } // namespace
 
-TEST_F(ShotRendererTest, NoMarksGiveTheScreenshotBackAtItsPixelSize)
+TEST_F(ShotRendererTest, NoMarksAndADragStillGoingOnGiveTheScreenshotBackAtItsPixelSize)
 {
     const QImage shot = pictures::gradient(300, 200);
     auto canvas = canvasFor(shot, {150, 100});
-    const QImage flat = canvas->flattened();
-    EXPECT_EQ(flat.size(), shot.size());
-    EXPECT_EQ(same(flat), same(shot));
-    // A drag that is still going on is not part of the picture.
+    EXPECT_EQ(same(canvas->flattened()), same(shot));
     driver::press(*canvas, {10, 10});
     driver::move(*canvas, {100, 80});
     ASSERT_TRUE(canvas->draft());
@@ -83,7 +80,7 @@ TEST_F(ShotRendererTest, SizesGrowWithPixelsPerShownPoint)
         auto textCanvas = canvasFor(white, {shownWidth, shownWidth / 3});
         driver::type(*textCanvas, {10, 20}, "ПРОВЕРКА");
         ASSERT_EQ(textCanvas->marks().size(), 1);
-        const QSize ink = inkBounds(textCanvas->flattened(), qRgb(255, 255, 255)).size();
+        const QSize ink = changed(textCanvas->flattened(), white).size();
         if (shownWidth == 600) {
             inkAtFullSize = ink;
             EXPECT_NEAR(ink.height(), 18 * 0.73, 3) << "capitals of an 18-point font";
@@ -152,11 +149,7 @@ TEST_F(ShotRendererTest, BlurNeedsTwoPointsEachWay)
     canvas->undo();
     driver::stroke(*canvas, {{10, 50}, {110, 52}});
     const QImage flat = canvas->flattened();
-    QRect differing;
-    for (int y = 0; y < 300; ++y)
-        for (int x = 0; x < 600; ++x)
-            if (flat.pixel(x, y) != shot.pixel(x, y))
-                differing |= QRect(x, y, 1, 1);
+    const QRect differing = changed(flat, shot);
     EXPECT_EQ(differing.top(), 248);
     EXPECT_EQ(differing.bottom(), 249);
     EXPECT_GE(differing.left(), 10);

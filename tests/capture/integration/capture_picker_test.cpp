@@ -22,25 +22,34 @@ QString desktopOf(QWidget* window)
     return line.section(u'=', 1).trimmed();
 }
 
+class CapturePickerOnX11Test : public ::testing::Test {
+protected:
+    void showGrid()
+    {
+        picker.show(QStringLiteral("Что записывать"), [this](CaptureTarget target) { picked.push_back(target); });
+        ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
+    }
+
+    // The service is made before any window of the picker, as the program
+    // makes it at its start.
+    std::shared_ptr<ScreenCapture> capture = LinuxPlatform::screenCaptureForSession(nullptr);
+    DesktopWorkspace workspace;
+    SystemClock clock;
+    CapturePickerWindow picker {workspace, CapturePickerWindow::Sources::of(capture, clock)};
+    std::vector<CaptureTarget> picked;
+};
+
 } // namespace
 
-TEST(CapturePickerOnX11Test, ShowsTheDesktopsWindowsAsTilesWithTheirPictures)
+TEST_F(CapturePickerOnX11Test, ShowsTheDesktopsWindowsAsTilesWithTheirPictures)
 {
+    const QStringList colours = {"#e01010", "#1030d0", "#10b030"};
     TestWindows windows({"Красное окно|#e01010|40|20|520|240", "Синее окно|#1030d0|680|20|480|240",
                          "Зелёное окно|#10b030|1300|20|560|240"});
     ASSERT_TRUE(windows.started());
+    showGrid();
 
-    DesktopWorkspace workspace;
-    SystemClock clock;
-    CapturePickerWindow picker(workspace,
-                               CapturePickerWindow::Sources::of(LinuxPlatform::screenCaptureForSession(nullptr), clock));
-    std::vector<CaptureTarget> picked;
-    picker.show(QStringLiteral("Что записывать"), [&](CaptureTarget target) { picked.push_back(target); });
-    ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
-
-    const std::vector<std::pair<int, QColor>> expected = {{0, QColor("#e01010")}, {1, QColor("#1030d0")},
-                                                          {2, QColor("#10b030")}};
-    for (const auto& [index, colour] : expected) {
+    for (int index = 0; index < colours.size(); ++index) {
         const QString id = QStringLiteral("window-%1").arg(windows.id(index));
         ASSERT_TRUE(picker.tiles().count(id)) << qPrintable(id);
         const TileView* tile = picker.tiles().at(id);
@@ -49,13 +58,13 @@ TEST(CapturePickerOnX11Test, ShowsTheDesktopsWindowsAsTilesWithTheirPictures)
         const QImage& thumbnail = *tile->preview()->image();
         EXPECT_EQ(thumbnail.width(), 480);
         const QColor middle = thumbnail.pixelColor(thumbnail.width() / 2, thumbnail.height() / 2);
+        const QColor colour(colours[index]);
         EXPECT_NEAR(middle.red(), colour.red(), 8);
         EXPECT_NEAR(middle.green(), colour.green(), 8);
         EXPECT_NEAR(middle.blue(), colour.blue(), 8);
     }
-    const auto displays = std::count_if(picker.tiles().begin(), picker.tiles().end(),
-                                        [](const auto& tile) { return tile.first.startsWith("display-"); });
-    EXPECT_GE(displays, 1);
+    EXPECT_TRUE(std::any_of(picker.tiles().begin(), picker.tiles().end(),
+                            [](const auto& tile) { return tile.first.startsWith("display-"); }));
 
     // A click on the red tile picks it and hides the picker.
     const TileView* red = picker.tiles().at(QStringLiteral("window-%1").arg(windows.id(0)));
@@ -66,16 +75,11 @@ TEST(CapturePickerOnX11Test, ShowsTheDesktopsWindowsAsTilesWithTheirPictures)
     EXPECT_FALSE(picker.window()->isVisible());
 }
 
-TEST(CapturePickerOnX11Test, FollowsTheUserToAnotherDesktopAndReloads)
+TEST_F(CapturePickerOnX11Test, FollowsTheUserToAnotherDesktopAndReloads)
 {
     TestWindows windows({"Окно для записи|#e0a010|100|20|500|240"});
     ASSERT_TRUE(windows.started());
-    DesktopWorkspace workspace;
-    SystemClock clock;
-    CapturePickerWindow picker(workspace,
-                               CapturePickerWindow::Sources::of(LinuxPlatform::screenCaptureForSession(nullptr), clock));
-    picker.show(QStringLiteral("Что записывать"), [](CaptureTarget) {});
-    ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
+    showGrid();
     ASSERT_TRUE(waitUntil([&] { return desktopOf(picker.window()) == "0"; }));
     const quint64 before = picker.generation();
     const QWidget* grid = picker.content();
@@ -94,18 +98,12 @@ TEST(CapturePickerOnX11Test, FollowsTheUserToAnotherDesktopAndReloads)
     EXPECT_EQ(picker.generation(), closed);
 }
 
-TEST(CapturePickerOnX11Test, ItsOwnWindowIsInNoDisplayThumbnail)
+TEST_F(CapturePickerOnX11Test, ItsOwnWindowIsInNoDisplayThumbnail)
 {
-    // The service is made first, as the program makes it at its start.
-    const auto capture = LinuxPlatform::screenCaptureForSession(nullptr);
     const QColor beneath("#c03080");
     TestWindows windows({"Под выбором|#c03080|0|0|1920|1080"});
     ASSERT_TRUE(windows.started());
-    DesktopWorkspace workspace;
-    SystemClock clock;
-    CapturePickerWindow picker(workspace, CapturePickerWindow::Sources::of(capture, clock));
-    picker.show(QStringLiteral("Что записывать"), [](CaptureTarget) {});
-    ASSERT_TRUE(waitUntil([&] { return picker.view() == CapturePickerWindow::View::grid; }, 15000));
+    showGrid();
 
     const auto display = std::find_if(picker.tiles().begin(), picker.tiles().end(),
                                       [](const auto& tile) { return tile.first.startsWith("display-"); });

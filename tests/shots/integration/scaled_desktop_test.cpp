@@ -3,18 +3,10 @@
 // is at scale 2. Each runs on an X server of its own, two 1920 × 1080
 // monitors side by side, whose background is a known 8 × 8 pattern.
 
-#include "tests/support/event_loop_process.h"
-#include "tests/support/qt_wait.h"
+#include "tests/capture/integration/private_x_server.h"
+#include "tests/shots/integration/korvala_program.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QImage>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QRect>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -35,28 +27,13 @@ class ScaledDesktop : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
-        for (int n = 170; n < 200 && display.isEmpty(); ++n) {
-            if (!QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-                display = QStringLiteral(":%1").arg(n);
-        }
-        ASSERT_FALSE(display.isEmpty());
-        environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", display);
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath(".config"));
-        QDir(home.path()).mkpath(".config/korvala");
-        QFile settings(home.filePath(".config/korvala/korvala.conf"));
-        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\ntoken=integration\n");
-        settings.close();
-
-        server = start("Xvfb", {display, "-screen", "0", "3840x1080x24", "-nolisten", "tcp", "-noreset"});
+        ASSERT_TRUE(scratch.isValid());
+        environment.insert("DISPLAY", server.name());
         ASSERT_TRUE(waitUntil([&] { return run("xdpyinfo", {}).contains("dimensions"); }, 10000));
         run("xrandr", {"--setmonitor", "A", "1920/508x1080/286+0+0", "screen"});
         run("xrandr", {"--setmonitor", "B", "1920/508x1080/286+1920+0", "none"});
         windowManager = start("evilwm", {"-fn", "fixed"});
-        QFile bitmap(home.filePath("pattern.xbm"));
+        QFile bitmap(scratch.filePath("pattern.xbm"));
         ASSERT_TRUE(bitmap.open(QIODevice::WriteOnly));
         QByteArray text = "#define p_width 8\n#define p_height 8\nstatic char p_bits[] = {\n";
         for (unsigned char row : patternBits)
@@ -68,16 +45,9 @@ protected:
 
     void TearDown() override
     {
-        if (app) {
-            run(KORVALA_PROGRAM, {"quit"});
-            if (!app->waitForFinished(10000))
-                app->kill();
-        }
-        for (QProcess* process : {windowManager.get(), server.get()}) {
-            if (process) {
-                process->terminate();
-                process->waitForFinished(5000);
-            }
+        if (windowManager) {
+            windowManager->terminate();
+            windowManager->waitForFinished(5000);
         }
     }
 
@@ -96,98 +66,44 @@ protected:
         return runWithEventLoop(program, arguments, environment);
     }
 
-    QStringList visibleWindows(const QString& name)
-    {
-        return QString::fromUtf8(run("xdotool", {"search", "--onlyvisible", "--name", name}))
-            .split('\n', Qt::SkipEmptyParts);
-    }
-
-    // The program at the given scale settings drags out `area` (device
-    // pixels of the whole X screen), saves the shot with Ctrl+S and gives
-    // back the picture and where the editor stood.
-    void shoot(const QRect& area, QImage* picture, QRect* editor)
-    {
-        app = start(KORVALA_PROGRAM, {});
-        ASSERT_TRUE(waitUntil([&] { return run(KORVALA_PROGRAM, {"status"}).startsWith("Готов"); }, 20000));
-        run(KORVALA_PROGRAM, {"screenshot"});
-        ASSERT_TRUE(waitUntil([&] { return visibleWindows("выбор области").size() == 2; }, 10000)) << "no overlays";
-        QTest::qWait(300);
-        const QPoint end = area.bottomRight() + QPoint(1, 1);
-        run("xdotool", {"mousemove", QString::number(area.x()), QString::number(area.y()), "mousedown", "1"});
-        run("xdotool", {"mousemove", QString::number(area.center().x()), QString::number(area.center().y())});
-        run("xdotool", {"mousemove", QString::number(end.x()), QString::number(end.y()), "mouseup", "1"});
-
-        QStringList editors;
-        ASSERT_TRUE(waitUntil([&] { return !(editors = visibleWindows("^Korvala$")).isEmpty(); }, 10000))
-            << "no editor";
-        QTest::qWait(500);
-        const QString geometry = QString::fromUtf8(run("xdotool", {"getwindowgeometry", "--shell", editors.first()}));
-        QMap<QString, int> values;
-        for (const QString& line : geometry.split('\n', Qt::SkipEmptyParts))
-            values[line.section('=', 0, 0)] = line.section('=', 1).toInt();
-        *editor = QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]);
-
-        run("xdotool", {"mousemove", QString::number(editor->center().x()), QString::number(editor->center().y()),
-                        "click", "1"});
-        run("xdotool", {"key", "ctrl+s"});
-        const QString folder = home.filePath(QString::fromUtf8("Documents/Корвала — записи встреч"));
-        QString saved;
-        ASSERT_TRUE(waitUntil([&] {
-            QDirIterator files(folder, {"skrinshot-*.png"}, QDir::Files);
-            if (files.hasNext())
-                saved = files.next();
-            return !saved.isEmpty();
-        }, 10000)) << "nothing saved";
-        QTest::qWait(300);
-        *picture = QImage(saved);
-    }
-
-    // How many pixels of `picture` differ from the background under `area`.
-    static int strayPixels(const QImage& picture, const QRect& area)
-    {
-        int stray = 0;
-        for (int y = 0; y < picture.height(); ++y)
-            for (int x = 0; x < picture.width(); ++x)
-                stray += (picture.pixel(x, y) & 0xffffff) != (backgroundPixel(area.x() + x, area.y() + y) & 0xffffff);
-        return stray;
-    }
-
-    QTemporaryDir home;
-    QString display;
-    QProcessEnvironment environment;
-    std::unique_ptr<QProcess> server, windowManager, app;
+    QTemporaryDir scratch;
+    PrivateXServer server {"3840x1080x24", 170};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    std::unique_ptr<QProcess> windowManager;
 };
-
-// The second monitor, where the shots are taken.
-const QRect secondMonitor(1920, 0, 1920, 1080);
-// Even pixels: at scale 2 the pointer moves by whole points.
-const QRect drawn(1920 + 300, 202, 400, 300);
 
 } // namespace
 
-TEST_F(ScaledDesktop, AtScaleTwoTheShotIsTheSelectedPixelsAndTheEditorOpensBesideIt)
+TEST_F(ScaledDesktop, OnTheScaledMonitorTheShotIsItsPixelsAndTheEditorOpensBesideIt)
 {
-    environment.insert("QT_SCALE_FACTOR", "2");
-    QImage picture;
-    QRect editor;
-    shoot(drawn, &picture, &editor);
-    ASSERT_FALSE(picture.isNull());
-    EXPECT_EQ(picture.size(), drawn.size());
-    EXPECT_EQ(strayPixels(picture, drawn), 0) << "the screen's own pixels, neither scaled nor shifted";
-    EXPECT_TRUE(secondMonitor.contains(editor)) << "the editor stands at " << editor.x() << "," << editor.y();
-    // 720 points of content, two pixels a point.
-    EXPECT_EQ(editor.width(), 1440);
-}
+    // The second monitor, where the shots are taken; even pixels, as at scale
+    // 2 the pointer moves by whole points.
+    const QRect secondMonitor(1920, 0, 1920, 1080);
+    const QRect drawn(1920 + 300, 202, 400, 300);
+    // The whole desktop at scale 2, and a mixed one whose second monitor alone is.
+    for (const auto& [variable, value] : {std::pair{"QT_SCALE_FACTOR", "2"}, {"QT_SCREEN_SCALE_FACTORS", "A=1;B=2"}}) {
+        SCOPED_TRACE(variable);
+        QProcessEnvironment scaled = environment;
+        scaled.insert(variable, value);
+        KorvalaProgram program(scaled);
+        const QString id = program.shoot(drawn, 2);
+        ASSERT_FALSE(id.isEmpty());
+        QMap<QString, int> values;
+        for (const QString& line : QString::fromUtf8(run("xdotool", {"getwindowgeometry", "--shell", id})).split('\n'))
+            values[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+        const QRect editor(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]);
+        run("xdotool", {"mousemove", QString::number(editor.center().x()), QString::number(editor.center().y()),
+                        "click", "1"});
+        const QImage picture = program.save();
 
-TEST_F(ScaledDesktop, OnAMixedDesktopTheShotOfTheScaledMonitorIsItsPixelsAndTheEditorOpensThere)
-{
-    environment.insert("QT_SCREEN_SCALE_FACTORS", "A=1;B=2");
-    QImage picture;
-    QRect editor;
-    shoot(drawn, &picture, &editor);
-    ASSERT_FALSE(picture.isNull());
-    EXPECT_EQ(picture.size(), drawn.size());
-    EXPECT_EQ(strayPixels(picture, drawn), 0) << "the screen's own pixels, neither scaled nor shifted";
-    EXPECT_TRUE(secondMonitor.contains(editor)) << "the editor stands at " << editor.x() << "," << editor.y();
-    EXPECT_EQ(editor.width(), 1440);
+        ASSERT_EQ(picture.size(), drawn.size());
+        int stray = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                stray += (picture.pixel(x, y) & 0xffffff) != (backgroundPixel(drawn.x() + x, drawn.y() + y) & 0xffffff);
+        EXPECT_EQ(stray, 0) << "the screen's own pixels, neither scaled nor shifted";
+        EXPECT_TRUE(secondMonitor.contains(editor)) << "the editor stands at " << editor.x() << "," << editor.y();
+        // 720 points of content, two pixels a point.
+        EXPECT_EQ(editor.width(), 1440);
+    }
 }
