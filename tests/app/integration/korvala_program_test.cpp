@@ -2,38 +2,23 @@
 // on the test X server), one instance per session bus, and `korvala COMMAND`
 // driving it.
 
-#include "tests/support/qt_wait.h"
+#include "tests/app/integration/korvala_session.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QSettings>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-class KorvalaProgramTest : public ::testing::Test {
+class KorvalaProgramTest : public KorvalaSessionTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
-        environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath(".config"));
+        KorvalaSessionTest::SetUp();
         environment.insert("XDG_CURRENT_DESKTOP", "XFCE");
         // The launch asks the service about the limit and the version; a
         // closed local port keeps those questions off the internet.
-        QSettings settings(home.filePath(".config/korvala/korvala.conf"), QSettings::IniFormat);
-        settings.setValue("baseURL", "http://127.0.0.1:9");
+        settings->setValue("baseURL", "http://127.0.0.1:9");
+        settings->sync();
 
         tray.setProgram("trayer");
         tray.setArguments({"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28",
@@ -45,14 +30,8 @@ protected:
 
     void TearDown() override
     {
-        for (QProcess* process : {&app, &tray}) {
-            if (process->state() != QProcess::NotRunning) {
-                process->terminate();
-                if (!process->waitForFinished(5000))
-                    process->kill();
-                process->waitForFinished();
-            }
-        }
+        KorvalaSessionTest::TearDown();
+        end(tray);
     }
 
     static QStringList windows(const QString& name, const QString& by = "--classname")
@@ -63,25 +42,7 @@ protected:
         return QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     }
 
-    Outcome korvala(const QStringList& arguments, int timeoutMs = 15000)
-    {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(program, arguments);
-        process.waitForStarted();
-        if (!process.waitForFinished(timeoutMs)) {
-            process.kill();
-            process.waitForFinished();
-        }
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-    }
-
-    QTemporaryDir home;
-    QString program = KORVALA_PROGRAM;
-    QProcessEnvironment environment;
     QProcess tray;
-    QProcess app;
 };
 
 TEST_F(KorvalaProgramTest, StartsOnceAnswersCommandsAndQuitsOnRequest)
@@ -90,11 +51,7 @@ TEST_F(KorvalaProgramTest, StartsOnceAnswersCommandsAndQuitsOnRequest)
     EXPECT_EQ(alone.exitCode, 1);
     EXPECT_TRUE(alone.err.contains("не запущена")) << alone.err.toStdString();
 
-    app.setProcessEnvironment(environment);
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.start(KORVALA_PROGRAM, {});
-    ASSERT_TRUE(app.waitForStarted());
-    ASSERT_TRUE(waitUntil([&] { return korvala({"status"}).exitCode == 0; }, 20000));
+    startKorvala(QProcess::ForwardedErrorChannel);
 
     const Outcome second = korvala({});
     EXPECT_EQ(second.exitCode, 0);
@@ -117,8 +74,7 @@ TEST_F(KorvalaProgramTest, StartsOnceAnswersCommandsAndQuitsOnRequest)
 
     // Open the menu with a right click on the icon and keep a picture of it.
     QProcess::execute("xdotool", {"mousemove", "--window", icons.first(), "8", "8", "click", "3"});
-    QStringList open;
-    EXPECT_TRUE(waitUntil([&] { return (open = windows("korvala")).size() > icons.size(); }, 5000))
+    EXPECT_TRUE(waitUntil([&] { return windows("korvala").size() > icons.size(); }, 5000))
         << "the menu did not open";
     const QString picture = QDir(qEnvironmentVariable("KORVALA_TESTENV", QDir::tempPath())).filePath("tray-menu.png");
     QProcess::execute("import", {"-window", "root", picture});

@@ -6,9 +6,8 @@
 // user clicks them.
 
 #include "app/menu_bar_controller.h"
-#include "core/store.h"
+#include "tests/app/integration/korvala_session.h"
 #include "tests/support/dev_service.h"
-#include "tests/support/qt_wait.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -18,10 +17,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QRect>
-#include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -136,58 +132,32 @@ QRect geometry(const QString& window)
     return {shell["X"].toInt(), shell["Y"].toInt(), shell["WIDTH"].toInt(), shell["HEIGHT"].toInt()};
 }
 
-class TrayHostsTest : public ::testing::Test {
+class TrayHostsTest : public KorvalaSessionTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
+        KorvalaSessionTest::SetUp();
         ASSERT_TRUE(service.started());
-        environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath(".config"));
         // No accessibility bus: the panel would start one that outlives it.
         environment.insert("NO_AT_BRIDGE", "1");
-        settings = Store::openAt(home.filePath(".config/korvala/korvala.conf"));
         settings->setValue("baseURL", service.baseURL().toString());
         settings->setValue("warnedAboutConsent", true);
-        settings->sync();
     }
 
     void TearDown() override
     {
-        for (QProcess* process : {&app, &panel, &xfconf})
-            end(*process);
+        KorvalaSessionTest::TearDown();
+        end(panel);
+        end(xfconf);
         QDBusConnection::sessionBus().unregisterService(watcherName);
         QDBusConnection::sessionBus().unregisterObject("/StatusNotifierWatcher");
-    }
-
-    static void end(QProcess& process)
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished();
-    }
-
-    void signIn()
-    {
-        settings->setValue("token", service.demoToken());
-        settings->sync();
     }
 
     void startKorvala()
     {
         watcher.items.clear();
-        app.setProcessEnvironment(environment);
-        app.start(KORVALA_PROGRAM, {});
-        ASSERT_TRUE(app.waitForStarted());
-        // The program asks our watcher as it starts: the event loop must
-        // answer it before the test blocks on a command.
-        if (hosting)
-            ASSERT_TRUE(waitUntil([&] { return !watcher.items.isEmpty(); }, 20000)) << "no item registered";
-        ASSERT_TRUE(waitUntil([&] { return korvala({"status"}).first == 0; }, 20000));
+        KorvalaSessionTest::startKorvala(QProcess::SeparateChannels);
+        ASSERT_TRUE(!hosting || waitUntil([&] { return !watcher.items.isEmpty(); }, 20000)) << "no item registered";
     }
 
     // Quits the program and answers what it wrote to standard error.
@@ -197,19 +167,6 @@ protected:
         EXPECT_TRUE(app.waitForFinished(10000));
         return QString::fromUtf8(app.readAllStandardError());
     }
-
-    std::pair<int, QString> korvala(const QStringList& arguments)
-    {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(KORVALA_PROGRAM, arguments);
-        if (!process.waitForFinished(20000))
-            process.kill();
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()).trimmed()};
-    }
-
-    QString status() { return korvala({"status"}).second; }
 
     // Serves as the session's StatusNotifierWatcher, then starts the
     // program and answers the item it registers.
@@ -298,13 +255,9 @@ protected:
         run("import", {"-window", "root", QDir(qEnvironmentVariable("KORVALA_TESTENV", QDir::tempPath())).filePath(name)});
     }
 
-    QTemporaryDir home;
     DevServiceProcess service {{"--polls", "1"}};
-    std::unique_ptr<QSettings> settings;
-    QProcessEnvironment environment;
     Watcher watcher;
     bool hosting = false;
-    QProcess app;
     QProcess panel;
     QProcess xfconf;
     QPoint clicked;
@@ -340,7 +293,7 @@ TEST_F(TrayHostsTest, AStatusNotifierHostReadsTheMenusAndClicksThroughTheExport)
     quitKorvala();
 
     // Signed in: the commands, then a click on "Сделать снимок…" as the host sends it.
-    signIn();
+    settings->setValue("token", service.demoToken());
     startKorvala();
     const QString signedIn = watcher.items.value(0);
     ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 20000)) << status().toStdString();
@@ -358,7 +311,7 @@ TEST_F(TrayHostsTest, AStatusNotifierHostReadsTheMenusAndClicksThroughTheExport)
     // While the host shows the menu the status line follows, and nothing else moves.
     aboutToShow(signedIn);
     const QList<MenuLine> opened = exportedMenu(signedIn);
-    ASSERT_EQ(korvala({"record-audio"}).first, 0);
+    ASSERT_EQ(korvala({"record-audio"}).exitCode, 0);
     ASSERT_TRUE(waitUntil([&] { return (menu = exportedMenu(signedIn)).value(0).text != opened.value(0).text; }, 10000))
         << "the open menu kept its old status line";
     EXPECT_EQ(menu.mid(1), opened.mid(1)) << "an open menu is not rebuilt under the pointer";
