@@ -61,6 +61,13 @@ protected:
 
     QString status() { return korvala({"status"}).out.trimmed(); }
 
+    // The runner above may already have seen the program end, where
+    // QProcess::waitForFinished() would answer false.
+    bool appEnded(int timeoutMs = 10000)
+    {
+        return waitUntil([&] { return app.state() == QProcess::NotRunning; }, timeoutMs);
+    }
+
     static void end(QProcess& process)
     {
         if (process.state() == QProcess::NotRunning)
