@@ -81,14 +81,10 @@ TEST_F(CallWatchTest, ACallIsOfferedForRecordingAndItsEndForStopping)
     const NotificationServer::Shown end = *shownWith("Остановить и отправить");
     EXPECT_TRUE(status().startsWith("Идёт аудиозапись")) << "an offer unanswered stops nothing";
 
-    service.clearRequests();
+    // What the tracks hold once sent is checked in recording_end_to_end_test.
     notifications.press(end.id, end.key("Остановить и отправить"));
     QString last;
     ASSERT_TRUE(waitUntil([&] { return (last = status()).startsWith("Осталось"); }, 60000)) << last.toStdString();
-    int uploads = 0;
-    for (const auto& request : service.requests())
-        uploads += request.method == "POST" && request.body.contains("name=\"file\"");
-    EXPECT_EQ(uploads, 2);
 
     // The choice, from the command line, reaches the settings file.
     EXPECT_EQ(korvala({"call-watch", "off"}).exitCode, 0);

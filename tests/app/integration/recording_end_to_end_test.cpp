@@ -5,6 +5,7 @@
 
 #include "tests/app/integration/korvala_session.h"
 #include "tests/support/dev_service.h"
+#include "tests/support/event_loop_process.h"
 #include "tests/support/media_probe.h"
 
 #include <QDir>
@@ -12,14 +13,6 @@
 #include <QFile>
 
 namespace {
-
-QString output(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(20000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
 
 // The file part of a multipart/form-data body.
 QByteArray uploadedFile(const DevServiceProcess::Request& request)
@@ -45,14 +38,15 @@ protected:
         settings->setValue("baseURL", service.baseURL().toString());
         settings->setValue("warnedAboutConsent", true);
         // A 1000 Hz tone into the speakers, as a call's other side.
-        tone = output("pactl", {"load-module", "module-sine", "sink=speakers", "frequency=1000"});
+        tone = QString::fromUtf8(
+            runWithEventLoop("pactl", {"load-module", "module-sine", "sink=speakers", "frequency=1000"}).trimmed());
         startKorvala();
     }
 
     void TearDown() override
     {
         KorvalaSessionTest::TearDown();
-        output("pactl", {"unload-module", tone});
+        runWithEventLoop("pactl", {"unload-module", tone});
     }
 
     QString recordingsFolder() const
