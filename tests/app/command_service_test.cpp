@@ -67,18 +67,6 @@ protected:
     bool served = false;
 };
 
-TEST_F(CommandServiceTest, StatusMenuAndTargetsAnswerAsTheClientPrintsThem)
-{
-    EXPECT_EQ(call("Status").arguments().value(0).toString(), "Готов к записи");
-    EXPECT_EQ(call("Menu").arguments().value(0).toStringList(), controller->menuLines());
-
-    lines = {{"display-1", "Экран 1", "1920 × 1080"}, {"window-4194312", "Терминал", "xterm"}};
-    const QDBusMessage targets = call("Targets");
-    ASSERT_EQ(targets.type(), QDBusMessage::ReplyMessage) << targets.errorMessage().toStdString();
-    EXPECT_EQ(targets.arguments().value(0).toStringList(),
-              QStringList({"display-1\tЭкран 1\t1920 × 1080", "window-4194312\tТерминал\txterm"}));
-}
-
 TEST_F(CommandServiceTest, ControlCharactersFromOutsideAreEscapedSoEachTargetIsOneLine)
 {
     // A window title may forge a second target or talk to the terminal.
@@ -120,7 +108,6 @@ TEST_F(CommandServiceTest, RecordVideoTakesOnlyADisplayOrAWindowAndOnlyWhenVideo
     // Signed out: the menu offers no recording.
     const QDBusMessage notNow = call("RecordVideo", {QString("window-4194312")});
     EXPECT_EQ(notNow.errorName(), CommandService::notOfferedError);
-    EXPECT_EQ(notNow.errorMessage(), "Сейчас в меню нет пункта «Начать видеозапись…»");
     EXPECT_FALSE(controller->recording().recorder().isRecording());
 }
 
@@ -148,7 +135,6 @@ TEST_F(CommandServiceWhereTheDesktopPicksTest, TargetsAndRecordVideoWithAnIdTell
         EXPECT_EQ(answer.errorName(), CommandService::notAvailableError);
         EXPECT_EQ(answer.errorMessage(), CommandService::desktopPicksMessage);
     }
-    EXPECT_TRUE(CommandService::desktopPicksMessage.contains("korvala record-video без ID"));
     EXPECT_FALSE(controller->recording().recorder().isRecording());
 }
 

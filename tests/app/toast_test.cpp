@@ -10,23 +10,9 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-class ToastTest : public ::testing::Test {
-protected:
+TEST(ToastTest, ShowsAtTopCentreOfTheScreenUnderThePointer)
+{
     ManualClock clock;
-};
-
-QString labelText(QWidget* panel)
-{
-    auto* label = panel->findChild<QLabel*>();
-    return label ? label->text() : QString();
-}
-
-} // namespace
-
-TEST_F(ToastTest, ShowsAtTopCentreOfTheScreenUnderThePointer)
-{
     const auto screens = QGuiApplication::screens();
     ASSERT_GE(screens.size(), 2) << "the unit tests run with two offscreen screens";
 
@@ -42,16 +28,19 @@ TEST_F(ToastTest, ShowsAtTopCentreOfTheScreenUnderThePointer)
     }
 }
 
-TEST_F(ToastTest, NewerNoticeReplacesOlderAndKeepsItsOwnDuration)
+TEST(ToastTest, NewerNoticeReplacesOlderKeepsItsOwnDurationAndShowsMarkupAsText)
 {
+    ManualClock clock;
     Toast::show("первый", 1.0, clock);
     QWidget* first = Toast::panel();
     clock.advance(0.5);
-    Toast::show("второй", 2.5, clock);
+    Toast::show(markupText, 2.5, clock);
     QWidget* second = Toast::panel();
     ASSERT_NE(first, second);
     EXPECT_TRUE(second->isVisible());
-    EXPECT_EQ(labelText(second), "второй");
+    auto* label = second->findChild<QLabel*>();
+    ASSERT_TRUE(label);
+    EXPECT_EQ(shownText(*label), markupText);
 
     // The first one's timer comes due and must not hide the second.
     clock.advance(0.6);
@@ -61,13 +50,4 @@ TEST_F(ToastTest, NewerNoticeReplacesOlderAndKeepsItsOwnDuration)
     clock.advance(0.2);
     EXPECT_FALSE(second->isVisible());
     EXPECT_EQ(Toast::panel(), second) << "the last notice is kept after it hides";
-}
-
-TEST_F(ToastTest, ShowsMarkupAsText)
-{
-    Toast::show(markupText, 1, clock);
-    ASSERT_TRUE(Toast::panel());
-    auto* label = Toast::panel()->findChild<QLabel*>();
-    ASSERT_TRUE(label);
-    EXPECT_EQ(shownText(*label), markupText);
 }

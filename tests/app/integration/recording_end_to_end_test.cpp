@@ -3,30 +3,16 @@
 // session bus, the stand-in service on 127.0.0.1, driven only through
 // `korvala COMMAND` as a shortcut or a status bar would drive it.
 
-#include "core/store.h"
+#include "tests/app/integration/korvala_session.h"
 #include "tests/support/dev_service.h"
+#include "tests/support/event_loop_process.h"
 #include "tests/support/media_probe.h"
-#include "tests/support/qt_wait.h"
 
 #include <QDir>
 #include <QtEndian>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace {
-
-QString output(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    process.waitForFinished(20000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
 
 // The file part of a multipart/form-data body.
 QByteArray uploadedFile(const DevServiceProcess::Request& request)
@@ -41,59 +27,26 @@ QByteArray uploadedFile(const DevServiceProcess::Request& request)
     return start < 4 || end < 0 ? QByteArray() : request.body.mid(start, end - start);
 }
 
-class RecordingEndToEndTest : public ::testing::Test {
+class RecordingEndToEndTest : public KorvalaSessionTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
+        KorvalaSessionTest::SetUp();
         ASSERT_TRUE(service.started());
-        environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath(".config"));
         // Signed in, the consent warning already acknowledged.
-        const auto settings = Store::openAt(home.filePath(".config/korvala/korvala.conf"));
         settings->setValue("token", service.demoToken());
         settings->setValue("baseURL", service.baseURL().toString());
         settings->setValue("warnedAboutConsent", true);
-        settings->sync();
-
-        app.setProcessEnvironment(environment);
-        app.setProcessChannelMode(QProcess::ForwardedChannels);
-        app.start(KORVALA_PROGRAM, {});
-        ASSERT_TRUE(app.waitForStarted());
-        ASSERT_TRUE(waitUntil([&] { return korvala({"status"}).first == 0; }, 20000));
+        // A 1000 Hz tone into the speakers, as a call's other side.
+        tone = QString::fromUtf8(
+            runWithEventLoop("pactl", {"load-module", "module-sine", "sink=speakers", "frequency=1000"}).trimmed());
+        startKorvala();
     }
 
     void TearDown() override
     {
-        if (app.state() != QProcess::NotRunning) {
-            korvala({"quit"});
-            if (!app.waitForFinished(5000))
-                app.kill();
-            app.waitForFinished();
-        }
-        for (const QString& module : tones)
-            output("pactl", {"unload-module", module});
-    }
-
-    std::pair<int, QString> korvala(const QStringList& arguments)
-    {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(KORVALA_PROGRAM, arguments);
-        if (!process.waitForFinished(60000))
-            process.kill();
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()).trimmed()};
-    }
-
-    QString status() { return korvala({"status"}).second; }
-
-    // A tone of `frequency` into the speakers, as a call's other side.
-    void playIntoSpeakers(int frequency)
-    {
-        tones << output("pactl", {"load-module", "module-sine", "sink=speakers",
-                                  QStringLiteral("frequency=%1").arg(frequency)});
+        KorvalaSessionTest::TearDown();
+        runWithEventLoop("pactl", {"unload-module", tone});
     }
 
     QString recordingsFolder() const
@@ -103,11 +56,8 @@ protected:
         return found.isEmpty() ? QString() : documents.filePath(found.first());
     }
 
-    QTemporaryDir home;
     DevServiceProcess service {{"--polls", "1"}};
-    QProcessEnvironment environment;
-    QProcess app;
-    QStringList tones;
+    QString tone;
 };
 
 // The top-level boxes of an MPEG-4 file: a finished one has no "moof".
@@ -135,8 +85,7 @@ QList<QByteArray> topLevelBoxes(const QString& path)
 
 TEST_F(RecordingEndToEndTest, EndingTheSessionFinishesTheTracksAndSendsNothing)
 {
-    playIntoSpeakers(1000);
-    ASSERT_EQ(korvala({"record-audio"}).first, 0);
+    ASSERT_EQ(korvala({"record-audio"}).exitCode, 0);
     ASSERT_TRUE(waitUntil([&] { return status() >= "Идёт аудиозапись — 00:07"; }, 30000)) << status().toStdString();
     app.terminate(); // as a logout does
     ASSERT_TRUE(app.waitForFinished(15000)) << "the program ends by itself";
@@ -158,16 +107,15 @@ TEST_F(RecordingEndToEndTest, EndingTheSessionFinishesTheTracksAndSendsNothing)
 
 TEST_F(RecordingEndToEndTest, AudioGoesToTheServiceAndVideoStaysInTheFolder)
 {
-    playIntoSpeakers(1000);
     const auto started = korvala({"record-audio"});
-    ASSERT_EQ(started.first, 0) << started.second.toStdString();
-    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт аудиозапись — "); }, 15000)) << status().toStdString();
-    ASSERT_TRUE(waitUntil([&] { return status() >= "Идёт аудиозапись — 00:06"; }, 20000)) << status().toStdString();
-    EXPECT_EQ(korvala({"menu"}).second.split('\n').value(2), "Остановить и отправить");
+    ASSERT_EQ(started.exitCode, 0) << started.out.toStdString();
+    QString last;
+    ASSERT_TRUE(waitUntil([&] { return (last = status()).startsWith("Идёт аудиозапись — ") && last >= "Идёт аудиозапись — 00:06"; },
+                          30000)) << last.toStdString();
+    EXPECT_EQ(korvala({"menu"}).out.split('\n').value(2), "Остановить и отправить");
 
     service.clearRequests();
-    ASSERT_EQ(korvala({"stop"}).first, 0);
-    QString last;
+    ASSERT_EQ(korvala({"stop"}).exitCode, 0);
     ASSERT_TRUE(waitUntil([&] { return (last = status()).startsWith("Осталось"); }, 60000)) << last.toStdString();
 
     std::vector<DevServiceProcess::Request> uploads;
@@ -180,27 +128,23 @@ TEST_F(RecordingEndToEndTest, AudioGoesToTheServiceAndVideoStaysInTheFolder)
     }
     ASSERT_EQ(uploads.size(), 2u);
     EXPECT_GE(polls, 2);
-    const std::vector<std::pair<const char*, double>> tracks = {{"mikrofon", 440}, {"sistema", 1000}};
-    for (size_t i = 0; i < uploads.size(); ++i) {
-        const QByteArray file = uploadedFile(uploads[i]);
+    for (const DevServiceProcess::Request& upload : uploads) {
         QTemporaryDir folder;
-        const QString path = folder.filePath("track.m4a");
-        QFile out(path);
+        QFile out(folder.filePath("track.m4a"));
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(file);
+        out.write(uploadedFile(upload));
         out.close();
-        const ProbedAudio audio = probeAudio(path);
-        ASSERT_TRUE(audio.opened) << i;
+        const ProbedAudio audio = probeAudio(out.fileName());
+        ASSERT_TRUE(audio.opened);
         EXPECT_EQ(audio.codec, "aac");
         EXPECT_EQ(audio.sampleRate, 44100);
         EXPECT_GT(audio.duration, 5.0);
-        const QByteArray head = uploads[i].body.left(uploads[i].body.indexOf("\r\n\r\n", uploads[i].body.indexOf("name=\"file\"")));
-        const auto track = std::find_if(tracks.begin(), tracks.end(), [&](const auto& t) { return head.contains(t.first); });
-        ASSERT_NE(track, tracks.end()) << head.toStdString();
-        const double wanted = toneAmplitude(audio.samples, audio.sampleRate, track->second);
-        const double other = toneAmplitude(audio.samples, audio.sampleRate, track->second == 440 ? 1000 : 440);
-        EXPECT_GT(wanted, 0.05) << track->first;
-        EXPECT_GT(wanted, 4 * other) << track->first;
+        // The test microphone plays 440 Hz, the speakers 1000 Hz: each track holds its own.
+        const bool microphone = upload.body.left(upload.body.indexOf("\r\n\r\n", upload.body.indexOf("name=\"file\"")))
+                                    .contains("mikrofon");
+        const double wanted = toneAmplitude(audio.samples, audio.sampleRate, microphone ? 440 : 1000);
+        EXPECT_GT(wanted, 0.05) << microphone;
+        EXPECT_GT(wanted, 4 * toneAmplitude(audio.samples, audio.sampleRate, microphone ? 1000 : 440)) << microphone;
     }
 
     // A video of a test window, started without the picker.
@@ -214,11 +158,11 @@ TEST_F(RecordingEndToEndTest, AudioGoesToTheServiceAndVideoStaysInTheFolder)
             id = "window-" + words[2].trimmed();
         return !id.isEmpty();
     }, 10000));
-    ASSERT_TRUE(waitUntil([&] { return korvala({"targets"}).second.contains(id + "\t"); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return korvala({"targets"}).out.contains(id + "\t"); }, 10000));
     const auto video = korvala({"record-video", id});
-    ASSERT_EQ(video.first, 0) << video.second.toStdString();
+    ASSERT_EQ(video.exitCode, 0) << video.out.toStdString();
     ASSERT_TRUE(waitUntil([&] { return status() >= "Идёт видеозапись — 00:03"; }, 20000)) << status().toStdString();
-    ASSERT_EQ(korvala({"stop"}).first, 0);
+    ASSERT_EQ(korvala({"stop"}).exitCode, 0);
     ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
     window.kill();
     window.waitForFinished();
@@ -233,13 +177,12 @@ TEST_F(RecordingEndToEndTest, AudioGoesToTheServiceAndVideoStaysInTheFolder)
 
 TEST_F(RecordingEndToEndTest, TracksTheServiceCouldNotTakeAtTheStopGoByThemselvesOnceItIsBack)
 {
-    playIntoSpeakers(1000);
     const auto started = korvala({"record-audio"});
-    ASSERT_EQ(started.first, 0) << started.second.toStdString();
+    ASSERT_EQ(started.exitCode, 0) << started.out.toStdString();
     ASSERT_TRUE(waitUntil([&] { return status() >= "Идёт аудиозапись — 00:03"; }, 20000)) << status().toStdString();
     const QUrl address = service.baseURL();
     service.stop();
-    ASSERT_EQ(korvala({"stop"}).first, 0);
+    ASSERT_EQ(korvala({"stop"}).exitCode, 0);
     ASSERT_TRUE(waitUntil([&] { return status() == "Нет связи — 2 дорожки ждут отправки"; }, 60000))
         << status().toStdString();
 

@@ -6,9 +6,9 @@
 // user clicks them.
 
 #include "app/menu_bar_controller.h"
-#include "core/store.h"
+#include "tests/app/integration/korvala_session.h"
 #include "tests/support/dev_service.h"
-#include "tests/support/qt_wait.h"
+#include "tests/support/event_loop_process.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -18,10 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QRect>
-#include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -115,101 +112,56 @@ void menuEvent(const QString& item, int id, const QString& event)
     callMenu(item, "Event", {id, event, QVariant::fromValue(QDBusVariant(0)), 0u});
 }
 
-QString run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 QStringList visibleWindows(const QStringList& search)
 {
-    return run("xdotool", QStringList {"search", "--onlyvisible"} + search).split('\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(runWithEventLoop("xdotool", QStringList {"search", "--onlyvisible"} + search))
+        .split('\n', Qt::SkipEmptyParts);
 }
 
 QRect geometry(const QString& window)
 {
     QVariantMap shell; // X=…, Y=…, WIDTH=…, HEIGHT=… a line
-    for (const QString& line : run("xdotool", {"getwindowgeometry", "--shell", window}).split('\n'))
+    const QString answer = QString::fromUtf8(runWithEventLoop("xdotool", {"getwindowgeometry", "--shell", window}));
+    for (const QString& line : answer.split('\n'))
         shell.insert(line.section('=', 0, 0), line.section('=', 1));
     return {shell["X"].toInt(), shell["Y"].toInt(), shell["WIDTH"].toInt(), shell["HEIGHT"].toInt()};
 }
 
-class TrayHostsTest : public ::testing::Test {
+class TrayHostsTest : public KorvalaSessionTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
+        KorvalaSessionTest::SetUp();
         ASSERT_TRUE(service.started());
-        environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath(".config"));
         // No accessibility bus: the panel would start one that outlives it.
         environment.insert("NO_AT_BRIDGE", "1");
-        settings = Store::openAt(home.filePath(".config/korvala/korvala.conf"));
         settings->setValue("baseURL", service.baseURL().toString());
         settings->setValue("warnedAboutConsent", true);
-        settings->sync();
     }
 
     void TearDown() override
     {
-        for (QProcess* process : {&app, &panel, &xfconf})
-            end(*process);
+        KorvalaSessionTest::TearDown();
+        end(panel);
+        end(xfconf);
         QDBusConnection::sessionBus().unregisterService(watcherName);
         QDBusConnection::sessionBus().unregisterObject("/StatusNotifierWatcher");
-    }
-
-    static void end(QProcess& process)
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished();
-    }
-
-    void signIn()
-    {
-        settings->setValue("token", service.demoToken());
-        settings->sync();
     }
 
     void startKorvala()
     {
         watcher.items.clear();
-        app.setProcessEnvironment(environment);
-        app.start(KORVALA_PROGRAM, {});
-        ASSERT_TRUE(app.waitForStarted());
-        // The program asks our watcher as it starts: the event loop must
-        // answer it before the test blocks on a command.
-        if (hosting)
-            ASSERT_TRUE(waitUntil([&] { return !watcher.items.isEmpty(); }, 20000)) << "no item registered";
-        ASSERT_TRUE(waitUntil([&] { return korvala({"status"}).first == 0; }, 20000));
+        KorvalaSessionTest::startKorvala(QProcess::SeparateChannels);
+        ASSERT_TRUE(!hosting || waitUntil([&] { return !watcher.items.isEmpty(); }, 20000)) << "no item registered";
     }
 
     // Quits the program and answers what it wrote to standard error.
     QString quitKorvala()
     {
         korvala({"quit"});
-        EXPECT_TRUE(app.waitForFinished(10000));
+        EXPECT_TRUE(appEnded());
         return QString::fromUtf8(app.readAllStandardError());
     }
-
-    std::pair<int, QString> korvala(const QStringList& arguments)
-    {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(KORVALA_PROGRAM, arguments);
-        if (!process.waitForFinished(20000))
-            process.kill();
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()).trimmed()};
-    }
-
-    QString status() { return korvala({"status"}).second; }
 
     // Serves as the session's StatusNotifierWatcher, then starts the
     // program and answers the item it registers.
@@ -285,7 +237,8 @@ protected:
         waitUntil(
             [&] {
                 clicked = target();
-                run("xdotool", {"mousemove", QString::number(clicked.x()), QString::number(clicked.y()), "click", "1"});
+                runWithEventLoop("xdotool",
+                                 {"mousemove", QString::number(clicked.x()), QString::number(clicked.y()), "click", "1"});
                 return (menu = newWindow(before, 700)).has_value();
             },
             10000);
@@ -295,16 +248,13 @@ protected:
     // A picture of the whole screen for the record.
     static void keepPicture(const QString& name)
     {
-        run("import", {"-window", "root", QDir(qEnvironmentVariable("KORVALA_TESTENV", QDir::tempPath())).filePath(name)});
+        const QDir kept(qEnvironmentVariable("KORVALA_TESTENV", QDir::tempPath()));
+        runWithEventLoop("import", {"-window", "root", kept.filePath(name)});
     }
 
-    QTemporaryDir home;
     DevServiceProcess service {{"--polls", "1"}};
-    std::unique_ptr<QSettings> settings;
-    QProcessEnvironment environment;
     Watcher watcher;
     bool hosting = false;
-    QProcess app;
     QProcess panel;
     QProcess xfconf;
     QPoint clicked;
@@ -318,47 +268,27 @@ MATCHER_P(AtPointer, point, "")
 
 TEST_F(TrayHostsTest, AStatusNotifierHostReadsTheMenusAndClicksThroughTheExport)
 {
-    const QString item = hostItem();
-    ASSERT_FALSE(item.isEmpty());
-    const QStringList tail = {"---", "Мои расшифровки…", "Папка с записями…", "---", "Выйти"};
-
-    // Signed out: what the host draws once the launch has asked the service.
-    ASSERT_TRUE(waitUntil([&] { return status() != "Готов к записи"; }, 20000));
-    aboutToShow(item);
-    QList<MenuLine> menu = exportedMenu(item);
-    EXPECT_EQ(texts(menu), QStringList({status(), "---", "Войти…"}) + tail);
-    EXPECT_FALSE(menu.value(0).enabled) << "the status line is no command";
-    menuEvent(item, 0, "closed");
-
-    // The primary click (Activate) opens the same menu at the pointer.
-    const QPoint pointer(700, 400);
-    run("xdotool", {"mousemove", "700", "400"});
-    const QStringList before = visibleWindows({"--classname", "korvala"});
-    callItem(item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", {700, 400});
-    EXPECT_THAT(newWindow(before, 5000), AtPointer(pointer)) << "Activate";
-    run("xdotool", {"key", "Escape"});
-    quitKorvala();
-
     // Signed in: the commands, then a click on "Сделать снимок…" as the host sends it.
-    signIn();
-    startKorvala();
-    const QString signedIn = watcher.items.value(0);
+    settings->setValue("token", service.demoToken());
+    const QString signedIn = hostItem();
+    ASSERT_FALSE(signedIn.isEmpty());
     ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 20000)) << status().toStdString();
     aboutToShow(signedIn);
-    menu = exportedMenu(signedIn);
-    const QStringList idle = {"Начать аудиозапись", "Начать видеозапись…", "---", "Сделать снимок…"};
-    ASSERT_EQ(texts(menu), QStringList({status(), "---"}) + idle + tail);
+    QList<MenuLine> menu = exportedMenu(signedIn);
+    ASSERT_EQ(texts(menu), QStringList({status(), "---", "Начать аудиозапись", "Начать видеозапись…", "---", "Сделать снимок…",
+                                        "---", "Мои расшифровки…", "Папка с записями…", "---", "Выйти"}));
+    EXPECT_FALSE(menu.value(0).enabled) << "the status line is no command";
     menuEvent(signedIn, menu.value(5).id, "clicked");
     menuEvent(signedIn, 0, "closed");
     ASSERT_TRUE(waitUntil([] { return !visibleWindows({"--name", "выбор области"}).isEmpty(); }, 10000))
         << "the area selector did not open";
-    run("xdotool", {"key", "Escape"});
+    runWithEventLoop("xdotool", {"key", "Escape"});
     ASSERT_TRUE(waitUntil([] { return visibleWindows({"--name", "выбор области"}).isEmpty(); }, 10000));
 
     // While the host shows the menu the status line follows, and nothing else moves.
     aboutToShow(signedIn);
     const QList<MenuLine> opened = exportedMenu(signedIn);
-    ASSERT_EQ(korvala({"record-audio"}).first, 0);
+    ASSERT_EQ(korvala({"record-audio"}).exitCode, 0);
     ASSERT_TRUE(waitUntil([&] { return (menu = exportedMenu(signedIn)).value(0).text != opened.value(0).text; }, 10000))
         << "the open menu kept its old status line";
     EXPECT_EQ(menu.mid(1), opened.mid(1)) << "an open menu is not rebuilt under the pointer";
@@ -384,7 +314,14 @@ TEST_F(TrayHostsTest, XfcePanelOpensTheMenuOnAPrimaryClickOnEitherPath)
     EXPECT_THAT(embedded, AtPointer(clicked)) << "XEmbed";
     const QPoint icon = clicked;
     keepPicture("tray-left-click-xembed.png");
-    run("xdotool", {"key", "Escape"});
+    runWithEventLoop("xdotool", {"key", "Escape"});
+    // The secondary click opens it too, and an open menu holds no command back.
+    ASSERT_TRUE(waitUntil([&] { return !newWindow(icons, 0); }, 5000));
+    runWithEventLoop("xdotool", {"mousemove", QString::number(icon.x()), QString::number(icon.y()), "click", "3"});
+    EXPECT_TRUE(newWindow(icons, 5000)) << "the secondary click opened no menu";
+    EXPECT_EQ(korvala({"status"}).exitCode, 0);
+    keepPicture("tray-menu.png");
+    runWithEventLoop("xdotool", {"key", "Escape"});
 
     // The panel came a moment after the program; the time to tell of a
     // missing tray runs out, and nothing is told.
@@ -411,7 +348,7 @@ TEST_F(TrayHostsTest, XfcePanelOpensTheMenuOnAPrimaryClickOnEitherPath)
     const QStringList none = visibleWindows({"--classname", "korvala"});
     EXPECT_THAT(menuOpenedByClick([&] { return icon; }, none), AtPointer(icon)) << "StatusNotifierItem";
     keepPicture("tray-left-click-item.png");
-    run("xdotool", {"key", "Escape"});
+    runWithEventLoop("xdotool", {"key", "Escape"});
 }
 
 } // namespace
