@@ -175,6 +175,7 @@ protected:
 
     void TearDown() override
     {
+        window.reset();
         if (speakers.state() != QProcess::NotRunning) {
             speakers.kill();
             speakers.waitForFinished();
@@ -218,9 +219,12 @@ protected:
         return seen ? screen : QImage();
     }
 
-    // A 1000 Hz tone into the speakers, as a call's other side.
-    void playIntoSpeakers()
+    // The window over the screen and a 1000 Hz tone into the speakers, as a
+    // call's other side.
+    void showCall(ColourWindow::Size size)
     {
+        window = std::make_unique<ColourWindow>(size);
+        ASSERT_FALSE(screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 1800; }).isNull());
         speakers.start("bash", {"-c", "sox -q -n -t raw -r 44100 -e floating-point -b 32 -c 1 - synth 120 sine 1000 "
                                       "| pacat -d speakers --format=float32le --rate=44100 --channels=1 --latency-msec=20"});
         ASSERT_TRUE(speakers.waitForStarted());
@@ -232,10 +236,31 @@ protected:
         return found.isEmpty() ? QString() : QDir(home.filePath("Documents")).filePath(found.first());
     }
 
-    // Checks a finished recording: the video shows the window, the
-    // microphone track its 440 Hz, the system track the speakers' 1000 Hz.
-    void expectRecordingOfTheWindow()
+    // A screencast permission kept by the desktop and offered by the program.
+    QString keepPermission()
     {
+        const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        EXPECT_TRUE(GnomeDesktop::keepScreenCastToken(token));
+        Store(*settings).setPortalRestoreToken(token);
+        return token;
+    }
+
+    // Waits for the video recording's clock to reach `seconds`.
+    bool recordingFor(int seconds, int timeoutMs = 20000)
+    {
+        const QString reached = QString("Идёт видеозапись — 00:0%1").arg(seconds);
+        return waitUntil([&] {
+            const QString now = status();
+            return now.startsWith("Идёт видеозапись — 00:0") && now >= reached;
+        }, timeoutMs);
+    }
+
+    // Stops and checks the recording: the video shows the window, the
+    // microphone track its 440 Hz, the system track the speakers' 1000 Hz.
+    void stopAndExpectRecordingOfTheWindow()
+    {
+        ASSERT_EQ(korvala({"stop"}).first, 0);
+        ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
         const QDir folder(recordingsFolder());
         const QStringList videos = folder.entryList({"*-ekran.mp4"}, QDir::Files);
         ASSERT_EQ(videos.size(), 1) << folder.path().toStdString();
@@ -265,6 +290,7 @@ protected:
     QProcessEnvironment environment;
     QProcess app;
     QByteArray appErrors;
+    std::unique_ptr<ColourWindow> window;
     QProcess speakers;
 };
 
@@ -341,22 +367,14 @@ TEST_F(KorvalaOnGnome, ARefusedScreenshotIsToldAtOnce)
 
 TEST_F(KorvalaOnGnome, AKeptPermissionRecordsTheScreenWithBothTracksWithoutAsking)
 {
-    const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    ASSERT_TRUE(GnomeDesktop::keepScreenCastToken(token));
-    Store(*settings).setPortalRestoreToken(token);
+    const QString token = keepPermission();
     launch();
-    ColourWindow window(ColourWindow::fullScreen);
-    ASSERT_FALSE(screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 1800; }).isNull());
-    playIntoSpeakers();
-
+    ASSERT_NO_FATAL_FAILURE(showCall(ColourWindow::fullScreen));
     ASSERT_EQ(korvala({"record-video"}).first, 0);
-    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт видеозапись — 00:0") && status() >= "Идёт видеозапись — 00:04"; }, 20000))
-        << status().toStdString();
+    ASSERT_TRUE(recordingFor(4)) << status().toStdString();
     // Nothing asked: the window still fills the screen.
     EXPECT_GT(area(GnomeDesktop::screen(), windowColour).width(), 1800);
-    ASSERT_EQ(korvala({"stop"}).first, 0);
-    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
-    expectRecordingOfTheWindow();
+    stopAndExpectRecordingOfTheWindow();
     settings->sync();
     EXPECT_EQ(Store(*settings).portalRestoreToken(), token) << "the desktop gave the permission back";
 }
@@ -400,10 +418,7 @@ TEST_F(KorvalaOnGnome, TheTrayMenuInTheTopBarRunsItsItems)
 TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
 {
     launch();
-    ColourWindow window(ColourWindow::fullScreen);
-    ASSERT_FALSE(screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 1800; }).isNull());
-    playIntoSpeakers();
-
+    ASSERT_NO_FATAL_FAILURE(showCall(ColourWindow::fullScreen));
     ASSERT_EQ(korvala({"record-video"}).first, 0);
     // The chooser, centred: "Entire Screen" with the one monitor's row (the
     // only pure white in it), and "Share", blue once a row is picked.
@@ -426,8 +441,7 @@ TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
     // The button is the right end of that blue, its top the blue's top.
     desktop->click(QPoint(share.right() - 30, share.top() + 14));
 
-    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт видеозапись — 00:0") && status() >= "Идёт видеозапись — 00:04"; }, 30000))
-        << status().toStdString();
+    ASSERT_TRUE(recordingFor(4, 30000)) << status().toStdString();
     // Mutter sends a frame only when the screen changes: once the chooser
     // has faded out, a move of the pointer gives a frame of the window alone.
     ASSERT_FALSE(screenWhen([](const QImage& screen) {
@@ -435,32 +449,24 @@ TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
     }).isNull());
     desktop->move(QPoint(40, 600));
     QTest::qWait(500);
-    ASSERT_EQ(korvala({"stop"}).first, 0);
-    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
-    expectRecordingOfTheWindow();
+    ASSERT_NO_FATAL_FAILURE(stopAndExpectRecordingOfTheWindow());
     settings->sync();
     EXPECT_FALSE(Store(*settings).portalRestoreToken().isEmpty()) << "the permission is kept";
 
     // The next recording starts at once: nothing comes over the window.
     ASSERT_EQ(korvala({"record-video"}).first, 0);
-    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт видеозапись — 00:0") && status() >= "Идёт видеозапись — 00:02"; }, 20000))
-        << status().toStdString();
+    ASSERT_TRUE(recordingFor(2)) << status().toStdString();
     EXPECT_GT(area(GnomeDesktop::screen(), windowColour).width(), 1800) << "asked again";
     ASSERT_EQ(korvala({"stop"}).first, 0);
 }
 
 TEST_F(KorvalaOnGnome, SharingStoppedFromGnomesIndicatorEndsOnlyThePicture)
 {
-    const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    ASSERT_TRUE(GnomeDesktop::keepScreenCastToken(token));
-    Store(*settings).setPortalRestoreToken(token);
+    keepPermission();
     launch();
-    ColourWindow window(ColourWindow::maximized);
-    ASSERT_FALSE(screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 1800; }).isNull());
-    playIntoSpeakers();
+    ASSERT_NO_FATAL_FAILURE(showCall(ColourWindow::maximized));
     ASSERT_EQ(korvala({"record-video"}).first, 0);
-    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт видеозапись — 00:0") && status() >= "Идёт видеозапись — 00:03"; }, 20000))
-        << status().toStdString();
+    ASSERT_TRUE(recordingFor(3)) << status().toStdString();
 
     // GNOME's sharing indicator in the top bar stops every share, this
     // test's input session among them.
@@ -478,9 +484,7 @@ TEST_F(KorvalaOnGnome, SharingStoppedFromGnomesIndicatorEndsOnlyThePicture)
     ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт видеозапись — 00:") && status() > stoppedAt; }, 5000))
         << status().toStdString();
     QTest::qWait(2500);
-    ASSERT_EQ(korvala({"stop"}).first, 0);
-    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
-    expectRecordingOfTheWindow();
+    stopAndExpectRecordingOfTheWindow();
     const QDir folder(recordingsFolder());
     const ProbedVideo video = probeVideo(folder.filePath(folder.entryList({"*-ekran.mp4"}).value(0)));
     const ProbedAudio sound = probeAudio(folder.filePath(folder.entryList({"*-sistema.m4a"}).value(0)));
