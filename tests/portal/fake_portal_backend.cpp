@@ -105,9 +105,8 @@ public:
 
 public slots:
     uint AccessDialog(const QDBusObjectPath&, const QString&, const QString&, const QString&, const QString&,
-                      const QString&, const QVariantMap&, QVariantMap& results)
+                      const QString&, const QVariantMap&, QVariantMap&)
     {
-        results = {};
         return 0;
     }
 };
@@ -125,7 +124,6 @@ public slots:
                     QVariantMap& results)
     {
         portal_->requests.insert(QStringLiteral("screenshot"), options);
-        results = {};
         if (portal_->answer != 0)
             return portal_->answer;
         const QString path = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
@@ -184,9 +182,8 @@ public:
 
 public slots:
     uint CreateSession(const QDBusObjectPath&, const QDBusObjectPath& session, const QString&, const QVariantMap&,
-                       QVariantMap& results)
+                       QVariantMap&)
     {
-        results = {};
         if (portal_->answer != 0)
             return portal_->answer;
         auto* object = new QObject(portal_);
@@ -196,10 +193,9 @@ public slots:
     }
 
     uint SelectSources(const QDBusObjectPath&, const QDBusObjectPath&, const QString&, const QVariantMap& options,
-                       QVariantMap& results)
+                       QVariantMap&)
     {
         portal_->requests.insert(QStringLiteral("select_sources"), options);
-        results = {};
         return portal_->answer;
     }
 
@@ -207,7 +203,6 @@ public slots:
                const QVariantMap& options, QVariantMap& results)
     {
         portal_->requests.insert(QStringLiteral("start"), options);
-        results = {};
         if (portal_->answer != 0)
             return portal_->answer;
         const auto node = portal_->startSource(session.path());

@@ -62,19 +62,13 @@ TEST(ApiRecords, IntegersAreIntegralAndFitSixtyFourBits)
         const auto r = decodeAnswer<Recording>(QByteArray(R"({"data":{"status":"x","id":)") + number + "}}");
         return r ? std::optional(r->data.id) : std::nullopt;
     };
-    EXPECT_EQ(id("0"), 0);
-    EXPECT_EQ(id("-5"), -5);
-    EXPECT_EQ(id("9223372036854775807"), std::numeric_limits<qint64>::max());
-    EXPECT_EQ(id("-9223372036854775808"), std::numeric_limits<qint64>::min());
-    EXPECT_EQ(id("2.0"), 2);
-    EXPECT_EQ(id("1e3"), 1000);
-    EXPECT_FALSE(id("1.5"));
-    EXPECT_FALSE(id("1e30"));
-    EXPECT_FALSE(id("-1e30"));
-    EXPECT_FALSE(id("9223372036854775808"));
-    EXPECT_FALSE(id("\"7\""));
-    EXPECT_FALSE(id("true"));
-    EXPECT_FALSE(id("[1]"));
+    const std::pair<const char*, qint64> accepted[] = {{"0", 0}, {"-5", -5}, {"2.0", 2}, {"1e3", 1000},
+        {"9223372036854775807", std::numeric_limits<qint64>::max()},
+        {"-9223372036854775808", std::numeric_limits<qint64>::min()}};
+    for (const auto& [number, value] : accepted)
+        EXPECT_EQ(id(number), value) << number;
+    for (const char* number : {"1.5", "1e30", "-1e30", "9223372036854775808", "\"7\"", "true", "[1]"})
+        EXPECT_FALSE(id(number)) << number;
 }
 
 // The flows' tests read these records over HTTP; what they leave out is here.

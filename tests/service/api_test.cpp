@@ -74,14 +74,10 @@ TEST_F(ApiTest, CommonHeadersAndTheBearerToken)
     EXPECT_EQ(requests[1].header("Authorization"), "Bearer secret");
 }
 
-TEST(ApiRequest, HeadersInTheirOrderAndAnEmptyTokenKeepsTheBlank)
+// The request as built, before a server could trim the blank at the end.
+TEST(ApiRequest, AnEmptyTokenKeepsTheBlankAfterBearer)
 {
-    const QNetworkRequest request = Api(QUrl("https://example.org"), QString()).authorizedRequest("a/b", "PUT");
-    EXPECT_EQ(request.rawHeaderList(),
-              (QList<QByteArray>{"Accept", "X-App-Version", "X-App-Platform", "X-Device-Model", "Authorization"}));
-    EXPECT_EQ(request.rawHeader("Authorization"), "Bearer ");
-    EXPECT_EQ(request.attribute(QNetworkRequest::CustomVerbAttribute).toByteArray(), "PUT");
-    EXPECT_FALSE(Api(QUrl("https://example.org"), std::nullopt).authorizedRequest("a", "GET").hasRawHeader("Authorization"));
+    EXPECT_EQ(Api(QUrl("https://example.org"), QString()).authorizedRequest("a", "GET").rawHeader("Authorization"), "Bearer ");
 }
 
 // ---- status mapping ----------------------------------------------------------

@@ -10,12 +10,7 @@
 #include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"
 
-#include <QDBusArgument>
 #include <QDBusInterface>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
-#include <QDBusReply>
 #include <QDir>
 #include <QDirIterator>
 #include <QPainter>
@@ -78,48 +73,10 @@ QRect changed(const QImage& before, const QImage& after, const QRect& part)
     return found;
 }
 
-// The labels of a dbusmenu layout, depth first; "---" for a separator.
-void collectLabels(const QDBusArgument& item, QStringList& labels)
-{
-    int id = 0;
-    QVariantMap properties;
-    item.beginStructure();
-    item >> id >> properties;
-    if (id != 0 && properties.value("visible", true).toBool())
-        labels << (properties.value("type").toString() == "separator" ? QStringLiteral("---")
-                                                                      : properties.value("label").toString());
-    item.beginArray();
-    while (!item.atEnd()) {
-        QDBusVariant child;
-        item >> child;
-        collectLabels(qvariant_cast<QDBusArgument>(child.variant()), labels);
-    }
-    item.endArray();
-    item.endStructure();
-}
-
 QStringList trayItems()
 {
     QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher");
     return watcher.property("RegisteredStatusNotifierItems").toStringList();
-}
-
-// The menu that the tray host reads from the program, as GNOME draws it.
-QStringList exportedMenu()
-{
-    const QStringList items = trayItems();
-    if (items.size() != 1)
-        return {};
-    const QString service = items.first().section('@', 0, 0);
-    QDBusInterface item(service, items.first().section('@', 1), "org.kde.StatusNotifierItem");
-    const QString menuPath = item.property("Menu").value<QDBusObjectPath>().path();
-    QDBusMessage layout = QDBusMessage::createMethodCall(service, menuPath, "com.canonical.dbusmenu", "GetLayout");
-    layout << 0 << -1 << QStringList();
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(layout);
-    QStringList labels;
-    if (reply.arguments().size() == 2)
-        collectLabels(qvariant_cast<QDBusArgument>(reply.arguments().at(1)), labels);
-    return labels;
 }
 
 QString keptPicture(const QString& name)
@@ -237,12 +194,11 @@ protected:
     }
 
     // A screencast permission kept by the desktop and offered by the program.
-    QString keepPermission()
+    void keepPermission()
     {
         const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        EXPECT_TRUE(GnomeDesktop::keepScreenCastToken(token));
+        ASSERT_TRUE(GnomeDesktop::keepScreenCastToken(token));
         Store(*settings).setPortalRestoreToken(token);
-        return token;
     }
 
     // Waits for the video recording's clock to reach `seconds`.
@@ -365,20 +321,6 @@ TEST_F(KorvalaOnGnome, ARefusedScreenshotIsToldAtOnce)
     desktop->key(escapeKey);
 }
 
-TEST_F(KorvalaOnGnome, AKeptPermissionRecordsTheScreenWithBothTracksWithoutAsking)
-{
-    const QString token = keepPermission();
-    launch();
-    ASSERT_NO_FATAL_FAILURE(showCall(ColourWindow::fullScreen));
-    ASSERT_EQ(korvala({"record-video"}).first, 0);
-    ASSERT_TRUE(recordingFor(4)) << status().toStdString();
-    // Nothing asked: the window still fills the screen.
-    EXPECT_GT(area(GnomeDesktop::screen(), windowColour).width(), 1800);
-    stopAndExpectRecordingOfTheWindow();
-    settings->sync();
-    EXPECT_EQ(Store(*settings).portalRestoreToken(), token) << "the desktop gave the permission back";
-}
-
 TEST_F(KorvalaOnGnome, TheTrayMenuInTheTopBarRunsItsItems)
 {
     // The top bar without an icon of ours: an earlier run's gone, and drawn so.
@@ -403,11 +345,6 @@ TEST_F(KorvalaOnGnome, TheTrayMenuInTheTopBarRunsItsItems)
     });
     ASSERT_FALSE(open.isNull()) << "the menu did not open";
     open.save(keptPicture("gnome-tray-menu.png"));
-
-    // What GNOME draws is the program's menu, the status line first.
-    const QStringList lines = korvala({"menu"}).second.split('\n');
-    EXPECT_EQ(exportedMenu(), lines);
-    EXPECT_EQ(lines.value(0), status());
 
     // The last item, "Выйти", ends the program.
     desktop->click(QPoint(menu.center().x(), menu.bottom() - 24));
@@ -451,18 +388,22 @@ TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
     QTest::qWait(500);
     ASSERT_NO_FATAL_FAILURE(stopAndExpectRecordingOfTheWindow());
     settings->sync();
-    EXPECT_FALSE(Store(*settings).portalRestoreToken().isEmpty()) << "the permission is kept";
+    const QString token = Store(*settings).portalRestoreToken();
+    EXPECT_FALSE(token.isEmpty()) << "the permission is kept";
 
     // The next recording starts at once: nothing comes over the window.
     ASSERT_EQ(korvala({"record-video"}).first, 0);
     ASSERT_TRUE(recordingFor(2)) << status().toStdString();
     EXPECT_GT(area(GnomeDesktop::screen(), windowColour).width(), 1800) << "asked again";
     ASSERT_EQ(korvala({"stop"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
+    settings->sync();
+    EXPECT_EQ(Store(*settings).portalRestoreToken(), token) << "the desktop gave the permission back";
 }
 
 TEST_F(KorvalaOnGnome, SharingStoppedFromGnomesIndicatorEndsOnlyThePicture)
 {
-    keepPermission();
+    ASSERT_NO_FATAL_FAILURE(keepPermission());
     launch();
     ASSERT_NO_FATAL_FAILURE(showCall(ColourWindow::maximized));
     ASSERT_EQ(korvala({"record-video"}).first, 0);
