@@ -82,8 +82,6 @@ public:
     // org.freedesktop.appearance color-scheme: 0 no preference, 1 dark, 2 light.
     uint colorScheme = 0;
 
-    void endSource(const QString& session) { sources.erase(session); }
-
     // Starts a live test picture as a PipeWire node and returns its id.
     std::optional<uint> startSource(const QString& session)
     {
@@ -153,7 +151,7 @@ public:
 public slots:
     void Close()
     {
-        portal_->endSource(path_);
+        portal_->sources.erase(path_);
         QDBusConnection::sessionBus().unregisterObject(path_);
         parent()->deleteLater();
     }

@@ -20,7 +20,8 @@ public:
     // cut-out names its place.
     static constexpr uint32_t screenshotPixel(int x, int y)
     {
-        return 0xff000000u | uint32_t(x % 256) << 16 | uint32_t(y % 256) << 8 | uint32_t((x / 256 + (y / 256) * 8) % 256);
+        return 0xff000000u | uint32_t(x % 256) << 16 | uint32_t(y % 256) << 8
+               | uint32_t((x / 256 + (y / 256) * 8) % 256);
     }
 
     // Nothing when PipeWire does not take the node.

@@ -19,15 +19,11 @@ TEST(ApiRecords, RecordingRequiredAndOptionalMembers)
     const auto full = decodeAnswer<Recording>(R"({"data":{"id":42,"status":"ready","transcript":"текст",
         "failure":null,"duration_sec":3600,"extra":[1,2],
         "minutes":{"summary":"s","decisions":["d"],"tasks":[{"what":"w","who":"o","when":"n"}],"questions":[]}}})");
+    // Only the status and the failure are read; the rest must only be well formed.
     ASSERT_TRUE(full);
     EXPECT_EQ(full->data.id, 42);
     EXPECT_EQ(full->data.status, "ready");
-    EXPECT_EQ(full->data.transcript, "текст");
     EXPECT_FALSE(full->data.failure);
-    EXPECT_EQ(full->data.durationSec, 3600);
-    ASSERT_TRUE(full->data.minutes);
-    EXPECT_EQ(full->data.minutes->tasks.at(0).who, "o");
-    EXPECT_TRUE(full->data.minutes->questions.empty());
 
     EXPECT_TRUE(decodes<Recording>(R"({"data":{"id":1,"status":"processing"}})"));
     EXPECT_TRUE(decodes<Recording>(R"({"data":{"id":1,"status":"x","minutes":null,"transcript":null}})"));

@@ -77,7 +77,8 @@ TEST_F(ApiTest, CommonHeadersAndTheBearerToken)
 // The request as built, before a server could trim the blank at the end.
 TEST(ApiRequest, AnEmptyTokenKeepsTheBlankAfterBearer)
 {
-    EXPECT_EQ(Api(QUrl("https://example.org"), QString()).authorizedRequest("a", "GET").rawHeader("Authorization"), "Bearer ");
+    const QNetworkRequest request = Api(QUrl("https://example.org"), QString()).authorizedRequest("a", "GET");
+    EXPECT_EQ(request.rawHeader("Authorization"), "Bearer ");
 }
 
 // ---- status mapping ----------------------------------------------------------
@@ -308,38 +309,28 @@ TEST_F(ApiTest, TransportFailuresAreNetworkFailuresDescribedInRussian)
         SCOPED_TRACE(description.toStdString());
         ASSERT_TRUE(failure);
         EXPECT_EQ(failure->kind(), Kind::network);
-        EXPECT_FALSE(failure->description().contains(QRegularExpression("[A-Za-z]"))) << failure->description().toStdString();
-        if (!description.isEmpty())
-            EXPECT_EQ(failure->description(), description);
+        const QString told = failure->description();
+        EXPECT_FALSE(told.contains(QRegularExpression("[A-Za-z]"))) << told.toStdString();
+        EXPECT_TRUE(description.isEmpty() || told == description) << told.toStdString();
     }
 }
 
 // ---- what each call makes of an answer ---------------------------------------
 
-TEST_F(ApiTest, UndecodableAnswersBecomeEachCallsOwnOutcome)
+// The other calls' undecodable answers are their flows' tests': a sign-in
+// refused, a limit or an update offer left out.
+TEST_F(ApiTest, UndecodableRecordsAndSharedShotsAreUnexpected)
 {
     for (const QByteArray& bad : {QByteArray(), QByteArray("not json"), QByteArray("[]"), QByteArray(R"({"x":1})")}) {
         SCOPED_TRACE(bad.toStdString());
-        for (const char* path : {"/api/v1/rasshifrovka/1", "/api/v1/versions/check", "/api/v1/subscription"})
-            service.script("GET", path, 200, bad);
+        service.script("GET", "/api/v1/rasshifrovka/1", 200, bad);
         service.script("POST", "/api/v1/snimki", 200, bad);
-        service.script("POST", "/api/v1/login", 200, bad);
-
         const Api client = api("t");
         for (const auto& failure : {run(client.recording(1)).error, run(client.shareShot("p")).error}) {
             ASSERT_TRUE(failure);
             EXPECT_EQ(failure->kind(), Kind::rejected);
-            EXPECT_EQ(failure->description(), "сервер ответил неожиданным образом");
+            EXPECT_EQ(failure->description(), Api::unexpectedAnswer);
         }
-        const auto version = run(client.checkVersion());
-        ASSERT_TRUE(version.error);
-        EXPECT_EQ(version.error->description(), "сервер ответил неожиданным образом");
-        const auto signIn = run(client.signIn("a", "b"));
-        ASSERT_TRUE(signIn.error);
-        EXPECT_EQ(signIn.error->kind(), Kind::badCredentials);
-        const auto limit = run(client.speechLimit());
-        ASSERT_TRUE(limit.value);
-        EXPECT_FALSE(*limit.value);
     }
 }
 

@@ -26,29 +26,26 @@ protected:
     // A track file of `size` bytes whose content tells it apart from others.
     QString track(const QString& name, qint64 size)
     {
-        const QString path = folder.filePath(name);
-        QFile file(path);
+        QFile file(folder.filePath(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        QByteArray content(size, '\0');
         for (qint64 i = 0; i < size; ++i)
-            content[i] = char((i * 7 + name.size()) & 0xff);
-        file.write(content);
-        return path;
+            file.putChar(char((i * 7 + name.size()) & 0xff));
+        return file.fileName();
     }
 
-    RecorderResult result(qint64 microphoneBytes, qint64 systemBytes, bool video = false)
+    RecorderResult result(qint64 microphoneBytes, qint64 systemBytes)
     {
         return {track("vstrecha-mikrofon.m4a", microphoneBytes), track("vstrecha-sistema.m4a", systemBytes),
-                video ? std::optional<QString>(folder.filePath("vstrecha-ekran.mp4")) : std::nullopt, 12.5};
+                std::nullopt, 12.5};
     }
 
-    // Runs the event loop, the clock jumping `step` seconds whenever
+    // Runs the event loop, the clock jumping four seconds whenever
     // something sleeps, until `done` holds.
-    bool runUntil(const std::function<bool()>& done, double step = 4.0)
+    bool runUntil(const std::function<bool()>& done)
     {
         return waitUntil([&] {
             if (clock.pending() > 0)
-                clock.advance(step);
+                clock.advance(4);
             return done();
         }, 60'000);
     }

@@ -181,7 +181,8 @@ protected:
     void showCall(ColourWindow::Size size)
     {
         window = std::make_unique<ColourWindow>(size);
-        ASSERT_FALSE(screenWhen([](const QImage& screen) { return area(screen, windowColour).width() > 1800; }).isNull());
+        const auto filled = [](const QImage& screen) { return area(screen, windowColour).width() > 1800; };
+        ASSERT_FALSE(screenWhen(filled).isNull());
         speakers.start("bash", {"-c", "sox -q -n -t raw -r 44100 -e floating-point -b 32 -c 1 - synth 120 sine 1000 "
                                       "| pacat -d speakers --format=float32le --rate=44100 --channels=1 --latency-msec=20"});
         ASSERT_TRUE(speakers.waitForStarted());

@@ -18,6 +18,7 @@
 
 #include <QDBusInterface>
 #include <QDBusReply>
+#include <QColor>
 #include <QDir>
 #include <QGuiApplication>
 #include <QProcess>
@@ -60,12 +61,14 @@ QVariantMap lastRequest(const QString& name)
 
 // Whether a decoded colour is the test picture's bar: its full channels
 // bright, its empty ones dark (the encoder shifts levels and smears colour a little).
-bool sameBar(QRgb decoded, int bar)
+::testing::AssertionResult sameBar(QRgb decoded, int bar)
 {
     const QRgb expected = TestPictureSource::bars[bar];
     const auto matches = [](int channel, int full) { return full > 0 ? channel >= 128 : channel <= 96; };
-    return matches(qRed(decoded), qRed(expected)) && matches(qGreen(decoded), qGreen(expected))
-           && matches(qBlue(decoded), qBlue(expected));
+    if (matches(qRed(decoded), qRed(expected)) && matches(qGreen(decoded), qGreen(expected))
+        && matches(qBlue(decoded), qBlue(expected)))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "bar " << bar << " is " << QColor(decoded).name().toStdString();
 }
 
 // The first picture of a video, decoded by the ffmpeg program.
@@ -228,7 +231,8 @@ TEST_F(PortalCapture, ADisplayRecordingIsADecodableH264VideoOfTheSharedPictureAn
 {
     for (int recording = 0; recording < 2; ++recording) {
         SCOPED_TRACE(recording);
-        Recording video(*capture, ContentFilter::ofDisplay({}, {}), folder.filePath(QString("video-%1.mp4").arg(recording)));
+        const QString path = folder.filePath(QString("video-%1.mp4").arg(recording));
+        Recording video(*capture, ContentFilter::ofDisplay({}, {}), path);
         const QVariantMap selection = lastRequest(QStringLiteral("select_sources"));
         EXPECT_EQ(selection.value(QStringLiteral("types")).toUInt(), 1u) << "a monitor";
         EXPECT_EQ(selection.value(QStringLiteral("cursor_mode")).toUInt(), 2u) << "the pointer embedded";
@@ -258,7 +262,7 @@ TEST_F(PortalCapture, ADisplayRecordingIsADecodableH264VideoOfTheSharedPictureAn
         ASSERT_EQ(first.size(), QSize(960, 540));
         for (int bar = 0; bar < 7; ++bar) {
             const int x = int((bar + 0.5) * 960 / 7);
-            EXPECT_TRUE(sameBar(first.pixel(x, 100), bar)) << "bar " << bar << " is " << std::hex << first.pixel(x, 100);
+            EXPECT_TRUE(sameBar(first.pixel(x, 100), bar));
         }
     }
 }
@@ -281,7 +285,7 @@ TEST_F(PortalCapture, TheDesktopsPickOffersScreensAndWindowsAndKeepsItsShapeInTh
     // The picture's seven bars in the middle 540 columns, unstretched.
     for (int bar = 0; bar < 7; ++bar) {
         const int x = 210 + int((bar + 0.5) * 540 / 7);
-        EXPECT_TRUE(sameBar(picture.pixel(x, 100), bar)) << "bar " << bar << " is " << std::hex << picture.pixel(x, 100);
+        EXPECT_TRUE(sameBar(picture.pixel(x, 100), bar));
     }
 }
 
