@@ -1,76 +1,47 @@
 // The sign-in window on a real X server, typed into with xdotool the way a
 // user types, against the stand-in service.
 
-#include "core/log.h"
-#include "service/limit_flow.h"
 #include "service/sign_in_flow.h"
 #include "service/sign_in_window.h"
-#include "tests/support/dev_service.h"
+#include "tests/support/controller_fixture.h"
 #include "tests/support/event_loop_process.h"
-#include "tests/support/fake_shell.h"
-#include "tests/support/fake_workspace.h"
-#include "tests/support/qt_wait.h"
-#include "tests/support/recording_journal.h"
 
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace {
 
 // Lets the X server and our window catch up with what was sent.
-void settle(int ms = 300)
+void settle()
 {
-    waitUntil([] { return false; }, ms);
+    waitUntil([] { return false; }, 300);
 }
 
-class SignInWindowOnX11Test : public ::testing::Test {
+class SignInWindowOnX11Test : public ServiceControllerTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(service.started());
-        previousJournal = Log::setJournal(std::make_shared<RecordingJournal>());
-        settings->setValue("baseURL", service.baseURL().toString());
-    }
-
-    void TearDown() override { Log::setJournal(previousJournal); }
-
-    SignInWindow& window() { return flow.window(); }
+    SignInWindow& window() { return controller->signIn().window(); }
 
     // Opens the window from the menu action and gives it the keyboard.
-    QString openWindow()
+    void openWindow()
     {
-        flow.signIn();
-        EXPECT_TRUE(waitUntil([&] { return window().window() && window().window()->isActiveWindow(); }, 10000))
+        make();
+        controller->signIn().signIn();
+        ASSERT_TRUE(waitUntil([&] { return window().window() && window().window()->isActiveWindow(); }, 10000))
             << "the window did not come up with the keyboard";
-        const QString id = QString::number(window().window()->winId());
-        runWithEventLoop("xdotool", {"windowactivate", "--sync", id});
+        runWithEventLoop("xdotool", {"windowactivate", "--sync", QString::number(window().window()->winId())});
         settle();
-        return id;
     }
 
     void type(const QString& text) { runWithEventLoop("xdotool", {"type", "--delay", "20", text}); }
     void key(const QString& keys) { runWithEventLoop("xdotool", {"key", "--delay", "40", keys}); }
-
-    QTemporaryDir folder;
-    DevServiceProcess service;
-    std::shared_ptr<Journal> previousJournal;
-    std::unique_ptr<QSettings> settings = Store::openAt(folder.filePath("korvala.conf"));
-    Store store {*settings};
-    FakeShell shell;
-    LimitFlow limit {store, [this] { return Api::from(store); }, shell};
-    FakeWorkspace workspace;
-    SignInFlow flow {store, [this] { return Api::from(store); }, shell, limit, workspace};
 };
 
 TEST_F(SignInWindowOnX11Test, TypedWrongThenRightWithReturn)
 {
     service.script("POST", "/api/v1/login",
                    {{.status = 401, .body = R"({"message":"нет такого"})"}, {.body = R"({"token":"from-x11"})"}});
-    openWindow();
+    ASSERT_NO_FATAL_FAILURE(openWindow());
     ASSERT_TRUE(window().email().hasFocus()) << "the e-mail field takes the first keys";
 
     type("  anya@example.test\t");
