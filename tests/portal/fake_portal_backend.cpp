@@ -21,7 +21,6 @@
 #include <QUrl>
 
 #include <map>
-#include <optional>
 #include <memory>
 
 namespace {
@@ -81,18 +80,6 @@ public:
     int sessionsStarted = 0;
     // org.freedesktop.appearance color-scheme: 0 no preference, 1 dark, 2 light.
     uint colorScheme = 0;
-
-    // Starts a live test picture as a PipeWire node and returns its id.
-    std::optional<uint> startSource(const QString& session)
-    {
-        auto source = TestPictureSource::start(QStringLiteral("korvala-fake-screen-%1").arg(++sessionsStarted),
-                                               streamWidth, streamHeight);
-        if (!source)
-            return std::nullopt;
-        const uint id = source->nodeId();
-        sources[session] = std::move(source);
-        return id;
-    }
 };
 
 class AccessAdaptor : public QDBusAbstractAdaptor {
@@ -198,16 +185,18 @@ public slots:
     }
 
     uint Start(const QDBusObjectPath&, const QDBusObjectPath& session, const QString&, const QString&,
-               const QVariantMap& options, QVariantMap& results)
+               const QVariantMap&, QVariantMap& results)
     {
-        portal_->requests.insert(QStringLiteral("start"), options);
         if (portal_->answer != 0)
             return portal_->answer;
-        const auto node = portal_->startSource(session.path());
-        if (!node)
+        // A live test picture as a PipeWire node.
+        auto source = TestPictureSource::start(QStringLiteral("korvala-fake-screen-%1").arg(++portal_->sessionsStarted),
+                                               portal_->streamWidth, portal_->streamHeight);
+        if (!source)
             return 2;
         PortalStream stream;
-        stream.nodeId = *node;
+        stream.nodeId = source->nodeId();
+        portal_->sources[session.path()] = std::move(source);
         stream.properties.insert(QStringLiteral("source_type"), uint(1));
         results.insert(QStringLiteral("streams"), QVariant::fromValue(PortalStreams{stream}));
         results.insert(QStringLiteral("persist_mode"), uint(2));
@@ -276,7 +265,7 @@ public slots:
     // 0 grants, 1 is the user's refusal, 2 another end.
     void SetAnswer(uint answer) { portal_->answer = answer; }
     // What the client's last requests carried, by request: "select_sources",
-    // "start", "screenshot".
+    // "screenshot".
     QVariantMap Requests() { return portal_->requests; }
     void ForgetRequests() { portal_->requests.clear(); }
     // As if the user stopped sharing: every picture source goes away.

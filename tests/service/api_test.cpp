@@ -104,12 +104,9 @@ TEST_F(ApiTest, StatusesMapToBodiesOrFailures)
         {403, R"({"message":"Доступ закрыт"})", Kind::rejected, "Доступ закрыт"},
         {403, R"({"message":""})", Kind::rejected, ""},
         {403, R"({"message":null})", Kind::rejected, "Сервер отказал (403)."},
-        {404, R"({"message":""})", Kind::rejected, ""},
         {404, R"({"error":"no"})", Kind::rejected, "Сервер отказал (404)."},
-        {500, R"({"message":null})", Kind::rejected, "Сервер отказал (500)."},
         {500, R"({"message":7})", Kind::rejected, "Сервер отказал (500)."},
         {500, R"(["message"])", Kind::rejected, "Сервер отказал (500)."},
-        {500, "", Kind::rejected, "Сервер отказал (500)."},
         {502, "Bad Gateway", Kind::rejected, "Сервер отказал (502)."},
     };
     for (const StatusCase& c : cases) {

@@ -35,11 +35,9 @@ protected:
         co_return reply;
     }
 
-    // Fills the fields, submits with Return in the password field and lets the callback answer.
-    void signIn(const QString& email, const QString& password)
+    // Submits what the fields hold with Return in the password field and lets the callback answer.
+    void submit()
     {
-        window.email().setText(email);
-        window.password().setText(password);
         const int before = finished;
         QTest::keyClick(&window.password(), Qt::Key_Return);
         clock.advance(1);
@@ -105,7 +103,7 @@ TEST_F(SignInWindowTest, BusyWhileTheCallbackRunsThenShowsItsAnswer)
     window.button().click();
     ASSERT_TRUE(window.error().isVisible()) << "an earlier error";
 
-    reply = "Не подошли почта или пароль.";
+    reply = "нет";
     window.email().setText("me@example.test");
     window.password().setText("wrong");
     QTest::keyClick(&window.email(), Qt::Key_Return);
@@ -128,17 +126,14 @@ TEST_F(SignInWindowTest, BusyWhileTheCallbackRunsThenShowsItsAnswer)
     EXPECT_TRUE(window.email().isEnabled());
     EXPECT_FALSE(window.spinner().isVisible());
     EXPECT_TRUE(window.error().isVisible());
-    EXPECT_EQ(window.error().text(), "Не подошли почта или пароль.");
-    EXPECT_TRUE(window.window()->isVisible()) << "the window stays open";
+    // What the window keeps after an answer is the flow's tests'.
     reply = markupText;
-    signIn("me@example.test", "wrong");
+    submit();
     EXPECT_EQ(shownText(window.error()), markupText) << "the service's message shows as text";
-    EXPECT_EQ(window.email().text(), "me@example.test");
-    EXPECT_EQ(window.password().text(), "wrong");
 
     // A long answer wraps, and at most three lines of it are shown.
     reply = QString("Сервер отказал, потому что ").repeated(12);
-    signIn("me@example.test", "wrong");
+    submit();
     const int lines = window.error().height() / window.error().fontMetrics().lineSpacing();
     EXPECT_GE(lines, 2);
     EXPECT_LE(lines, 3);

@@ -73,12 +73,6 @@ QRect changed(const QImage& before, const QImage& after, const QRect& part)
     return found;
 }
 
-QStringList trayItems()
-{
-    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher");
-    return watcher.property("RegisteredStatusNotifierItems").toStringList();
-}
-
 QString keptPicture(const QString& name)
 {
     return QDir(qEnvironmentVariable("KORVALA_TESTENV", QDir::tempPath())).filePath(name);
@@ -192,14 +186,6 @@ protected:
     {
         const QStringList found = QDir(home.filePath("Documents")).entryList({"Корвала*"}, QDir::Dirs);
         return found.isEmpty() ? QString() : QDir(home.filePath("Documents")).filePath(found.first());
-    }
-
-    // A screencast permission kept by the desktop and offered by the program.
-    void keepPermission()
-    {
-        const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        ASSERT_TRUE(GnomeDesktop::keepScreenCastToken(token));
-        Store(*settings).setPortalRestoreToken(token);
     }
 
     // Waits for the video recording's clock to reach `seconds`.
@@ -325,7 +311,9 @@ TEST_F(KorvalaOnGnome, ARefusedScreenshotIsToldAtOnce)
 TEST_F(KorvalaOnGnome, TheTrayMenuInTheTopBarRunsItsItems)
 {
     // The top bar without an icon of ours: an earlier run's gone, and drawn so.
-    ASSERT_TRUE(waitUntil([] { return trayItems().isEmpty(); }, 10000));
+    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher");
+    const auto noItems = [&] { return watcher.property("RegisteredStatusNotifierItems").toStringList().isEmpty(); };
+    ASSERT_TRUE(waitUntil(noItems, 10000));
     QImage bare = GnomeDesktop::screen();
     const QRect statusArea(bare.width() / 2 + 200, 0, bare.width() / 2 - 200, 30);
     ASSERT_FALSE(screenWhen([&](const QImage& screen) {
@@ -404,7 +392,10 @@ TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
 
 TEST_F(KorvalaOnGnome, SharingStoppedFromGnomesIndicatorEndsOnlyThePicture)
 {
-    ASSERT_NO_FATAL_FAILURE(keepPermission());
+    // A permission the desktop keeps, offered by the program: no chooser.
+    const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    ASSERT_TRUE(GnomeDesktop::keepScreenCastToken(token));
+    Store(*settings).setPortalRestoreToken(token);
     launch();
     ASSERT_NO_FATAL_FAILURE(showCall(ColourWindow::maximized));
     ASSERT_EQ(korvala({"record-video"}).first, 0);
