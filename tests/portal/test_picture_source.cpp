@@ -5,8 +5,6 @@
 
 #include <QThread>
 
-#include <cstring>
-
 struct TestPictureSource::State {
     pw_thread_loop* loop = nullptr;
     pw_context* context = nullptr;
