@@ -21,20 +21,17 @@
 #include <QUrl>
 
 #include <map>
-#include <optional>
 #include <memory>
 
 namespace {
 
-// The known picture of every screenshot: red and green count the pixel's
-// column and row, blue its 256-pixel tile, so any cut-out names its place.
 QImage knownScreen(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < width; ++x)
-            line[x] = qRgb(x % 256, y % 256, (x / 256 + (y / 256) * 8) % 256);
+            line[x] = TestPictureSource::screenshotPixel(x, y);
     }
     return image;
 }
@@ -83,20 +80,6 @@ public:
     int sessionsStarted = 0;
     // org.freedesktop.appearance color-scheme: 0 no preference, 1 dark, 2 light.
     uint colorScheme = 0;
-
-    void endSource(const QString& session) { sources.erase(session); }
-
-    // Starts a live test picture as a PipeWire node and returns its id.
-    std::optional<uint> startSource(const QString& session)
-    {
-        auto source = TestPictureSource::start(QStringLiteral("korvala-fake-screen-%1").arg(++sessionsStarted),
-                                               streamWidth, streamHeight);
-        if (!source)
-            return std::nullopt;
-        const uint id = source->nodeId();
-        sources[session] = std::move(source);
-        return id;
-    }
 };
 
 class AccessAdaptor : public QDBusAbstractAdaptor {
@@ -107,9 +90,8 @@ public:
 
 public slots:
     uint AccessDialog(const QDBusObjectPath&, const QString&, const QString&, const QString&, const QString&,
-                      const QString&, const QVariantMap&, QVariantMap& results)
+                      const QString&, const QVariantMap&, QVariantMap&)
     {
-        results = {};
         return 0;
     }
 };
@@ -127,7 +109,6 @@ public slots:
                     QVariantMap& results)
     {
         portal_->requests.insert(QStringLiteral("screenshot"), options);
-        results = {};
         if (portal_->answer != 0)
             return portal_->answer;
         const QString path = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
@@ -136,12 +117,6 @@ public slots:
             return 2;
         results.insert(QStringLiteral("uri"), QUrl::fromLocalFile(path).toString());
         return 0;
-    }
-
-    uint PickColor(const QDBusObjectPath&, const QString&, const QString&, const QVariantMap&, QVariantMap& results)
-    {
-        results = {};
-        return 2;
     }
 
 private:
@@ -163,7 +138,7 @@ public:
 public slots:
     void Close()
     {
-        portal_->endSource(path_);
+        portal_->sources.erase(path_);
         QDBusConnection::sessionBus().unregisterObject(path_);
         parent()->deleteLater();
     }
@@ -192,9 +167,8 @@ public:
 
 public slots:
     uint CreateSession(const QDBusObjectPath&, const QDBusObjectPath& session, const QString&, const QVariantMap&,
-                       QVariantMap& results)
+                       QVariantMap&)
     {
-        results = {};
         if (portal_->answer != 0)
             return portal_->answer;
         auto* object = new QObject(portal_);
@@ -204,25 +178,25 @@ public slots:
     }
 
     uint SelectSources(const QDBusObjectPath&, const QDBusObjectPath&, const QString&, const QVariantMap& options,
-                       QVariantMap& results)
+                       QVariantMap&)
     {
         portal_->requests.insert(QStringLiteral("select_sources"), options);
-        results = {};
         return portal_->answer;
     }
 
     uint Start(const QDBusObjectPath&, const QDBusObjectPath& session, const QString&, const QString&,
-               const QVariantMap& options, QVariantMap& results)
+               const QVariantMap&, QVariantMap& results)
     {
-        portal_->requests.insert(QStringLiteral("start"), options);
-        results = {};
         if (portal_->answer != 0)
             return portal_->answer;
-        const auto node = portal_->startSource(session.path());
-        if (!node)
+        // A live test picture as a PipeWire node.
+        auto source = TestPictureSource::start(QStringLiteral("korvala-fake-screen-%1").arg(++portal_->sessionsStarted),
+                                               portal_->streamWidth, portal_->streamHeight);
+        if (!source)
             return 2;
         PortalStream stream;
-        stream.nodeId = *node;
+        stream.nodeId = source->nodeId();
+        portal_->sources[session.path()] = std::move(source);
         stream.properties.insert(QStringLiteral("source_type"), uint(1));
         results.insert(QStringLiteral("streams"), QVariant::fromValue(PortalStreams{stream}));
         results.insert(QStringLiteral("persist_mode"), uint(2));
@@ -291,18 +265,11 @@ public slots:
     // 0 grants, 1 is the user's refusal, 2 another end.
     void SetAnswer(uint answer) { portal_->answer = answer; }
     // What the client's last requests carried, by request: "select_sources",
-    // "start", "screenshot".
+    // "screenshot".
     QVariantMap Requests() { return portal_->requests; }
     void ForgetRequests() { portal_->requests.clear(); }
     // As if the user stopped sharing: every picture source goes away.
-    void EndStreams()
-    {
-        std::vector<QString> sessions;
-        for (const auto& [session, source] : portal_->sources)
-            sessions.push_back(session);
-        for (const QString& session : sessions)
-            portal_->endSource(session);
-    }
+    void EndStreams() { portal_->sources.clear(); }
     void SetStreamSize(int width, int height)
     {
         portal_->streamWidth = width;

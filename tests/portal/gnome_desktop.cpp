@@ -1,18 +1,16 @@
 #include "gnome_desktop.h"
 
-
-#include <QDBusConnectionInterface>
 #include <QDBusInterface>
+#include <QDBusObjectPath>
 #include <QDir>
 #include <QFile>
-#include <QDBusObjectPath>
-#include <QDBusReply>
 #include <QProcess>
 #include <QThread>
 
 namespace {
 
 const QString mutter = QStringLiteral("org.gnome.Mutter");
+const QString remote = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
 
 QDBusMessage call(QDBusConnection bus, const QString& service, const QString& path, const QString& interface,
                   const QString& method, const QVariantList& arguments = {})
@@ -27,64 +25,59 @@ QDBusMessage call(QDBusConnection bus, const QString& service, const QString& pa
 bool gdbus(const QStringList& arguments)
 {
     QProcess process;
-    process.start(QStringLiteral("gdbus"),
-                  QStringList {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-                               QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
-                               QStringLiteral("--object-path"), QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
-                               QStringLiteral("--method")}
-                      + arguments);
+    process.start("gdbus", QStringList{"call", "--session", "--dest", "org.freedesktop.impl.portal.PermissionStore",
+                                       "--object-path", "/org/freedesktop/impl/portal/PermissionStore", "--method"}
+                               + arguments);
     return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// The first object path of a reply, or the error in `error`.
+QString path(const QDBusMessage& reply, QString& error)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        error = reply.errorMessage();
+    return reply.arguments().value(0).value<QDBusObjectPath>().path();
 }
 
 } // namespace
 
 GnomeDesktop::GnomeDesktop() : bus_(QDBusConnection::sessionBus())
 {
-    const QString remote = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
-    const QDBusMessage created = call(bus_, mutter + ".RemoteDesktop", "/org/gnome/Mutter/RemoteDesktop", remote, "CreateSession");
-    if (created.type() != QDBusMessage::ReplyMessage) {
-        error_ = created.errorMessage();
+    session_ = path(call(bus_, remote, "/org/gnome/Mutter/RemoteDesktop", remote, "CreateSession"), error_);
+    if (!error_.isEmpty())
         return;
-    }
-    session_ = created.arguments().value(0).value<QDBusObjectPath>().path();
-    QDBusInterface session(mutter + ".RemoteDesktop", session_, remote + ".Session", bus_);
-    const QString id = session.property("SessionId").toString();
-    const QDBusMessage cast = call(bus_, mutter + ".ScreenCast", "/org/gnome/Mutter/ScreenCast", mutter + ".ScreenCast",
-                                   "CreateSession", {QVariantMap {{"remote-desktop-session-id", id}}});
-    if (cast.type() != QDBusMessage::ReplyMessage) {
-        error_ = cast.errorMessage();
-        return;
-    }
-    const QString castSession = cast.arguments().value(0).value<QDBusObjectPath>().path();
+    const QString id = QDBusInterface(remote, session_, remote + ".Session", bus_).property("SessionId").toString();
+    const QString cast = path(call(bus_, mutter + ".ScreenCast", "/org/gnome/Mutter/ScreenCast", mutter + ".ScreenCast",
+                                   "CreateSession", {QVariantMap{{"remote-desktop-session-id", id}}}),
+                              error_);
     // The pointer moves in the coordinates of a recorded monitor's stream.
-    const QDBusMessage recorded = call(bus_, mutter + ".ScreenCast", castSession, mutter + ".ScreenCast.Session",
-                                       "RecordMonitor", {QString(), QVariantMap()});
-    if (recorded.type() != QDBusMessage::ReplyMessage) {
-        error_ = recorded.errorMessage();
-        return;
-    }
-    stream_ = recorded.arguments().value(0).value<QDBusObjectPath>().path();
-    const QDBusMessage started = call(bus_, mutter + ".RemoteDesktop", session_, remote + ".Session", "Start");
-    if (started.type() != QDBusMessage::ReplyMessage)
-        error_ = started.errorMessage();
+    if (error_.isEmpty())
+        stream_ = path(call(bus_, mutter + ".ScreenCast", cast, mutter + ".ScreenCast.Session", "RecordMonitor",
+                            {QString(), QVariantMap()}),
+                       error_);
+    if (error_.isEmpty())
+        path(sessionCall("Start"), error_);
 }
 
 GnomeDesktop::~GnomeDesktop()
 {
     if (!session_.isEmpty())
-        call(bus_, mutter + ".RemoteDesktop", session_, "org.gnome.Mutter.RemoteDesktop.Session", "Stop");
+        sessionCall("Stop");
+}
+
+QDBusMessage GnomeDesktop::sessionCall(const QString& method, const QVariantList& arguments)
+{
+    return call(bus_, remote, session_, remote + ".Session", method, arguments);
 }
 
 void GnomeDesktop::move(QPoint at)
 {
-    call(bus_, mutter + ".RemoteDesktop", session_, "org.gnome.Mutter.RemoteDesktop.Session",
-         "NotifyPointerMotionAbsolute", {stream_, double(at.x()), double(at.y())});
+    sessionCall("NotifyPointerMotionAbsolute", {stream_, double(at.x()), double(at.y())});
 }
 
 void GnomeDesktop::press(bool down, int button)
 {
-    call(bus_, mutter + ".RemoteDesktop", session_, "org.gnome.Mutter.RemoteDesktop.Session", "NotifyPointerButton",
-         {button, down});
+    sessionCall("NotifyPointerButton", {button, down});
 }
 
 void GnomeDesktop::click(QPoint at, int button)
@@ -111,16 +104,12 @@ void GnomeDesktop::drag(QPoint from, QPoint to)
 
 void GnomeDesktop::key(quint32 keysym, const QList<quint32>& held)
 {
-    const auto send = [this](quint32 sym, bool down) {
-        call(bus_, mutter + ".RemoteDesktop", session_, "org.gnome.Mutter.RemoteDesktop.Session",
-             "NotifyKeyboardKeysym", {sym, down});
-    };
     for (quint32 modifier : held)
-        send(modifier, true);
-    send(keysym, true);
-    send(keysym, false);
+        sessionCall("NotifyKeyboardKeysym", {modifier, true});
+    sessionCall("NotifyKeyboardKeysym", {keysym, true});
+    sessionCall("NotifyKeyboardKeysym", {keysym, false});
     for (auto it = held.rbegin(); it != held.rend(); ++it)
-        send(*it, false);
+        sessionCall("NotifyKeyboardKeysym", {*it, false});
 }
 
 QImage GnomeDesktop::screen()
@@ -132,13 +121,13 @@ QImage GnomeDesktop::screen()
     static const bool named = bus.registerService(QStringLiteral("org.gnome.Screenshot"));
     if (!named)
         return {};
-    const QString path = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).filePath(QStringLiteral("gnome-desktop-screen.png"));
-    const QDBusMessage taken = call(bus, QStringLiteral("org.gnome.Shell.Screenshot"), "/org/gnome/Shell/Screenshot",
-                                    QStringLiteral("org.gnome.Shell.Screenshot"), "Screenshot", {false, false, path});
+    const QString file = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).filePath("gnome-desktop-screen.png");
+    const QDBusMessage taken = call(bus, "org.gnome.Shell.Screenshot", "/org/gnome/Shell/Screenshot",
+                                    "org.gnome.Shell.Screenshot", "Screenshot", {false, false, file});
     if (taken.type() != QDBusMessage::ReplyMessage || !taken.arguments().value(0).toBool())
         return {};
-    QImage picture(path);
-    QFile::remove(path);
+    QImage picture(file);
+    QFile::remove(file);
     return picture.convertToFormat(QImage::Format_RGB32);
 }
 
@@ -153,9 +142,4 @@ bool GnomeDesktop::keepScreenCastToken(const QString& token)
     return gdbus({"org.freedesktop.impl.portal.PermissionStore.Set", "screencast", "true", token, "{'': ['yes']}",
                   "<('GNOME', uint32 1, <(int64 0, int64 0, [(uint32 0, uint32 1, "
                   "<'MetaVendor:MetaVirtualMonitor:0x00'>)])>)>"});
-}
-
-bool GnomeDesktop::forgetScreenCastToken(const QString& token)
-{
-    return gdbus({"org.freedesktop.impl.portal.PermissionStore.Delete", "screencast", token});
 }

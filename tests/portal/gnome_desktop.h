@@ -33,12 +33,13 @@ public:
     // Keeps a screencast permission for the whole virtual monitor under
     // `token`, as the chooser would after "Share".
     static bool keepScreenCastToken(const QString& token);
-    static bool forgetScreenCastToken(const QString& token);
 
     static constexpr int leftButton = 0x110;
     static constexpr int rightButton = 0x111;
 
 private:
+    QDBusMessage sessionCall(const QString& method, const QVariantList& arguments = {});
+
     QDBusConnection bus_;
     QString session_;
     QString stream_;

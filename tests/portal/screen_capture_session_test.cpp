@@ -74,12 +74,7 @@ TEST(PortalScreenCapture, APictureOfAnotherShapeIsFittedIntoTheVideoCentredOnBla
         return area;
     };
 
-    const QImage square = fit(white(1080, 1080), 960, 540);
-    ASSERT_EQ(square.size(), QSize(960, 540));
-    EXPECT_EQ(covered(square), QRect(210, 0, 540, 540)) << "a square window between black bars";
-    EXPECT_EQ(square.pixel(0, 270), qRgb(0, 0, 0));
-    EXPECT_EQ(square.pixel(959, 270), qRgb(0, 0, 0));
-
+    // A square window between black bars is the Wayland tests' own, in a real video.
     EXPECT_EQ(covered(fit(white(1440, 900), 960, 540)), QRect(48, 0, 864, 540)) << "a 16:10 screen";
     EXPECT_EQ(covered(fit(white(1920, 400), 960, 540)), QRect(0, 170, 960, 200)) << "a wide, low window";
     EXPECT_EQ(covered(fit(white(1920, 1080), 960, 540)), QRect(0, 0, 960, 540)) << "the same shape fills it all";

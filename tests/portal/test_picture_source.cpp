@@ -5,8 +5,6 @@
 
 #include <QThread>
 
-#include <cstring>
-
 struct TestPictureSource::State {
     pw_thread_loop* loop = nullptr;
     pw_context* context = nullptr;
@@ -89,8 +87,13 @@ void onTimer(void* data, uint64_t)
     pw_stream_trigger_process(state->stream);
 }
 
-void stop(State& state)
+} // namespace
+
+TestPictureSource::TestPictureSource(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+TestPictureSource::~TestPictureSource()
 {
+    State& state = *state_;
     if (state.loop)
         pw_thread_loop_stop(state.loop);
     if (state.timer)
@@ -103,38 +106,29 @@ void stop(State& state)
         pw_context_destroy(state.context);
     if (state.loop)
         pw_thread_loop_destroy(state.loop);
-    state = State{};
-}
-
-} // namespace
-
-TestPictureSource::TestPictureSource(std::unique_ptr<State> state) : state_(std::move(state)) {}
-
-TestPictureSource::~TestPictureSource()
-{
-    stop(*state_);
 }
 
 std::unique_ptr<TestPictureSource> TestPictureSource::start(const QString& nodeName, int width, int height)
 {
     pw_init(nullptr, nullptr);
-    auto state = std::make_unique<State>();
-    state->width = width;
-    state->height = height;
-    state->stride = width * 4;
-    state->loop = pw_thread_loop_new("fake-screen", nullptr);
-    pw_thread_loop_lock(state->loop);
-    state->context = pw_context_new(pw_thread_loop_get_loop(state->loop), nullptr, 0);
-    state->core = state->context ? pw_context_connect(state->context, nullptr, 0) : nullptr;
-    if (!state->core) {
-        pw_thread_loop_unlock(state->loop);
-        stop(*state);
+    // The source owns what is made from here on, and its end undoes it.
+    std::unique_ptr<TestPictureSource> source(new TestPictureSource(std::make_unique<State>()));
+    State& state = *source->state_;
+    state.width = width;
+    state.height = height;
+    state.stride = width * 4;
+    state.loop = pw_thread_loop_new("fake-screen", nullptr);
+    pw_thread_loop_lock(state.loop);
+    state.context = pw_context_new(pw_thread_loop_get_loop(state.loop), nullptr, 0);
+    state.core = state.context ? pw_context_connect(state.context, nullptr, 0) : nullptr;
+    if (!state.core) {
+        pw_thread_loop_unlock(state.loop);
         return nullptr;
     }
-    state->stream = pw_stream_new(state->core, nodeName.toUtf8().constData(),
-                                  pw_properties_new(PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_NODE_NAME,
-                                                    nodeName.toUtf8().constData(), nullptr));
-    pw_stream_add_listener(state->stream, &state->listener, &events, state.get());
+    state.stream = pw_stream_new(state.core, nodeName.toUtf8().constData(),
+                                 pw_properties_new(PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_NODE_NAME,
+                                                   nodeName.toUtf8().constData(), nullptr));
+    pw_stream_add_listener(state.stream, &state.listener, &events, &state);
 
     uint8_t storage[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof(storage));
@@ -147,24 +141,20 @@ std::unique_ptr<TestPictureSource> TestPictureSource::start(const QString& nodeN
         SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size),
         SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
     const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS);
-    if (pw_stream_connect(state->stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
-        pw_thread_loop_unlock(state->loop);
-        stop(*state);
+    if (pw_stream_connect(state.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+        pw_thread_loop_unlock(state.loop);
         return nullptr;
     }
-    state->timer = pw_loop_add_timer(pw_thread_loop_get_loop(state->loop), onTimer, state.get());
+    state.timer = pw_loop_add_timer(pw_thread_loop_get_loop(state.loop), onTimer, &state);
     timespec first{0, 1};
     timespec interval{0, 1000000000 / 30};
-    pw_loop_update_timer(pw_thread_loop_get_loop(state->loop), state->timer, &first, &interval, false);
-    pw_thread_loop_start(state->loop);
-    pw_thread_loop_unlock(state->loop);
+    pw_loop_update_timer(pw_thread_loop_get_loop(state.loop), state.timer, &first, &interval, false);
+    pw_thread_loop_start(state.loop);
+    pw_thread_loop_unlock(state.loop);
 
-    auto source = std::unique_ptr<TestPictureSource>(new TestPictureSource(std::move(state)));
     for (int attempt = 0; attempt < 100 && source->nodeId() == SPA_ID_INVALID; ++attempt)
         QThread::msleep(20);
-    if (source->nodeId() == SPA_ID_INVALID)
-        return nullptr;
-    return source;
+    return source->nodeId() == SPA_ID_INVALID ? nullptr : std::move(source);
 }
 
 uint32_t TestPictureSource::nodeId() const

@@ -19,15 +19,11 @@ TEST(ApiRecords, RecordingRequiredAndOptionalMembers)
     const auto full = decodeAnswer<Recording>(R"({"data":{"id":42,"status":"ready","transcript":"текст",
         "failure":null,"duration_sec":3600,"extra":[1,2],
         "minutes":{"summary":"s","decisions":["d"],"tasks":[{"what":"w","who":"o","when":"n"}],"questions":[]}}})");
+    // Only the status and the failure are read; the rest must only be well formed.
     ASSERT_TRUE(full);
     EXPECT_EQ(full->data.id, 42);
     EXPECT_EQ(full->data.status, "ready");
-    EXPECT_EQ(full->data.transcript, "текст");
     EXPECT_FALSE(full->data.failure);
-    EXPECT_EQ(full->data.durationSec, 3600);
-    ASSERT_TRUE(full->data.minutes);
-    EXPECT_EQ(full->data.minutes->tasks.at(0).who, "o");
-    EXPECT_TRUE(full->data.minutes->questions.empty());
 
     EXPECT_TRUE(decodes<Recording>(R"({"data":{"id":1,"status":"processing"}})"));
     EXPECT_TRUE(decodes<Recording>(R"({"data":{"id":1,"status":"x","minutes":null,"transcript":null}})"));
@@ -62,98 +58,26 @@ TEST(ApiRecords, IntegersAreIntegralAndFitSixtyFourBits)
         const auto r = decodeAnswer<Recording>(QByteArray(R"({"data":{"status":"x","id":)") + number + "}}");
         return r ? std::optional(r->data.id) : std::nullopt;
     };
-    EXPECT_EQ(id("0"), 0);
-    EXPECT_EQ(id("-5"), -5);
-    EXPECT_EQ(id("9223372036854775807"), std::numeric_limits<qint64>::max());
-    EXPECT_EQ(id("-9223372036854775808"), std::numeric_limits<qint64>::min());
-    EXPECT_EQ(id("2.0"), 2);
-    EXPECT_EQ(id("1e3"), 1000);
-    EXPECT_FALSE(id("1.5"));
-    EXPECT_FALSE(id("1e30"));
-    EXPECT_FALSE(id("-1e30"));
-    EXPECT_FALSE(id("9223372036854775808"));
-    EXPECT_FALSE(id("\"7\""));
-    EXPECT_FALSE(id("true"));
-    EXPECT_FALSE(id("[1]"));
+    const std::pair<const char*, qint64> accepted[] = {{"0", 0}, {"-5", -5}, {"2.0", 2}, {"1e3", 1000},
+        {"9223372036854775807", std::numeric_limits<qint64>::max()},
+        {"-9223372036854775808", std::numeric_limits<qint64>::min()}};
+    for (const auto& [number, value] : accepted)
+        EXPECT_EQ(id(number), value) << number;
+    for (const char* number : {"1.5", "1e30", "-1e30", "9223372036854775808", "\"7\"", "true", "[1]"})
+        EXPECT_FALSE(id(number)) << number;
 }
 
-TEST(ApiRecords, LimitsEveryEntryMustBeComplete)
+// The flows' tests read these records over HTTP; what they leave out is here.
+TEST(ApiRecords, SharedShotNeedsAllThreeStringsAndVersionNamesMatchExactly)
 {
-    using Answer = Api::LimitAnswer;
-    const auto answer = decodeAnswer<Answer>(R"({"limits":{"speech":{"used":3,"limit":10,"left":7}},"plan":"pro"})");
-    ASSERT_TRUE(answer && answer->limits);
-    EXPECT_EQ(answer->limits->at("speech").left, 7);
-    EXPECT_TRUE(decodes<Answer>(R"({})"));
-    EXPECT_TRUE(decodes<Answer>(R"({"limits":null})"));
-    EXPECT_TRUE(decodes<Answer>(R"({"limits":{}})"));
-    EXPECT_TRUE(decodes<Answer>(R"({"limits":{"speech":{"used":0,"limit":0,"left":-3}}})"));
-    EXPECT_FALSE(decodes<Answer>(R"({"limits":[]})"));
-    EXPECT_FALSE(decodes<Answer>(R"({"limits":{"speech":{"used":3,"limit":10,"left":7},"video":{"used":1,"limit":2}}})"));
-    EXPECT_FALSE(decodes<Answer>(R"({"limits":{"speech":{"used":3,"limit":10,"left":null}}})"));
-    EXPECT_FALSE(decodes<Answer>(R"({"limits":{"speech":{"used":3,"limit":10.5,"left":7}}})"));
-    EXPECT_FALSE(decodes<Answer>(R"({"limits":{"speech":7}})"));
-}
-
-TEST(ApiRecords, SharedShotAllThreeStrings)
-{
-    const auto shot = decodeAnswer<Api::Envelope<Api::SharedShot>>(
-        R"({"data":{"link":"not a url","image":"i","days":"7 дней"}})");
-    ASSERT_TRUE(shot);
-    EXPECT_EQ(shot->data.link, "not a url");
-    EXPECT_EQ(shot->data.days, "7 дней");
     EXPECT_FALSE(decodes<Api::Envelope<Api::SharedShot>>(R"({"data":{"link":"l","days":"7"}})"));
     EXPECT_FALSE(decodes<Api::Envelope<Api::SharedShot>>(R"({"data":{"link":"l","image":"i"}})"));
     EXPECT_FALSE(decodes<Api::Envelope<Api::SharedShot>>(R"({"data":{"link":"l","image":"i","days":7}})"));
-}
 
-TEST(ApiRecords, VersionCheckAcceptsSnakeAndCamelCase)
-{
-    const auto snake = decodeAnswer<Api::VersionCheck>(
-        R"({"status":"optional","update_url":"https://u","title":"T","message":"M","remind_after_days":7})");
-    ASSERT_TRUE(snake);
-    EXPECT_EQ(snake->status, "optional");
-    EXPECT_EQ(snake->updateUrl, "https://u");
-    EXPECT_EQ(snake->title, "T");
-    EXPECT_EQ(snake->message, "M");
-    EXPECT_EQ(snake->remindAfterDays, 7);
-
-    const auto camel = decodeAnswer<Api::VersionCheck>(R"({"status":"required","updateUrl":"https://u","remindAfterDays":-5})");
-    ASSERT_TRUE(camel);
-    EXPECT_EQ(camel->updateUrl, "https://u");
-    EXPECT_EQ(camel->remindAfterDays, -5);
-
-    const auto ok = decodeAnswer<Api::VersionCheck>(R"({"status":"ok"})");
-    ASSERT_TRUE(ok);
-    EXPECT_FALSE(ok->updateUrl || ok->title || ok->message || ok->remindAfterDays);
-
-    EXPECT_FALSE(decodes<Api::VersionCheck>(R"({"title":"T"})"));
-    EXPECT_FALSE(decodes<Api::VersionCheck>(R"({"status":"x","remind_after_days":"7"})"));
     EXPECT_FALSE(decodes<Api::VersionCheck>(R"({"status":"x","update_url":5})"));
-    // Names are matched exactly after the conversion.
     const auto other = decodeAnswer<Api::VersionCheck>(R"({"status":"x","UpdateUrl":"u","update_URL":"v"})");
     ASSERT_TRUE(other);
     EXPECT_FALSE(other->updateUrl);
-}
-
-TEST(ApiRecords, SignInAnswerNeedsAStringToken)
-{
-    EXPECT_TRUE(decodes<Api::SignInAnswer>(R"({"token":"abc","user":{}})"));
-    EXPECT_TRUE(decodes<Api::SignInAnswer>(R"({"token":""})"));
-    EXPECT_FALSE(decodes<Api::SignInAnswer>(R"({"token":null})"));
-    EXPECT_FALSE(decodes<Api::SignInAnswer>(R"({"token":12})"));
-    EXPECT_FALSE(decodes<Api::SignInAnswer>(R"({"data":{"token":"abc"}})"));
-}
-
-TEST(ApiRecords, MessageOfAnErrorBody)
-{
-    EXPECT_EQ(Api::message(R"({"message":"нет"})"), "нет");
-    EXPECT_EQ(Api::message(R"({"message":""})"), "");
-    EXPECT_FALSE(Api::message(R"({"message":null})"));
-    EXPECT_FALSE(Api::message(R"({"message":1})"));
-    EXPECT_FALSE(Api::message(R"({})"));
-    EXPECT_FALSE(Api::message(R"(["message"])"));
-    EXPECT_FALSE(Api::message("message"));
-    EXPECT_FALSE(Api::message(""));
 }
 
 } // namespace

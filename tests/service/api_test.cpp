@@ -45,13 +45,6 @@ protected:
 
     Api api(std::optional<QString> token = std::nullopt) const { return Api(service.baseURL(), std::move(token)); }
 
-    DevServiceProcess::Request onlyRequest()
-    {
-        const auto requests = service.requests();
-        EXPECT_EQ(requests.size(), 1u);
-        return requests.empty() ? DevServiceProcess::Request{} : requests.front();
-    }
-
     DevServiceProcess service;
 };
 
@@ -81,15 +74,11 @@ TEST_F(ApiTest, CommonHeadersAndTheBearerToken)
     EXPECT_EQ(requests[1].header("Authorization"), "Bearer secret");
 }
 
-TEST(ApiRequest, HeadersInTheirOrderAndAnEmptyTokenKeepsTheBlank)
+// The request as built, before a server could trim the blank at the end.
+TEST(ApiRequest, AnEmptyTokenKeepsTheBlankAfterBearer)
 {
-    const QNetworkRequest request = Api(QUrl("https://example.org"), QString()).authorizedRequest("a/b", "PUT");
-    EXPECT_EQ(request.rawHeaderList(),
-              (QList<QByteArray>{"Accept", "X-App-Version", "X-App-Platform", "X-Device-Model", "Authorization"}));
+    const QNetworkRequest request = Api(QUrl("https://example.org"), QString()).authorizedRequest("a", "GET");
     EXPECT_EQ(request.rawHeader("Authorization"), "Bearer ");
-    EXPECT_EQ(request.url().toString(), "https://example.org/api/v1/a/b");
-    EXPECT_EQ(request.attribute(QNetworkRequest::CustomVerbAttribute).toByteArray(), "PUT");
-    EXPECT_FALSE(Api(QUrl("https://example.org"), std::nullopt).authorizedRequest("a", "GET").hasRawHeader("Authorization"));
 }
 
 // ---- status mapping ----------------------------------------------------------
@@ -115,12 +104,9 @@ TEST_F(ApiTest, StatusesMapToBodiesOrFailures)
         {403, R"({"message":"Доступ закрыт"})", Kind::rejected, "Доступ закрыт"},
         {403, R"({"message":""})", Kind::rejected, ""},
         {403, R"({"message":null})", Kind::rejected, "Сервер отказал (403)."},
-        {404, R"({"message":""})", Kind::rejected, ""},
         {404, R"({"error":"no"})", Kind::rejected, "Сервер отказал (404)."},
-        {500, R"({"message":null})", Kind::rejected, "Сервер отказал (500)."},
         {500, R"({"message":7})", Kind::rejected, "Сервер отказал (500)."},
         {500, R"(["message"])", Kind::rejected, "Сервер отказал (500)."},
-        {500, "", Kind::rejected, "Сервер отказал (500)."},
         {502, "Bad Gateway", Kind::rejected, "Сервер отказал (502)."},
     };
     for (const StatusCase& c : cases) {
@@ -142,26 +128,17 @@ TEST_F(ApiTest, StatusesMapToBodiesOrFailures)
 
 // A server inside the test on another port of 127.0.0.1: another origin for
 // redirects, and answers the stand-in cannot give. It keeps the raw target
-// and the headers of every request.
+// of every request.
 class LocalServer {
 public:
-    struct Seen {
-        std::string method;
-        std::string target;
-        bool authorization = false;
-        std::string body;
-    };
-
     // `routes` come before the answer every other request gets.
     explicit LocalServer(const std::function<void(httplib::Server&)>& routes = {})
     {
         if (routes)
             routes(server);
         const auto keep = [this](const httplib::Request& request, httplib::Response& response) {
-            {
-                const std::lock_guard lock(mutex);
-                seen.push_back({request.method, request.target, request.has_header("Authorization"), request.body});
-            }
+            const std::lock_guard lock(mutex);
+            seen.push_back(request.target);
             response.set_content(R"({"status":"ok","data":{"id":1,"status":"ready"}})", "application/json");
         };
         server.Get(".*", keep);
@@ -177,7 +154,7 @@ public:
     }
 
     QUrl url(const QString& path = "/") const { return QUrl(QString("http://127.0.0.1:%1%2").arg(port).arg(path)); }
-    std::vector<Seen> requests()
+    std::vector<std::string> targets()
     {
         const std::lock_guard lock(mutex);
         return seen;
@@ -187,7 +164,7 @@ public:
     int port = 0;
     std::thread thread;
     std::mutex mutex;
-    std::vector<Seen> seen;
+    std::vector<std::string> seen;
 };
 
 TEST_F(ApiTest, RedirectsWithinTheOriginAreFollowedWithTheirBody)
@@ -236,7 +213,7 @@ TEST_F(ApiTest, ARedirectToAnotherOriginIsARefusalAndSendsItNothing)
         EXPECT_TRUE(failure->description().contains(QString::number(status))) << failure->description().toStdString();
     }
     EXPECT_EQ(service.requests().size(), 4u);
-    EXPECT_TRUE(other.requests().empty());
+    EXPECT_TRUE(other.targets().empty());
 }
 
 TEST_F(ApiTest, TheBaseUrlPathIsKeptAsWritten)
@@ -251,16 +228,12 @@ TEST_F(ApiTest, TheBaseUrlPathIsKeptAsWritten)
         {"/x", "/x/api/v1/versions/check"},
         {"", "/api/v1/versions/check"},
     };
-    for (const auto& [path, expected] : cases) {
-        SCOPED_TRACE(path.toStdString());
-        {
-            const std::lock_guard lock(server.mutex);
-            server.seen.clear();
-        }
-        const QUrl base(server.url().toString(QUrl::RemovePath) + path);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].first.toStdString());
+        const QUrl base(server.url().toString(QUrl::RemovePath) + cases[i].first);
         EXPECT_TRUE(run(Api(base, std::nullopt).checkVersion()).value);
-        ASSERT_EQ(server.requests().size(), 1u);
-        EXPECT_EQ(server.requests()[0].target, expected);
+        ASSERT_EQ(server.targets().size(), i + 1);
+        EXPECT_EQ(server.targets().back(), cases[i].second);
     }
 }
 
@@ -300,7 +273,7 @@ TEST(ApiAnswers, AnOversizedAnswerIsUnexpectedAndATricklingOneMeetsTheDeadline)
     EXPECT_EQ(late.error->kind(), Kind::network);
 }
 
-TEST(ApiAnswers, TransportFailuresAreDescribedInRussian)
+TEST_F(ApiTest, TransportFailuresAreNetworkFailuresDescribedInRussian)
 {
     // A server that answers something other than HTTP.
     QTcpServer garbage;
@@ -312,76 +285,50 @@ TEST(ApiAnswers, TransportFailuresAreDescribedInRussian)
             socket->disconnectFromHost();
         });
     });
-    const QUrl notHttp(QString("http://127.0.0.1:%1/").arg(garbage.serverPort()));
-    for (const QUrl& url : {notHttp, QUrl("gopher://127.0.0.1/"), QUrl("http://[::1")}) {
-        SCOPED_TRACE(url.toString().toStdString());
-        const auto outcome = run(Api(url, std::nullopt).checkVersion());
-        ASSERT_TRUE(outcome.error);
-        EXPECT_EQ(outcome.error->kind(), Kind::network);
-        EXPECT_FALSE(outcome.error->description().contains(QRegularExpression("[A-Za-z]")))
-            << outcome.error->description().toStdString();
-    }
-}
-
-TEST_F(ApiTest, TransportFailuresAreNetworkFailures)
-{
     // A port that was free a moment ago refuses the connection.
     QTcpServer probe;
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
     QUrl closed = service.baseURL();
     closed.setPort(probe.serverPort());
     probe.close();
-    const auto refused = run(Api(closed, std::nullopt).checkVersion());
-    ASSERT_TRUE(refused.error);
-    EXPECT_EQ(refused.error->kind(), Kind::network);
-    EXPECT_EQ(refused.error->description(), "Нет связи с сервером: сервер не принимает соединения");
-
     service.script("GET", "/api/v1/versions/check", {DevServiceProcess::Answer{.status = 200, .body = R"({"status":"ok"})", .delay = 1s}});
     Api slow = api();
     slow.transferTimeout = 200ms;
-    const auto late = run(slow.checkVersion());
-    ASSERT_TRUE(late.error);
-    EXPECT_EQ(late.error->kind(), Kind::network);
-    EXPECT_EQ(late.error->description(), "Нет связи с сервером: сервер не ответил вовремя");
+
+    const std::vector<std::pair<std::optional<Api::Failure>, QString>> outcomes{
+        {run(Api(closed, std::nullopt).checkVersion()).error, "Нет связи с сервером: сервер не принимает соединения"},
+        {run(slow.checkVersion()).error, "Нет связи с сервером: сервер не ответил вовремя"},
+        {run(Api(QUrl(QString("http://127.0.0.1:%1/").arg(garbage.serverPort())), std::nullopt).checkVersion()).error, {}},
+        {run(Api(QUrl("gopher://127.0.0.1/"), std::nullopt).checkVersion()).error, {}},
+        {run(Api(QUrl("http://[::1"), std::nullopt).checkVersion()).error, {}},
+    };
+    for (const auto& [failure, description] : outcomes) {
+        SCOPED_TRACE(description.toStdString());
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->kind(), Kind::network);
+        const QString told = failure->description();
+        EXPECT_FALSE(told.contains(QRegularExpression("[A-Za-z]"))) << told.toStdString();
+        EXPECT_TRUE(description.isEmpty() || told == description) << told.toStdString();
+    }
 }
 
 // ---- what each call makes of an answer ---------------------------------------
 
-TEST_F(ApiTest, UndecodableAnswersBecomeEachCallsOwnOutcome)
+// The other calls' undecodable answers are their flows' tests': a sign-in
+// refused, a limit or an update offer left out.
+TEST_F(ApiTest, UndecodableRecordsAndSharedShotsAreUnexpected)
 {
     for (const QByteArray& bad : {QByteArray(), QByteArray("not json"), QByteArray("[]"), QByteArray(R"({"x":1})")}) {
         SCOPED_TRACE(bad.toStdString());
-        for (const char* path : {"/api/v1/rasshifrovka/1", "/api/v1/versions/check", "/api/v1/subscription"})
-            service.script("GET", path, 200, bad);
+        service.script("GET", "/api/v1/rasshifrovka/1", 200, bad);
         service.script("POST", "/api/v1/snimki", 200, bad);
-        service.script("POST", "/api/v1/login", 200, bad);
-
         const Api client = api("t");
         for (const auto& failure : {run(client.recording(1)).error, run(client.shareShot("p")).error}) {
             ASSERT_TRUE(failure);
             EXPECT_EQ(failure->kind(), Kind::rejected);
-            EXPECT_EQ(failure->description(), "сервер ответил неожиданным образом");
+            EXPECT_EQ(failure->description(), Api::unexpectedAnswer);
         }
-        const auto version = run(client.checkVersion());
-        ASSERT_TRUE(version.error);
-        EXPECT_EQ(version.error->description(), "сервер ответил неожиданным образом");
-        const auto signIn = run(client.signIn("a", "b"));
-        ASSERT_TRUE(signIn.error);
-        EXPECT_EQ(signIn.error->kind(), Kind::badCredentials);
-        const auto limit = run(client.speechLimit());
-        ASSERT_TRUE(limit.value);
-        EXPECT_FALSE(*limit.value);
     }
-}
-
-TEST_F(ApiTest, SpeechLimitDecodesTheSpeechEntry)
-{
-    service.script("GET", "/api/v1/subscription", 200, R"({"limits":{"speech":{"used":3,"limit":10,"left":7}}})");
-    const auto seven = run(api("t").speechLimit());
-    ASSERT_TRUE(seven.value && *seven.value);
-    EXPECT_EQ((*seven.value)->used, 3);
-    EXPECT_EQ((*seven.value)->limit, 10);
-    EXPECT_EQ((*seven.value)->left, 7);
 }
 
 // ---- the two forms, byte for byte as the server got them --------------------
@@ -399,53 +346,36 @@ QByteArray boundaryOf(const DevServiceProcess::Request& request)
     return boundary;
 }
 
-TEST_F(ApiTest, UploadSendsTheTrackAsOneFormPart)
+TEST_F(ApiTest, TheTrackAndTheShotGoAsOneFormPartEachUnderItsOwnBoundary)
 {
     QTemporaryDir dir;
-    const QString track = writeTrack(dir, QByteArray("\x01\x02\x03", 3));
-    service.script("POST", "/api/v1/rasshifrovka", 201, R"({"data":{"id":9,"status":"processing"},"meta":{}})");
-
-    const auto outcome = run(api("t").upload(track));
-    ASSERT_TRUE(outcome.value);
-    EXPECT_EQ(outcome.value->id, 9);
-    EXPECT_EQ(outcome.value->status, "processing");
-
-    const auto request = onlyRequest();
-    const QByteArray boundary = boundaryOf(request);
-    EXPECT_EQ(request.body, "--" + boundary + "\r\n" +
-                                "Content-Disposition: form-data; name=\"file\"; filename=\"a.m4a\"\r\n"
-                                "Content-Type: audio/mp4\r\n\r\n" +
-                                QByteArray("\x01\x02\x03", 3) + "\r\n--" + boundary + "--\r\n");
-}
-
-TEST_F(ApiTest, EachFormHasItsOwnBoundary)
-{
-    service.script("POST", "/api/v1/snimki", 200, R"({"data":{"link":"l","image":"i","days":"d"}})");
-    run(api("t").shareShot("a"));
-    run(api("t").shareShot("b"));
-    const auto requests = service.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_NE(boundaryOf(requests[0]), boundaryOf(requests[1]));
-}
-
-TEST_F(ApiTest, ShareShotSendsThePngAsShotPng)
-{
+    const QByteArray audio("\x01\x02\x03", 3);
     const QByteArray png("\x89PNG\r\n\x1a\n\0\0data", 14);
+    service.script("POST", "/api/v1/rasshifrovka", 201, R"({"data":{"id":9,"status":"processing"},"meta":{}})");
     service.script("POST", "/api/v1/snimki", 200,
                    R"({"data":{"link":"https://s/1","image":"https://s/1.png","days":"7 дней"}})");
 
-    const auto outcome = run(api("t").shareShot(png));
-    ASSERT_TRUE(outcome.value);
-    EXPECT_EQ(outcome.value->link, "https://s/1");
-    EXPECT_EQ(outcome.value->image, "https://s/1.png");
-    EXPECT_EQ(outcome.value->days, "7 дней");
+    const auto job = run(api("t").upload(writeTrack(dir, audio)));
+    ASSERT_TRUE(job.value);
+    EXPECT_EQ(job.value->id, 9);
+    EXPECT_EQ(job.value->status, "processing");
+    const auto shot = run(api("t").shareShot(png));
+    ASSERT_TRUE(shot.value);
+    EXPECT_EQ(shot.value->link, "https://s/1");
+    EXPECT_EQ(shot.value->image, "https://s/1.png");
+    EXPECT_EQ(shot.value->days, "7 дней");
+    run(api("t").shareShot(png));
 
-    const auto request = onlyRequest();
-    const QByteArray boundary = boundaryOf(request);
-    EXPECT_EQ(request.body, "--" + boundary + "\r\n" +
-                                "Content-Disposition: form-data; name=\"file\"; filename=\"shot.png\"\r\n"
-                                "Content-Type: image/png\r\n\r\n" +
-                                png + "\r\n--" + boundary + "--\r\n");
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    const QByteArray parts[] = {"filename=\"a.m4a\"\r\nContent-Type: audio/mp4\r\n\r\n" + audio,
+                                "filename=\"shot.png\"\r\nContent-Type: image/png\r\n\r\n" + png};
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray boundary = boundaryOf(requests[i]);
+        EXPECT_EQ(requests[i].body, "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; " + parts[i]
+                                        + "\r\n--" + boundary + "--\r\n");
+    }
+    EXPECT_NE(boundaryOf(requests[1]), boundaryOf(requests[2]));
 }
 
 TEST_F(ApiTest, AnUnreadableTrackSendsNothing)

@@ -24,6 +24,10 @@ TEST_F(LimitFlowTest, AnswersBecomeTheStatusLine)
         {R"({"limits":{"screenshots":{"used":1,"limit":5,"left":4}}})", "Прежний текст"},
         {R"({"limits":{"speech":{"used":3,"limit":10,"left":7},"video":{"used":1,"limit":2}}})", "Прежний текст"},
         {R"({"limits":{"speech":{"used":3,"limit":10,"left":"7"}}})", "Прежний текст"},
+        {R"({"limits":{"speech":{"used":3,"limit":10,"left":null}}})", "Прежний текст"},
+        {R"({"limits":{"speech":{"used":3,"limit":10.5,"left":7}}})", "Прежний текст"},
+        {R"({"limits":{"speech":7}})", "Прежний текст"},
+        {R"({"limits":[]})", "Прежний текст"},
         {R"(not json)", "Прежний текст"},
     };
     make("secret");

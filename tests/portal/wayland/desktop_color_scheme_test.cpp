@@ -10,7 +10,6 @@
 
 #include <QDBusInterface>
 #include <QDBusReply>
-#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -31,14 +30,6 @@ int headerGrey(QWidget* window)
     return qGray(window->grab().toImage().pixel(2, 2));
 }
 
-// Pictures of the editor for people to look at, where KORVALA_SHOTS_DIR asks for them.
-void keep(QWidget* window, const QString& name)
-{
-    const QString folder = qEnvironmentVariable("KORVALA_SHOTS_DIR");
-    if (!folder.isEmpty())
-        window->grab().save(QDir(folder).filePath(name));
-}
-
 } // namespace
 
 TEST(DesktopColorScheme, TheEditorOpensInThePortalsSchemeAndFollowsItsChanges)
@@ -53,12 +44,10 @@ TEST(DesktopColorScheme, TheEditorOpensInThePortalsSchemeAndFollowsItsChanges)
     clock.advance(ShotPreviewWindow::buildDelay);
     ASSERT_NE(preview.window(), nullptr);
     EXPECT_EQ(headerGrey(preview.window()), qGray(ShotAppearance{true}.window().rgb()));
-    keep(preview.window(), "editor-dark.png");
 
     chooseScheme(2);
     EXPECT_TRUE(waitUntil([&] { return headerGrey(preview.window()) == qGray(ShotAppearance{false}.window().rgb()); }))
         << "the change signal reached the open editor";
-    keep(preview.window(), "editor-light.png");
 
     // No preference: the palette decides again.
     chooseScheme(0);

@@ -11,12 +11,14 @@
 #include "shots/selection_view.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"
+#include "tests/portal/test_picture_source.h"
 #include "tests/support/stderr_capture.h"
 #include "tests/support/task_outcome.h"
 #include "platform/linux/linux_platform.h"
 
 #include <QDBusInterface>
 #include <QDBusReply>
+#include <QColor>
 #include <QDir>
 #include <QGuiApplication>
 #include <QProcess>
@@ -29,7 +31,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 
 namespace {
 
@@ -58,35 +59,23 @@ QVariantMap lastRequest(const QString& name)
     return request.toMap();
 }
 
-// The fake's screenshot: red and green count the column and row, blue the
-// 256-pixel tile.
-QRgb knownPixel(int x, int y)
+// Whether a decoded colour is the test picture's bar: its full channels
+// bright, its empty ones dark (the encoder shifts levels and smears colour a little).
+::testing::AssertionResult sameBar(QRgb decoded, int bar)
 {
-    return qRgb(x % 256, y % 256, (x / 256 + (y / 256) * 8) % 256);
-}
-
-// The colour bars of the test picture, left to right.
-const QRgb topBars[] = {qRgb(191, 191, 191), qRgb(191, 191, 0), qRgb(0, 191, 191), qRgb(0, 191, 0),
-                        qRgb(191, 0, 191),   qRgb(191, 0, 0),   qRgb(0, 0, 191)};
-
-// Whether a decoded colour is the bar's: its full channels bright, its empty
-// ones dark (the encoder shifts levels and smears colour a little).
-bool sameBar(QRgb decoded, QRgb bar)
-{
-    const auto matches = [](int channel, int expected) { return expected > 0 ? channel >= 128 : channel <= 96; };
-    return matches(qRed(decoded), qRed(bar)) && matches(qGreen(decoded), qGreen(bar))
-           && matches(qBlue(decoded), qBlue(bar));
+    const QRgb expected = TestPictureSource::bars[bar];
+    const auto matches = [](int channel, int full) { return full > 0 ? channel >= 128 : channel <= 96; };
+    if (matches(qRed(decoded), qRed(expected)) && matches(qGreen(decoded), qGreen(expected))
+        && matches(qBlue(decoded), qBlue(expected)))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "bar " << bar << " is " << QColor(decoded).name().toStdString();
 }
 
 // The first picture of a video, decoded by the ffmpeg program.
-QImage firstFrame(const QString& video, const QString& folder)
+QImage firstFrame(const QString& video)
 {
-    const QString png = QDir(folder).filePath(QStringLiteral("first.png"));
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                                            QStringLiteral("-i"), video, QStringLiteral("-frames:v"),
-                                            QStringLiteral("1"), png});
-    ffmpeg.waitForFinished(30000);
+    const QString png = video + ".png";
+    QProcess::execute("ffmpeg", {"-v", "error", "-y", "-i", video, "-frames:v", "1", png});
     return QImage(png);
 }
 
@@ -97,32 +86,52 @@ public:
     {
         if (type != StreamOutputType::Screen || sample.image.isNull())
             return;
-        {
-            std::lock_guard lock(mutex_);
-            lastTime_ = sample.presentationTime;
-            size_ = sample.image.size();
-        }
         ++frames;
         writer_.append({sample.image, sample.presentationTime});
-    }
-    double lastTime()
-    {
-        std::lock_guard lock(mutex_);
-        return lastTime_;
     }
     std::atomic<int> frames{0};
 
 private:
     VideoWriter& writer_;
-    std::mutex mutex_;
-    double lastTime_ = 0;
-    QSize size_;
 };
 
 class CountingDelegate final : public StreamDelegate {
 public:
     void didStopWithError(const QString&) override { ++stops; }
     std::atomic<int> stops{0};
+};
+
+// A stream of the portal's picture into a 960 × 540 video, started.
+struct Recording {
+    Recording(ScreenCapture& capture, const ContentFilter& filter, const QString& path,
+              std::shared_ptr<StreamDelegate> delegate = nullptr)
+        : writer(path, 960, 540, LinuxPlatform::videoMedia())
+    {
+        StreamConfiguration configuration;
+        configuration.width = 960;
+        configuration.height = 540;
+        configuration.minimumFrameInterval = 0.1;
+        configuration.showsCursor = true;
+        configuration.capturesAudio = true;
+        stream = capture.makeStream(filter, configuration, std::move(delegate));
+        EXPECT_FALSE(stream->addStreamOutput(frames, StreamOutputType::Screen, &queue));
+        EXPECT_FALSE(QCoro::waitFor(stream->startCapture()));
+    }
+    // Stops once `count` frames came; the written file.
+    std::optional<QString> finishAfter(int count)
+    {
+        EXPECT_TRUE(waitUntil([&] { return frames->frames >= count; }, 20000));
+        QCoro::waitFor(stream->stopCapture());
+        queue.sync([] {});
+        delivered = frames->frames;
+        return QCoro::waitFor(writer.finish());
+    }
+
+    VideoWriter writer;
+    std::shared_ptr<VideoOutput> frames = std::make_shared<VideoOutput>(writer);
+    SerialQueue queue{"test.screen"};
+    std::unique_ptr<Stream> stream;
+    int delivered = 0;
 };
 
 class PortalCapture : public ::testing::Test {
@@ -141,17 +150,6 @@ protected:
         auto portal = fakePortal();
         portal.call(QStringLiteral("SetAnswer"), 0u);
         portal.call(QStringLiteral("SetStreamSize"), 1920, 1080);
-    }
-
-    static StreamConfiguration videoConfiguration()
-    {
-        StreamConfiguration configuration;
-        configuration.width = 960;
-        configuration.height = 540;
-        configuration.minimumFrameInterval = 0.1;
-        configuration.showsCursor = true;
-        configuration.capturesAudio = true;
-        return configuration;
     }
 
     QTemporaryDir folder;
@@ -207,7 +205,7 @@ TEST_F(PortalCapture, AnAreaDrawnOnTheSecondScreenIsCutFromThatScreenInTheDeskto
     bool same = true;
     for (int y = 0; y < cut->height() && same; ++y)
         for (int x = 0; x < cut->width() && same; ++x)
-            same = cut->pixel(x, y) == knownPixel(1920 + 200 + x, 100 + y);
+            same = cut->pixel(x, y) == TestPictureSource::screenshotPixel(1920 + 200 + x, 100 + y);
     EXPECT_TRUE(same) << "the cut-out is the desktop's pixels under the drawn area, unscaled";
 }
 
@@ -223,7 +221,7 @@ TEST_F(PortalCapture, ARefusalInTheDesktopsDialogGivesTheDenialTextsWithoutHangi
     EXPECT_EQ(shot.error->description(),
               QString::fromUtf8("Не удалось снять экран. Проверьте доступ к записи экрана в настройках."));
 
-    auto stream = capture->makeStream(ContentFilter::ofDisplay({}, {}), videoConfiguration(), nullptr);
+    auto stream = capture->makeStream(ContentFilter::ofDisplay({}, {}), StreamConfiguration(), nullptr);
     const auto failed = QCoro::waitFor(stream->startCapture());
     ASSERT_TRUE(failed);
     EXPECT_EQ(*failed, Stream::denied) << "the recorder turns this into its own denial text";
@@ -231,16 +229,10 @@ TEST_F(PortalCapture, ARefusalInTheDesktopsDialogGivesTheDenialTextsWithoutHangi
 
 TEST_F(PortalCapture, ADisplayRecordingIsADecodableH264VideoOfTheSharedPictureAndTheDesktopAsksOnce)
 {
-    QTemporaryDir output;
-    const QString path = output.filePath(QStringLiteral("video.mp4"));
     for (int recording = 0; recording < 2; ++recording) {
-        VideoWriter writer(path, 960, 540, LinuxPlatform::videoMedia());
-        auto frames = std::make_shared<VideoOutput>(writer);
-        SerialQueue screen("test.screen");
-        auto stream = capture->makeStream(ContentFilter::ofDisplay({}, {}), videoConfiguration(), nullptr);
-        ASSERT_FALSE(stream->addStreamOutput(frames, StreamOutputType::Screen, &screen));
-        ASSERT_FALSE(QCoro::waitFor(stream->startCapture()));
-
+        SCOPED_TRACE(recording);
+        const QString path = folder.filePath(QString("video-%1.mp4").arg(recording));
+        Recording video(*capture, ContentFilter::ofDisplay({}, {}), path);
         const QVariantMap selection = lastRequest(QStringLiteral("select_sources"));
         EXPECT_EQ(selection.value(QStringLiteral("types")).toUInt(), 1u) << "a monitor";
         EXPECT_EQ(selection.value(QStringLiteral("cursor_mode")).toUInt(), 2u) << "the pointer embedded";
@@ -252,33 +244,26 @@ TEST_F(PortalCapture, ADisplayRecordingIsADecodableH264VideoOfTheSharedPictureAn
             EXPECT_FALSE(tokens->token.isEmpty());
             EXPECT_TRUE(selection.contains(QStringLiteral("restore_data"))) << selection.keys().join(' ').toStdString();
         }
-
-        EXPECT_TRUE(waitUntil([&] { return frames->frames >= 15; }, 20000));
-        QCoro::waitFor(stream->stopCapture());
-        screen.sync([] {});
-        const int delivered = frames->frames;
-        const auto written = QCoro::waitFor(writer.finish());
+        const auto written = video.finishAfter(15);
         ASSERT_TRUE(written);
 
-        const ProbedVideo video = probeVideo(*written);
-        EXPECT_EQ(video.codec, "h264");
-        EXPECT_EQ(video.width, 960);
-        EXPECT_EQ(video.height, 540);
-        EXPECT_GE(int(video.frameTimes.size()), 10);
-        EXPECT_LE(int(video.frameTimes.size()), delivered);
+        const ProbedVideo probed = probeVideo(*written);
+        EXPECT_EQ(probed.codec, "h264");
+        EXPECT_EQ(probed.width, 960);
+        EXPECT_EQ(probed.height, 540);
+        EXPECT_GE(int(probed.frameTimes.size()), 10);
+        EXPECT_LE(int(probed.frameTimes.size()), video.delivered);
         // At most ten frames a second from a source that makes thirty.
-        if (video.frameTimes.size() > 2) {
-            const double span = video.frameTimes.back() - video.frameTimes.front();
-            EXPECT_LE(video.frameTimes.size() - 1, span * 10 + 2);
+        if (probed.frameTimes.size() > 2) {
+            const double span = probed.frameTimes.back() - probed.frameTimes.front();
+            EXPECT_LE(probed.frameTimes.size() - 1, span * 10 + 2);
         }
-        const QImage first = firstFrame(*written, output.path());
+        const QImage first = firstFrame(*written);
         ASSERT_EQ(first.size(), QSize(960, 540));
         for (int bar = 0; bar < 7; ++bar) {
             const int x = int((bar + 0.5) * 960 / 7);
-            EXPECT_TRUE(sameBar(first.pixel(x, 100), topBars[bar]))
-                << "bar " << bar << " is " << std::hex << first.pixel(x, 100);
+            EXPECT_TRUE(sameBar(first.pixel(x, 100), bar));
         }
-        QFile::remove(path);
     }
 }
 
@@ -286,70 +271,48 @@ TEST_F(PortalCapture, TheDesktopsPickOffersScreensAndWindowsAndKeepsItsShapeInTh
 {
     // The user picks a square window for a video of the first screen's shape.
     fakePortal().call(QStringLiteral("SetStreamSize"), 1080, 1080);
-    QTemporaryDir output;
-    VideoWriter writer(output.filePath(QStringLiteral("video.mp4")), 960, 540, LinuxPlatform::videoMedia());
-    auto frames = std::make_shared<VideoOutput>(writer);
-    SerialQueue screen("test.screen");
     const ShareableDisplay first{1, 1920, 1080, QRectF(0, 0, 1920, 1080)};
-    auto stream = capture->makeStream(ContentFilter::ofDesktopChoice(first), videoConfiguration(), nullptr);
-    ASSERT_FALSE(stream->addStreamOutput(frames, StreamOutputType::Screen, &screen));
-    ASSERT_FALSE(QCoro::waitFor(stream->startCapture()));
+    Recording video(*capture, ContentFilter::ofDesktopChoice(first), folder.filePath("video.mp4"));
     EXPECT_EQ(lastRequest(QStringLiteral("select_sources")).value(QStringLiteral("types")).toUInt(), 3u)
         << "a monitor or a window";
-    EXPECT_TRUE(waitUntil([&] { return frames->frames >= 5; }, 20000));
-    QCoro::waitFor(stream->stopCapture());
-    screen.sync([] {});
-    const auto written = QCoro::waitFor(writer.finish());
+    const auto written = video.finishAfter(5);
     ASSERT_TRUE(written);
 
-    const QImage picture = firstFrame(*written, output.path());
+    const QImage picture = firstFrame(*written);
     ASSERT_EQ(picture.size(), QSize(960, 540));
     for (const int x : {40, 180, 780, 920})
         EXPECT_LE(qGray(picture.pixel(x, 100)), 40) << "black beside the picture at " << x;
     // The picture's seven bars in the middle 540 columns, unstretched.
     for (int bar = 0; bar < 7; ++bar) {
         const int x = 210 + int((bar + 0.5) * 540 / 7);
-        EXPECT_TRUE(sameBar(picture.pixel(x, 100), topBars[bar]))
-            << "bar " << bar << " is " << std::hex << picture.pixel(x, 100);
+        EXPECT_TRUE(sameBar(picture.pixel(x, 100), bar));
     }
 }
 
 TEST_F(PortalCapture, APictureThatEndsMidRecordingLeavesTheVideoSoFarAndDoesNotStopTheStream)
 {
-    QTemporaryDir output;
-    VideoWriter writer(output.filePath(QStringLiteral("video.mp4")), 960, 540, LinuxPlatform::videoMedia());
-    auto frames = std::make_shared<VideoOutput>(writer);
     auto delegate = std::make_shared<CountingDelegate>();
-    SerialQueue screen("test.screen");
-    auto stream = capture->makeStream(ContentFilter::ofDisplay({}, {}), videoConfiguration(), delegate);
-    ASSERT_FALSE(stream->addStreamOutput(frames, StreamOutputType::Screen, &screen));
-    ASSERT_FALSE(QCoro::waitFor(stream->startCapture()));
-    ASSERT_TRUE(waitUntil([&] { return frames->frames >= 10; }, 20000));
+    Recording video(*capture, ContentFilter::ofDisplay({}, {}), folder.filePath("video.mp4"), delegate);
+    ASSERT_TRUE(waitUntil([&] { return video.frames->frames >= 10; }, 20000));
 
     StderrCapture errors;
     fakePortal().call(QStringLiteral("EndStreams"));
-    QByteArray logged;
-    EXPECT_TRUE(waitUntil([&] { return frames->lastTime() > 0; }));
     // The picture stops coming; give it time to be sure nothing more arrives.
     int before = -1;
     EXPECT_TRUE(waitUntil(
         [&] {
-            const int now = frames->frames;
-            const bool still = now == before;
-            before = now;
+            const bool still = video.frames->frames == std::exchange(before, video.frames->frames);
             QThread::msleep(500);
             return still;
         },
         10000));
-    logged = errors.take();
+    const QByteArray logged = errors.take();
     EXPECT_TRUE(logged.contains("картинка экрана прервалась")) << logged.toStdString();
     EXPECT_EQ(delegate->stops, 0) << "the recording is not told to stop";
 
-    QCoro::waitFor(stream->stopCapture());
-    screen.sync([] {});
-    const auto written = QCoro::waitFor(writer.finish());
+    const auto written = video.finishAfter(0);
     ASSERT_TRUE(written);
-    const ProbedVideo video = probeVideo(*written);
-    EXPECT_EQ(video.codec, "h264");
-    EXPECT_GE(int(video.frameTimes.size()), 10);
+    const ProbedVideo probed = probeVideo(*written);
+    EXPECT_EQ(probed.codec, "h264");
+    EXPECT_GE(int(probed.frameTimes.size()), 10);
 }
