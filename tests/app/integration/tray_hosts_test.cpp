@@ -9,8 +9,8 @@
 #include "tests/app/integration/korvala_session.h"
 #include "tests/support/dev_service.h"
 #include "tests/support/event_loop_process.h"
+#include "tests/support/exported_menu.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -46,14 +46,6 @@ public slots:
     void RegisterStatusNotifierHost(const QString&) {}
 };
 
-// One line of an exported menu: "---" for a separator.
-struct MenuLine {
-    int id = 0;
-    QString text;
-    bool enabled = true;
-    bool operator==(const MenuLine&) const = default;
-};
-
 QDBusMessage callItem(const QString& item, const QString& path, const QString& interface, const QString& method,
                       const QVariantList& arguments)
 {
@@ -65,44 +57,6 @@ QDBusMessage callItem(const QString& item, const QString& path, const QString& i
 QDBusMessage callMenu(const QString& item, const QString& method, const QVariantList& arguments)
 {
     return callItem(item, "/MenuBar", "com.canonical.dbusmenu", method, arguments);
-}
-
-// The top level of the exported menu, as a host reads it with GetLayout.
-QList<MenuLine> exportedMenu(const QString& item)
-{
-    const QDBusMessage reply = callMenu(item, "GetLayout", {0, -1, QStringList()});
-    QList<MenuLine> lines;
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
-        return lines;
-    const QDBusArgument root = reply.arguments().at(1).value<QDBusArgument>();
-    int id = 0;
-    QVariantMap properties;
-    root.beginStructure();
-    root >> id >> properties;
-    root.beginArray();
-    while (!root.atEnd()) {
-        QDBusVariant child;
-        root >> child;
-        const QDBusArgument entry = child.variant().value<QDBusArgument>();
-        QList<QDBusVariant> submenu;
-        entry.beginStructure();
-        entry >> id >> properties >> submenu;
-        entry.endStructure();
-        const bool separator = properties.value("type").toString() == "separator";
-        lines.append({id, separator ? "---" : properties.value("label").toString(),
-                      properties.value("enabled", true).toBool()});
-    }
-    root.endArray();
-    root.endStructure();
-    return lines;
-}
-
-QStringList texts(const QList<MenuLine>& lines)
-{
-    QStringList result;
-    for (const MenuLine& line : lines)
-        result.append(line.text);
-    return result;
 }
 
 // A host reports the menu's opening, a click on an item and the closing.
@@ -274,7 +228,7 @@ TEST_F(TrayHostsTest, AStatusNotifierHostReadsTheMenusAndClicksThroughTheExport)
     ASSERT_FALSE(signedIn.isEmpty());
     ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 20000)) << status().toStdString();
     aboutToShow(signedIn);
-    QList<MenuLine> menu = exportedMenu(signedIn);
+    QList<MenuLine> menu = exportedMenu(signedIn, "/MenuBar");
     ASSERT_EQ(texts(menu), QStringList({status(), "---", "Начать аудиозапись", "Начать видеозапись…", "---", "Сделать снимок…",
                                         "---", "Мои расшифровки…", "Папка с записями…", "---", "Выйти"}));
     EXPECT_FALSE(menu.value(0).enabled) << "the status line is no command";
@@ -287,13 +241,13 @@ TEST_F(TrayHostsTest, AStatusNotifierHostReadsTheMenusAndClicksThroughTheExport)
 
     // While the host shows the menu the status line follows, and nothing else moves.
     aboutToShow(signedIn);
-    const QList<MenuLine> opened = exportedMenu(signedIn);
+    const QList<MenuLine> opened = exportedMenu(signedIn, "/MenuBar");
     ASSERT_EQ(korvala({"record-audio"}).exitCode, 0);
-    ASSERT_TRUE(waitUntil([&] { return (menu = exportedMenu(signedIn)).value(0).text != opened.value(0).text; }, 10000))
+    ASSERT_TRUE(waitUntil([&] { return (menu = exportedMenu(signedIn, "/MenuBar")).value(0).text != opened.value(0).text; }, 10000))
         << "the open menu kept its old status line";
     EXPECT_EQ(menu.mid(1), opened.mid(1)) << "an open menu is not rebuilt under the pointer";
     menuEvent(signedIn, 0, "closed");
-    EXPECT_TRUE(waitUntil([&] { return texts(exportedMenu(signedIn)).contains("Остановить и отправить"); }));
+    EXPECT_TRUE(waitUntil([&] { return texts(exportedMenu(signedIn, "/MenuBar")).contains("Остановить и отправить"); }));
 }
 
 // xfce4-panel's tray as a user meets it: the program started before the panel

@@ -7,10 +7,12 @@
 #include "core/store.h"
 #include "tests/portal/gnome_desktop.h"
 #include "tests/support/dev_service.h"
+#include "tests/support/exported_menu.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"
 
 #include <QDBusInterface>
+#include <QDBusObjectPath>
 #include <QDir>
 #include <QDirIterator>
 #include <QPainter>
@@ -71,6 +73,18 @@ QRect changed(const QImage& before, const QImage& after, const QRect& part)
         }
     }
     return found;
+}
+
+// The menu that GNOME's tray host reads from the program.
+QStringList gnomeMenu()
+{
+    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher");
+    const QStringList items = watcher.property("RegisteredStatusNotifierItems").toStringList();
+    if (items.size() != 1)
+        return {};
+    const QString service = items.first().section('@', 0, 0);
+    QDBusInterface item(service, items.first().section('@', 1), "org.kde.StatusNotifierItem");
+    return texts(exportedMenu(service, item.property("Menu").value<QDBusObjectPath>().path()));
 }
 
 QString keptPicture(const QString& name)
@@ -334,6 +348,11 @@ TEST_F(KorvalaOnGnome, TheTrayMenuInTheTopBarRunsItsItems)
     });
     ASSERT_FALSE(open.isNull()) << "the menu did not open";
     open.save(keptPicture("gnome-tray-menu.png"));
+
+    // What GNOME draws is the program's menu, the status line first.
+    const QStringList lines = korvala({"menu"}).second.split('\n');
+    EXPECT_EQ(gnomeMenu(), lines);
+    EXPECT_EQ(lines.value(0), status());
 
     // The last item, "Выйти", ends the program.
     desktop->click(QPoint(menu.center().x(), menu.bottom() - 24));
