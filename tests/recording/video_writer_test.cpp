@@ -52,16 +52,18 @@ TEST(VideoWriter, SizeIs960WideWithTheContentsAspectAndAnEvenHeight)
     EXPECT_EQ(VideoWriter::size(100000, 10), (VideoWriter::Size {960, 2})) << "never below two rows";
 }
 
-TEST(VideoWriter, FramesWithUnevenTimesDecodeAsH264FromTimeZeroWithTheGapsKept)
+TEST(VideoWriter, FramesWithUnevenTimesAndSizesDecodeAsH264FromTimeZeroWithTheGapsKept)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("vstrecha-ekran.mp4");
     VideoWriter writer(path, 960, 540, LinuxPlatform::videoMedia());
-    // Capture times on some steady clock far from zero; one long pause.
+    // Capture times on some steady clock far from zero; one long pause. Every
+    // other picture is of another size, as when the window is resized.
     const double times[] = {1000.0, 1000.1, 1000.2, 1000.3, 1001.5, 1001.6, 1001.7};
     int step = 0;
     for (double time : times) {
-        writer.append({picture(960, 540, step++), time});
+        const bool resized = step % 2;
+        writer.append({picture(resized ? 1512 : 960, resized ? 982 : 540, step++), time});
         // Keep within what the encoder takes without dropping.
         QThread::msleep(60);
     }
@@ -79,19 +81,6 @@ TEST(VideoWriter, FramesWithUnevenTimesDecodeAsH264FromTimeZeroWithTheGapsKept)
     const double expected[] = {0.0, 0.1, 0.2, 0.3, 1.5, 1.6, 1.7};
     for (int i = 0; i < 7; ++i)
         EXPECT_NEAR(video.frameTimes[i], expected[i], 0.002) << "frame " << i;
-}
-
-TEST(VideoWriter, PicturesOfAnotherSizeAreScaledToTheFile)
-{
-    QTemporaryDir dir;
-    VideoWriter writer(dir.filePath("scaled.mp4"), 960, 622, LinuxPlatform::videoMedia());
-    writer.append({picture(1512, 982, 0), 5.0});
-    writer.append({picture(1512, 982, 1), 5.1});
-    const auto result = QCoro::waitFor(writer.finish());
-    ASSERT_TRUE(result);
-    const ProbedVideo video = probeVideo(*result);
-    EXPECT_EQ(video.height, 622);
-    EXPECT_EQ(video.frameTimes.size(), 2u);
 }
 
 TEST(VideoWriter, NoFramesOrAFailedStartLeaveNoFile)
@@ -113,7 +102,7 @@ TEST(VideoWriter, NoFramesOrAFailedStartLeaveNoFile)
         EXPECT_FALSE(QCoro::waitFor(writer.finish()));
     }
     EXPECT_EQ(media->opens, 1) << "frames after the failed start are ignored";
-    EXPECT_EQ(errors.take(), "[korvala] картинка не пишется: неизвестно\n");
+    EXPECT_EQ(errors.take().count('\n'), 1) << "the failed start is told once";
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 
     try {
