@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -64,14 +63,12 @@ struct MicrophoneTest : ::testing::Test {
 TEST(LevelMeter, KeepsTheLoudestSampleOfAnyChannelAndIgnoresNaN)
 {
     LevelMeter meter;
-    meter.measure(stereoWithPeaks(0.0f, 0.0f));
-    EXPECT_EQ(meter.peak(), 0.0f) << "silence";
-    meter.measure(stereoWithPeaks(0.3f, 0.1f));
-    EXPECT_FLOAT_EQ(meter.peak(), 0.3f);
-    meter.measure(stereoWithPeaks(0.1f, 0.0f));
-    EXPECT_FLOAT_EQ(meter.peak(), 0.3f);
-    meter.measure(stereoWithPeaks(0.0f, -0.4f));
-    EXPECT_FLOAT_EQ(meter.peak(), 0.4f);
+    // The peaks of a buffer's left and right channels, and the meter's after it.
+    const float steps[][3] = {{0, 0, 0}, {0.3f, 0.1f, 0.3f}, {0.1f, 0, 0.3f}, {0, -0.4f, 0.4f}};
+    for (const auto& step : steps) {
+        meter.measure(stereoWithPeaks(step[0], step[1]));
+        EXPECT_FLOAT_EQ(meter.peak(), step[2]) << step[0] << ", " << step[1];
+    }
 
     auto nan = stereoWithPeaks(0.2f, 0.0f);
     nan.floatChannelData()[0][3] = std::numeric_limits<float>::quiet_NaN();

@@ -6,7 +6,6 @@
 #include "platform/linux/linux_platform.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QThread>
