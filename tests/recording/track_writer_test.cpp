@@ -26,13 +26,7 @@ class TrackWriterTest : public ::testing::Test {
 protected:
     QString file(const char* name) const { return dir.filePath(name); }
 
-    // Feeds `seconds` of `source` in 4096-frame buffers and finishes.
-    QString writeTone(TrackWriter& writer, ToneSource& source, double rate, double seconds)
-    {
-        feed(writer, source, rate, seconds);
-        return QCoro::waitFor(writer.finish());
-    }
-
+    // Feeds `seconds` of `source` in 4096-frame buffers.
     static void feed(TrackWriter& writer, ToneSource& source, double rate, double seconds)
     {
         auto left = uint32_t(std::llround(rate * seconds));
@@ -71,7 +65,8 @@ TEST_F(TrackWriterTest, EveryFormatBecomesMonoAacAt44kOfTheLengthAppendedWithThe
         const QString name = folder.filePath("vstrecha-mikrofon.m4a");
         TrackWriter writer(name, LinuxPlatform::audioMedia());
         ToneSource tone(c.format, c.frequency, c.amplitude);
-        const QString path = writeTone(writer, tone, c.format.sampleRate, c.seconds);
+        feed(writer, tone, c.format.sampleRate, c.seconds);
+        const QString path = QCoro::waitFor(writer.finish());
         EXPECT_EQ(path, name);
         EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "no temporary file is left";
 
