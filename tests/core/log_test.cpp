@@ -9,7 +9,6 @@
 #include <QList>
 
 #include <algorithm>
-#include <mutex>
 #include <thread>
 
 namespace {

@@ -17,10 +17,6 @@ struct Counter : QObject {
     QThread* ranOn = nullptr;
 };
 
-struct Target {
-    int hits = 0;
-};
-
 } // namespace
 
 TEST(PostToMain, RunsOnTheMainThreadWhileTheTargetLives)
@@ -38,15 +34,15 @@ TEST(PostToMain, RunsOnTheMainThreadWhileTheTargetLives)
 TEST(PostToMain, DoesNothingOnceTheTargetIsGone)
 {
     auto counter = std::make_unique<Counter>();
-    auto shared = std::make_shared<Target>();
+    auto shared = std::make_shared<Counter>();
     std::atomic<int> ran = 0;
     {
         SerialQueue queue(queueLabel(".screen"));
         QPointer<Counter> weak(counter.get());
-        std::weak_ptr<Target> weakShared = shared;
+        std::weak_ptr<Counter> weakShared = shared;
         queue.async([weak, weakShared, &ran] {
             postToMain(weak, [&ran](Counter&) { ++ran; });
-            postToMain(weakShared, [&ran](Target&) { ++ran; });
+            postToMain(weakShared, [&ran](Counter&) { ++ran; });
         });
     }
     counter.reset();

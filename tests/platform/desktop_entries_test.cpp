@@ -38,26 +38,21 @@ TEST(DesktopEntries, ApplicationsAreFoundByTheirWindowClassWithLocalisedNames)
     const auto entries = DesktopEntries::scan({local, shared}, "ru_RU");
     EXPECT_EQ(entries.entries().size(), 4u) << "hidden entries and links are no applications";
 
-    const auto editor = entries.forWindowClass("gnome-text-editor", "TextEditor");
-    ASSERT_TRUE(editor);
-    EXPECT_EQ(editor->id, "org.gnome.TextEditor.desktop");
-    EXPECT_EQ(editor->name, "Текстовый редактор");
-    EXPECT_EQ(editor->icon, "org.gnome.TextEditor");
-
-    const auto firefox = entries.forWindowClass("Navigator", "Firefox-esr");
-    ASSERT_TRUE(firefox);
-    EXPECT_EQ(firefox->id, "firefox-esr.desktop");
-    EXPECT_EQ(firefox->name, "Firefox ESR");
-
-    const auto kate = entries.forWindowClass("kate", "Kate");
-    ASSERT_TRUE(kate);
-    EXPECT_EQ(kate->id, "kde4-kate.desktop");
-
-    const auto terminal = entries.forWindowClass("xterm", "XTerm");
-    ASSERT_TRUE(terminal);
-    EXPECT_EQ(terminal->name, "My Terminal");
-    EXPECT_EQ(terminal->path, local + "/xterm.desktop");
-
+    const struct {
+        const char *instance, *windowClass;
+        QString id, name;
+    } found[] = {{"gnome-text-editor", "TextEditor", "org.gnome.TextEditor.desktop", "Текстовый редактор"},
+                 {"Navigator", "Firefox-esr", "firefox-esr.desktop", "Firefox ESR"},
+                 {"kate", "Kate", "kde4-kate.desktop", "Kate"},
+                 {"xterm", "XTerm", "xterm.desktop", "My Terminal"}};
+    for (const auto& f : found) {
+        const auto entry = entries.forWindowClass(f.instance, f.windowClass);
+        ASSERT_TRUE(entry) << f.instance;
+        EXPECT_EQ(entry->id, f.id);
+        EXPECT_EQ(entry->name, f.name);
+    }
+    EXPECT_EQ(entries.forWindowClass("gnome-text-editor", "TextEditor")->icon, "org.gnome.TextEditor");
+    EXPECT_EQ(entries.forWindowClass("xterm", "XTerm")->path, local + "/xterm.desktop") << "the user's copy";
     EXPECT_FALSE(entries.forWindowClass("gone", "Gone"));
     EXPECT_FALSE(entries.forWindowClass("unknown", "Unknown"));
     EXPECT_FALSE(entries.forWindowClass("", ""));

@@ -42,29 +42,20 @@ QString argumentsOf(const QTemporaryDir& bin, const QString& program)
 
 } // namespace
 
-TEST(SettingsPlaces, SoundPlacesAreTheDesktopsOwnWithTheMixerBehindAndNamedAsThere)
+TEST(SettingsPlaces, EachDesktopNamesItsOwnSoundPlacesWithTheMixerBehind)
 {
-    const QStringList desktops{"ubuntu:GNOME", "KDE", "XFCE", ""};
     QStringList names;
-    for (const QString& desktop : desktops) {
+    for (const QString desktop : {"ubuntu:GNOME", "KDE", "XFCE", ""}) {
         for (const Pane pane : {Pane::soundInput, Pane::soundOutput}) {
             const SettingsPlace place = settingsPlace(pane, desktop);
             ASSERT_FALSE(place.commands.empty()) << desktop.toStdString();
             EXPECT_EQ(place.commands.back().program, "pavucontrol") << "the mixer serves every desktop";
-            EXPECT_FALSE(place.path.isEmpty());
             EXPECT_TRUE(place.byHand.contains(place.steps())) << place.byHand.toStdString();
             names.append(place.steps());
         }
     }
-    // The desktop's own program comes first where it has one, at the sound page.
-    EXPECT_EQ(settingsPlace(Pane::soundInput, "ubuntu:GNOME").commands.front(),
-              (SettingsCommand{"gnome-control-center", {"sound"}}));
-    EXPECT_EQ(settingsPlace(Pane::soundOutput, "KDE").commands.front().program, "systemsettings");
-    // Input and output, and each desktop, name their own place.
-    EXPECT_EQ(names.size(), 8);
-    EXPECT_EQ(names.mid(0, 6).removeDuplicates(), 0);
+    EXPECT_EQ(names.mid(0, 6).removeDuplicates(), 0) << "input and output, and each desktop, name their own";
     EXPECT_EQ(names[4], names[6]) << "two unknown desktops share the mixer";
-    EXPECT_EQ(settingsPlace(Pane::soundInput, "GNOME").section(), "«Звук → Вход»");
     EXPECT_TRUE(settingsPlace(Pane::privacyScreenCapture, "XFCE").commands.empty());
 }
 

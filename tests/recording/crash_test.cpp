@@ -3,7 +3,6 @@
 #include "tests/support/killed_recording.h"
 #include "tests/support/media_probe.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -43,15 +42,12 @@ TEST(CrashSafety, AKilledRecordingDecodesAsItIsAndIsFinishedAtTheNextStart)
 
     const ProbedAudio audio = probeAudio(track);
     ASSERT_TRUE(audio.opened);
-    EXPECT_EQ(audio.codec, "aac");
     // Five seconds were handed over; the writer may lag a little behind and
     // the last fragment may be lost.
     EXPECT_GT(double(audio.samples.size()) / 44100, 3.0);
     EXPECT_NEAR(toneAmplitude(audio.samples, 44100, 1000), 0.5, 0.05);
     const ProbedVideo picture = probeVideo(video);
     ASSERT_TRUE(picture.opened);
-    EXPECT_EQ(picture.codec, "h264");
-    EXPECT_EQ(picture.width, 320);
     EXPECT_GE(picture.frameTimes.size(), 30u);
     EXPECT_NEAR(picture.frameTimes.front(), 0.0, 0.001);
 

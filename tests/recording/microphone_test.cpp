@@ -11,33 +11,28 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <optional>
 
 namespace {
 
-// Runs requestMicrophone() to its end and rethrows the failure it ended
-// with. (A task that never suspends is not something QCoro::waitFor can wait
-// for, and a co_await that throws leaks the task's frame with QCoro 0.8.)
-void request(Microphone& microphone)
+// Runs requestMicrophone() to its end: the failure it ended with, nothing
+// when access was had. (A task that never suspends is not something
+// QCoro::waitFor can wait for, and a co_await that throws leaks the task's
+// frame with QCoro 0.8.)
+std::optional<RecorderFailure> refusal(Microphone& microphone)
 {
     bool done = false;
     std::optional<RecorderFailure> failure;
-    bool otherError = false;
-    auto task = microphone.requestMicrophone().then([&] { done = true; },
-                                                    [&](const std::exception& error) {
-                                                        if (auto* known = dynamic_cast<const RecorderFailure*>(&error))
-                                                            failure = *known;
-                                                        else
-                                                            otherError = true;
-                                                        done = true;
-                                                    });
-    waitUntil([&] { return done; });
-    if (failure)
-        throw *failure;
-    if (otherError)
-        throw std::runtime_error("not a RecorderFailure");
+    auto task = microphone.requestMicrophone().then([&] { done = true; }, [&](const std::exception& error) {
+        if (auto* known = dynamic_cast<const RecorderFailure*>(&error))
+            failure = *known;
+        else
+            ADD_FAILURE() << error.what();
+        done = true;
+    });
+    EXPECT_TRUE(waitUntil([&] { return done; }));
+    return failure;
 }
 
 PcmBuffer stereoWithPeaks(float left, float right)
@@ -68,46 +63,31 @@ struct MicrophoneTest : ::testing::Test {
 TEST(LevelMeter, KeepsTheLoudestSampleOfAnyChannelAndIgnoresNaN)
 {
     LevelMeter meter;
-    EXPECT_EQ(meter.peak(), 0.0f);
-    meter.measure(stereoWithPeaks(0.0f, 0.0f));
-    EXPECT_EQ(meter.peak(), 0.0f) << "silence";
-    meter.measure(stereoWithPeaks(0.3f, 0.1f));
-    EXPECT_FLOAT_EQ(meter.peak(), 0.3f);
-    meter.measure(stereoWithPeaks(0.1f, 0.0f));
-    EXPECT_FLOAT_EQ(meter.peak(), 0.3f);
-    meter.measure(stereoWithPeaks(0.0f, -0.4f));
-    EXPECT_FLOAT_EQ(meter.peak(), 0.4f);
+    // The peaks of a buffer's left and right channels, and the meter's after it.
+    const float steps[][3] = {{0, 0, 0}, {0.3f, 0.1f, 0.3f}, {0.1f, 0, 0.3f}, {0, -0.4f, 0.4f}};
+    for (const auto& step : steps) {
+        meter.measure(stereoWithPeaks(step[0], step[1]));
+        EXPECT_FLOAT_EQ(meter.peak(), step[2]) << step[0] << ", " << step[1];
+    }
 
     auto nan = stereoWithPeaks(0.2f, 0.0f);
     nan.floatChannelData()[0][3] = std::numeric_limits<float>::quiet_NaN();
     meter.measure(nan);
     EXPECT_FLOAT_EQ(meter.peak(), 0.4f);
-
-    int16_t loud[2] = {32767, -32768};
-    meter.measure(PcmBuffer::view({48000, 1, AudioFormat::SampleType::int16}, 2, {loud}));
-    EXPECT_FLOAT_EQ(meter.peak(), 0.4f) << "integer samples are not measured";
 }
 
 TEST_F(MicrophoneTest, PermissionIsAskedOnlyWhenUndecided)
 {
-    input->status = AudioInput::Permission::authorized;
-    EXPECT_NO_THROW(request(*microphone));
+    EXPECT_FALSE(refusal(*microphone));
     EXPECT_EQ(input->requests, 0);
-
     input->status = AudioInput::Permission::notDetermined;
-    EXPECT_NO_THROW(request(*microphone));
+    EXPECT_FALSE(refusal(*microphone));
     input->grantOnRequest = false;
-    try {
-        request(*microphone);
-        ADD_FAILURE() << "refused at the prompt";
-    } catch (const RecorderFailure& failure) {
-        EXPECT_EQ(failure, RecorderFailure::microphoneDenied());
-    }
+    EXPECT_EQ(refusal(*microphone), RecorderFailure::microphoneDenied()) << "refused at the prompt";
     EXPECT_EQ(input->requests, 2);
-
     for (auto status : {AudioInput::Permission::denied, AudioInput::Permission::restricted}) {
         input->status = status;
-        EXPECT_THROW(request(*microphone), RecorderFailure);
+        EXPECT_EQ(refusal(*microphone), RecorderFailure::microphoneDenied());
     }
     EXPECT_EQ(input->requests, 2);
 }
@@ -118,7 +98,6 @@ TEST_F(MicrophoneTest, TheTapFeedsTheMeterThenTheTrackUntilStopped)
     auto writer = std::make_shared<TrackWriter>(dir.filePath("mikrofon.m4a"), LinuxPlatform::audioMedia());
     microphone->startMicrophone(writer);
     EXPECT_TRUE(input->running);
-    EXPECT_EQ(input->tapBufferSize, 4096u);
 
     ToneSource tone(input->format, 440, 0.25);
     for (int i = 0; i < 12; ++i)
@@ -145,8 +124,7 @@ TEST_F(MicrophoneTest, NoDeviceOrAFailedStartLeavesNoTap)
         microphone->startMicrophone(nullptr);
         ADD_FAILURE() << "no device";
     } catch (const RecorderFailure& failure) {
-        EXPECT_EQ(failure.description(), "Не нашлось устройства записи.");
-        EXPECT_EQ(failure.debugName(), "Recorder.Failure.noAudioDevice");
+        EXPECT_EQ(failure, RecorderFailure::noAudioDevice());
     }
     EXPECT_FALSE(input->hasTap());
 
@@ -159,7 +137,8 @@ TEST_F(MicrophoneTest, NoDeviceOrAFailedStartLeavesNoTap)
     EXPECT_TRUE(input->hasTap());
 }
 
-// The controller offers the settings for failures of these names.
+// The controller offers the settings for failures of these names, which it
+// compares as text.
 TEST(RecorderFailure, DeniedAccessIsNamedForTheSettingsItNeeds)
 {
     EXPECT_EQ(RecorderFailure::microphoneDenied().debugName(), "Recorder.Failure.microphoneDenied");

@@ -6,6 +6,7 @@
 #include "tests/support/fault_injecting_audio_media.h"
 #include "tests/support/fake_screen_capture.h"
 #include "tests/support/manual_clock.h"
+#include "tests/support/media_probe.h"
 #include "tests/support/qt_wait.h"
 #include "tests/support/recording_journal.h"
 #include "tests/support/task_outcome.h"
@@ -44,12 +45,12 @@ protected:
         Log::setJournal(previousJournal);
     }
 
-    std::unique_ptr<Recorder> make()
+    std::unique_ptr<Recorder> make(std::shared_ptr<AudioMedia> media = LinuxPlatform::audioMedia())
     {
         auto input = std::make_unique<FakeAudioInput>();
         mic = input.get();
         return std::make_unique<Recorder>(folder.filePath("records"),
-                                          Recorder::Dependencies {std::move(input), capture, LinuxPlatform::audioMedia(), LinuxPlatform::videoMedia()}, clock);
+                                          Recorder::Dependencies {std::move(input), capture, media, LinuxPlatform::videoMedia()}, clock);
     }
 
     void start(CaptureTarget target) { QCoro::waitFor(recorder->start(target)); }
@@ -96,23 +97,12 @@ TEST_F(RecorderTest, AudioRecordingStartsSourcesInOrderAndStopsThemBeforeTheFile
     capture->onStreamStop = [&] { micRanAtStreamStop = mic->running; };
 
     start(CaptureTarget::audioOnly());
-    ASSERT_TRUE(recorder->isRecording());
     EXPECT_TRUE(micRanAtStreamStart) << "the microphone runs before the stream is asked for";
     EXPECT_EQ(filesAtStreamStart, QStringList({"vstrecha-2026-12-04-0905-mikrofon.m4a", "vstrecha-2026-12-04-0905-sistema.m4a"}))
         << "both track files exist before any source runs";
-    EXPECT_FALSE(recorder->systemAudioFailure());
-
     ASSERT_EQ(capture->streams.size(), 1u);
-    const auto& stream = *capture->streams.front();
-    EXPECT_EQ(stream.configuration.width, 2);
-    EXPECT_EQ(stream.configuration.height, 2);
-    EXPECT_EQ(stream.configuration.minimumFrameInterval, 1.0);
-    EXPECT_TRUE(stream.configuration.capturesAudio);
-    EXPECT_TRUE(stream.configuration.excludesCurrentProcessAudio);
-    EXPECT_FALSE(stream.configuration.showsCursor);
-    ASSERT_EQ(stream.outputs.size(), 1u) << "no frame output for an audio recording";
-    EXPECT_EQ(stream.outputs.front().first, StreamOutputType::Audio);
-    EXPECT_EQ(stream.filter.kind, ContentFilter::Kind::Display);
+    EXPECT_TRUE(capture->streams.front()->configuration.excludesCurrentProcessAudio);
+    EXPECT_EQ(capture->streams.front()->outputs.size(), 1u) << "no frame output for an audio recording";
     EXPECT_EQ(capture->listings, 0) << "an audio recording does not list the screen";
 
     for (int i = 0; i < 20; ++i) {
@@ -124,15 +114,14 @@ TEST_F(RecorderTest, AudioRecordingStartsSourcesInOrderAndStopsThemBeforeTheFile
     start(CaptureTarget::display(2));
     EXPECT_EQ(recorder->target(), CaptureTarget::audioOnly());
     EXPECT_EQ(capture->streams.size(), 1u);
-    EXPECT_EQ(capture->listings, 0);
 
     clock.advance(2);
     const Recorder::Result result = stop();
     EXPECT_FALSE(micRanAtStreamStop) << "the microphone stops before the stream";
     EXPECT_FALSE(recorder->isRecording());
     EXPECT_EQ(capture->streamsStopped, 1);
-    EXPECT_EQ(QFileInfo(result.microphone).fileName(), "vstrecha-2026-12-04-0905-mikrofon.m4a");
-    EXPECT_EQ(QFileInfo(result.system).fileName(), "vstrecha-2026-12-04-0905-sistema.m4a");
+    EXPECT_EQ(QStringList({QFileInfo(result.microphone).fileName(), QFileInfo(result.system).fileName()}),
+              filesAtStreamStart);
     EXPECT_FALSE(result.video);
     EXPECT_DOUBLE_EQ(result.duration, 2.0);
     EXPECT_GT(QFileInfo(result.microphone).size(), 1000);
@@ -160,122 +149,103 @@ TEST_F(RecorderTest, AQuitWhileTheDesktopAsksEndsTheStreamWhoseSoundAlreadyFlows
 
 TEST_F(RecorderTest, StopWithoutARecordingIsAWriterFailure)
 {
-    const auto expectNotStarted = [&] {
-        try {
-            stop();
-            ADD_FAILURE() << "stop() returned";
-        } catch (const RecorderFailure& failure) {
-            EXPECT_EQ(failure.kind(), RecorderFailure::Case::writerFailed);
-            EXPECT_EQ(failure.description(), "Не удалось записать файл: запись не была начата");
-        }
-    };
-    expectNotStarted();
-    start(CaptureTarget::audioOnly());
-    stop();
-    expectNotStarted();
+    for (int round = 0; round < 2; ++round) {
+        const auto outcome = runTask<RecorderFailure>(recorder->stop());
+        ASSERT_TRUE(outcome.error) << "round " << round;
+        EXPECT_EQ(outcome.error->kind(), RecorderFailure::Case::writerFailed);
+        start(CaptureTarget::audioOnly());
+        stop();
+    }
 }
 
-TEST_F(RecorderTest, TwoRecordingsInOneMinuteKeepBothSetsOfFiles)
-{
-    start(CaptureTarget::audioOnly());
-    for (int i = 0; i < 10; ++i)
-        mic->deliver(micTone.next(4800));
-    const Recorder::Result first = stop();
-    const qint64 firstSize = QFileInfo(first.microphone).size();
-
-    clock.advance(20);
-    start(CaptureTarget::audioOnly());
-    const Recorder::Result second = stop();
-    EXPECT_EQ(QFileInfo(second.microphone).fileName(), "vstrecha-2026-12-04-0905-2-mikrofon.m4a");
-    EXPECT_EQ(QFileInfo(second.system).fileName(), "vstrecha-2026-12-04-0905-2-sistema.m4a");
-    EXPECT_EQ(QFileInfo(first.microphone).size(), firstSize) << "the earlier track is untouched";
-    EXPECT_EQ(files().size(), 4);
-}
-
-TEST_F(RecorderTest, ANameTakenWhileStartingMovesTheRecordingOnAndLeavesTheOtherFileAlone)
+TEST_F(RecorderTest, TakenNamesMoveARecordingOnAndLeaveTheOtherFilesAlone)
 {
     auto media = std::make_shared<FaultInjectingAudioMedia>();
-    auto input = std::make_unique<FakeAudioInput>();
-    mic = input.get();
-    recorder = std::make_unique<Recorder>(folder.filePath("records"),
-                                          Recorder::Dependencies {std::move(input), capture, media, nullptr}, clock);
+    recorder = make(media);
     // The microphone track's name goes to another program between the
     // check and the creation.
     media->takeFirst = 1;
     start(CaptureTarget::audioOnly());
-    const Recorder::Result result = stop();
-    EXPECT_EQ(QFileInfo(result.microphone).fileName(), "vstrecha-2026-12-04-0905-2-mikrofon.m4a");
-    EXPECT_EQ(QFileInfo(result.system).fileName(), "vstrecha-2026-12-04-0905-2-sistema.m4a");
+    for (int i = 0; i < 10; ++i)
+        mic->deliver(micTone.next(4800));
+    const Recorder::Result first = stop();
+    EXPECT_EQ(QFileInfo(first.microphone).fileName(), "vstrecha-2026-12-04-0905-2-mikrofon.m4a");
+    EXPECT_EQ(QFileInfo(first.system).fileName(), "vstrecha-2026-12-04-0905-2-sistema.m4a");
+    const qint64 firstSize = QFileInfo(first.microphone).size();
+
+    // A second recording in the same minute.
+    clock.advance(20);
+    start(CaptureTarget::audioOnly());
+    EXPECT_EQ(QFileInfo(stop().microphone).fileName(), "vstrecha-2026-12-04-0905-3-mikrofon.m4a");
+    EXPECT_EQ(QFileInfo(first.microphone).size(), firstSize) << "the earlier track is untouched";
     QFile taken(folder.filePath("records/vstrecha-2026-12-04-0905-mikrofon.m4a"));
     ASSERT_TRUE(taken.open(QIODevice::ReadOnly));
     EXPECT_EQ(taken.readAll(), "taken");
-    EXPECT_EQ(files().size(), 3);
+    EXPECT_EQ(files().size(), 5);
 }
 
 TEST_F(RecorderTest, ContentFilterFollowsTheTargetAndFallsBackToTheFirstDisplay)
 {
+    using Kind = ContentFilter::Kind;
     const ShareableDisplay first = fakeDisplay(1, 1920, 1080);
-    const ShareableDisplay second = fakeDisplay(2, 1440, 900, 1920);
     const auto self = fakeApplication("korvala", QCoreApplication::applicationPid());
     const auto editor = fakeApplication("editor", 4242, "org.example.Editor");
     const auto hidden = fakeApplication("daemon", 4343, "org.example.Daemon");
-    const ShareableWindow ownWindow = fakeWindow(7, QString("Korvala"), self);
-    const ShareableWindow editorWindow = fakeWindow(9, QString("Текст"), editor, QRectF(2000, 100, 800, 600));
-    const ShareableWindow zeroWidth = fakeWindow(10, QString("Скрытое"), hidden, QRectF(2000, 0, 0, 0));
-    const ShareableContent content {{first, second}, {ownWindow, zeroWidth, editorWindow}, {self, editor, hidden}};
-
-    const ContentFilter display = Recorder::filter(CaptureTarget::display(2), content, first);
-    EXPECT_EQ(display.kind, ContentFilter::Kind::Display);
-    EXPECT_EQ(display.display.displayID, 2u);
-    ASSERT_EQ(display.excludedWindows.size(), 1u);
-    EXPECT_EQ(display.excludedWindows.front().windowID, 7u) << "our own windows stay out of a display";
-    EXPECT_TRUE(display.excludesCurrentProcessWindows) << "also those opened later";
-
-    const ContentFilter unplugged = Recorder::filter(CaptureTarget::display(5), content, first);
-    EXPECT_EQ(unplugged.display.displayID, 1u);
-
-    const ContentFilter application = Recorder::filter(CaptureTarget::application("org.example.Editor"), content, first);
-    EXPECT_EQ(application.kind, ContentFilter::Kind::Applications);
-    EXPECT_EQ(application.display.displayID, 2u) << "the display of the application's first visible window";
-    ASSERT_EQ(application.includedApplications.size(), 1u);
-    EXPECT_EQ(application.includedApplications.front().bundleIdentifier, "org.example.Editor");
-
-    const ContentFilter invisible = Recorder::filter(CaptureTarget::application("org.example.Daemon"), content, first);
-    EXPECT_EQ(invisible.kind, ContentFilter::Kind::Applications);
-    EXPECT_EQ(invisible.display.displayID, 1u) << "no window wider than 0: the first display";
-
-    const ContentFilter window = Recorder::filter(CaptureTarget::window(9), content, first);
-    EXPECT_EQ(window.kind, ContentFilter::Kind::Window);
-    EXPECT_EQ(window.window.windowID, 9u);
-
-    const ContentFilter audio = Recorder::filter(CaptureTarget::audioOnly(), content, first);
-    EXPECT_EQ(audio.kind, ContentFilter::Kind::Display);
-    EXPECT_EQ(audio.display.displayID, 1u);
-    EXPECT_EQ(audio.excludedWindows.size(), 1u);
-    EXPECT_TRUE(warnings().isEmpty()) << "found targets and a missing display log nothing";
-
-    const ContentFilter quit = Recorder::filter(CaptureTarget::application("org.example.Gone"), content, first);
-    const ContentFilter closed = Recorder::filter(CaptureTarget::window(4000000000u), content, first);
-    for (const ContentFilter& fallback : {quit, closed}) {
-        EXPECT_EQ(fallback.kind, ContentFilter::Kind::Display);
-        EXPECT_EQ(fallback.display.displayID, 1u);
-        EXPECT_EQ(fallback.excludedWindows.size(), 1u);
-        EXPECT_TRUE(fallback.excludesCurrentProcessWindows);
+    const ShareableContent content {{first, fakeDisplay(2, 1440, 900, 1920)},
+                                    {fakeWindow(7, QString("Korvala"), self),
+                                     fakeWindow(10, QString("Скрытое"), hidden, QRectF(2000, 0, 0, 0)),
+                                     fakeWindow(9, QString("Текст"), editor, QRectF(2000, 100, 800, 600))},
+                                    {self, editor, hidden}};
+    // An application goes with the display of its first window wider than 0;
+    // what is gone is logged and gives the whole first display.
+    const struct {
+        CaptureTarget target;
+        Kind kind;
+        uint32_t display;
+        bool logged;
+    } cases[] = {
+        {CaptureTarget::display(2), Kind::Display, 2, false},
+        {CaptureTarget::display(5), Kind::Display, 1, false},
+        {CaptureTarget::audioOnly(), Kind::Display, 1, false},
+        {CaptureTarget::application("org.example.Editor"), Kind::Applications, 2, false},
+        {CaptureTarget::application("org.example.Daemon"), Kind::Applications, 1, false},
+        {CaptureTarget::window(9), Kind::Window, 0, false},
+        {CaptureTarget::application("org.example.Gone"), Kind::Display, 1, true},
+        {CaptureTarget::window(4000000000u), Kind::Display, 1, true},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const auto& c = cases[i];
+        const qsizetype logged = warnings().size();
+        const ContentFilter filter = Recorder::filter(c.target, content, first);
+        EXPECT_EQ(filter.kind, c.kind);
+        EXPECT_EQ(warnings().size(), logged + c.logged);
+        if (c.kind == Kind::Window)
+            EXPECT_EQ(filter.window.windowID, 9u);
+        else
+            EXPECT_EQ(filter.display.displayID, c.display);
+        if (c.kind == Kind::Applications) {
+            ASSERT_EQ(filter.includedApplications.size(), 1u);
+            EXPECT_EQ(filter.includedApplications.front().bundleIdentifier, c.target.bundleID());
+        }
+        if (c.kind == Kind::Display) {
+            // Our own windows stay out of a display, also those opened later.
+            ASSERT_EQ(filter.excludedWindows.size(), 1u);
+            EXPECT_EQ(filter.excludedWindows.front().windowID, 7u);
+            EXPECT_TRUE(filter.excludesCurrentProcessWindows);
+        }
     }
-    EXPECT_EQ(warnings(), QStringList({"приложение org.example.Gone больше не запущено — пишем весь экран",
-                                       "окно 4000000000 закрыто — пишем весь экран"}));
 }
 
 TEST_F(RecorderTest, WatchdogReportsOnlyAStreamThatNeverDeliveredSound)
 {
-    const QString silent = "Собеседников не слышно: система не отдаёт звук. Остановите и начните запись заново.";
     start(CaptureTarget::audioOnly());
     clock.advance(4.9);
     EXPECT_FALSE(recorder->systemAudioFailure());
     clock.advance(0.2);
-    EXPECT_EQ(recorder->systemAudioFailure(), silent);
+    EXPECT_TRUE(recorder->systemAudioFailure());
     clock.advance(60);
-    EXPECT_EQ(warnings().count("звук системы не идёт: за 5 секунд не пришло ни одного буфера"), 1);
+    EXPECT_EQ(warnings().size(), 1) << "logged once";
     stop();
 
     start(CaptureTarget::audioOnly());
@@ -289,32 +259,10 @@ TEST_F(RecorderTest, WatchdogReportsOnlyAStreamThatNeverDeliveredSound)
     stop();
     clock.advance(6);
     EXPECT_FALSE(recorder->systemAudioFailure()) << "a stopped recording is not judged";
-    EXPECT_EQ(warnings().count("звук системы не идёт: за 5 секунд не пришло ни одного буфера"), 1);
+    EXPECT_EQ(warnings().size(), 1);
 }
 
-TEST_F(RecorderTest, StreamStoppingByItselfIsReportedWhileTheMicrophoneGoesOn)
-{
-    start(CaptureTarget::audioOnly());
-    capture->deliverAudio(systemTone.next(1024));
-    capture->stopBySelf("звуковой сервер завершил работу");
-    EXPECT_TRUE(waitUntil([&] { return recorder->systemAudioFailure().has_value(); }));
-    EXPECT_EQ(recorder->systemAudioFailure(), "Звук собеседников прервался: звуковой сервер завершил работу");
-    EXPECT_TRUE(warnings().contains("поток системного звука остановлен: звуковой сервер завершил работу"));
-    EXPECT_TRUE(recorder->isRecording());
-    EXPECT_TRUE(mic->running);
-    stop();
-
-    // The report arriving after the recorder is gone is only logged.
-    start(CaptureTarget::audioOnly());
-    const auto delegate = capture->streams.back()->delegate;
-    recorder.reset();
-    delegate->didStopWithError("устройство вывода звука отключено");
-    EXPECT_TRUE(waitUntil([&] {
-        return warnings().contains("поток системного звука остановлен: устройство вывода звука отключено");
-    }));
-}
-
-TEST_F(RecorderTest, AudioTroubleOfEitherSourceIsToldWhileItLasts)
+TEST_F(RecorderTest, AudioTroubleOfEitherSourceIsToldWhileItLastsAndTheMicrophoneGoesOn)
 {
     const QString serverGone = "звуковой сервер недоступен";
     start(CaptureTarget::audioOnly());
@@ -337,10 +285,21 @@ TEST_F(RecorderTest, AudioTroubleOfEitherSourceIsToldWhileItLasts)
     QCoreApplication::processEvents();
     EXPECT_FALSE(recorder->audioTrouble());
     // The computer's sound ending for good is told too, not only at the start.
-    capture->stopBySelf("устройство вывода звука отключено");
-    EXPECT_TRUE(waitUntil([&] { return recorder->audioTrouble().has_value(); }));
+    const QString unplugged = "устройство вывода звука отключено";
+    capture->stopBySelf(unplugged);
+    EXPECT_TRUE(waitUntil([&] { return recorder->audioTrouble() && recorder->systemAudioFailure(); }));
+    EXPECT_TRUE(recorder->systemAudioFailure().value_or("").contains(unplugged));
+    EXPECT_TRUE(warnings().join('\n').contains(unplugged));
+    EXPECT_TRUE(mic->running);
     stop();
     EXPECT_FALSE(recorder->audioTrouble()) << "nothing while idle";
+
+    // A report arriving after the recorder is gone is only logged.
+    start(CaptureTarget::audioOnly());
+    const auto last = capture->streams.back()->delegate;
+    recorder.reset();
+    last->didStopWithError(serverGone);
+    EXPECT_TRUE(waitUntil([&] { return warnings().join('\n').contains(serverGone); }));
 }
 
 TEST_F(RecorderTest, UnlistableScreenCostsTheVideoButNotTheSoundOfAnAudioRecording)
@@ -401,33 +360,22 @@ TEST_F(RecorderTest, DurationEndsWhenCaptureStopsNotWhenTheFilesAreDone)
     EXPECT_DOUBLE_EQ(result.duration, 90.0);
 }
 
-TEST_F(RecorderTest, VideoRecordingsSizeTheStreamToTheContentAndKeepTheFrames)
+TEST_F(RecorderTest, AVideoRecordingKeepsItsFramesAndLeavesNoVideoWithoutThem)
 {
     QImage frame(1920, 1080, QImage::Format_RGB32);
     frame.fill(Qt::darkCyan);
     capture->streamFrames = {frame, frame, frame};
     start(CaptureTarget::display(1));
-    ASSERT_EQ(capture->streams.size(), 1u);
-    const auto& display = *capture->streams.back();
-    EXPECT_EQ(display.configuration.width, 960);
-    EXPECT_EQ(display.configuration.height, 540);
-    EXPECT_DOUBLE_EQ(display.configuration.minimumFrameInterval, 0.1);
-    EXPECT_TRUE(display.configuration.showsCursor);
-    ASSERT_EQ(display.outputs.size(), 2u);
-    EXPECT_EQ(display.outputs[0].first, StreamOutputType::Audio) << "sound first, then frames";
-    EXPECT_EQ(display.outputs[1].first, StreamOutputType::Screen);
+    EXPECT_TRUE(capture->streams.back()->configuration.showsCursor);
     const Recorder::Result result = stop();
     ASSERT_TRUE(result.video);
-    EXPECT_EQ(QFileInfo(*result.video).fileName(), "vstrecha-2026-12-04-0905-ekran.mp4");
-    EXPECT_GT(QFileInfo(*result.video).size(), 0);
+    const ProbedVideo video = probeVideo(*result.video);
+    EXPECT_EQ(QSize(video.width, video.height), QSize(960, 540));
+    EXPECT_FALSE(video.frameTimes.empty());
 
-    capture->content->windows = {fakeWindow(31, QString("Окно"), fakeApplication("editor", 4242), QRectF(100, 100, 800, 600))};
     capture->streamFrames.clear();
-    start(CaptureTarget::window(31));
-    EXPECT_EQ(capture->streams.back()->configuration.width, 960);
-    EXPECT_EQ(capture->streams.back()->configuration.height, 720);
-    const Recorder::Result frameless = stop();
-    EXPECT_FALSE(frameless.video) << "no frame, no video";
+    start(CaptureTarget::display(1));
+    EXPECT_FALSE(stop().video) << "no frame, no video";
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 #include "platform/linux/linux_platform.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QThread>
@@ -15,10 +14,13 @@
 
 namespace {
 
+const QColor blue(32, 64, 208);
+
+// Blue with a yellow patch that moves at each step.
 QImage picture(int width, int height, int step)
 {
     QImage image(width, height, QImage::Format_RGB32);
-    image.fill(QColor(20, 40, 60));
+    image.fill(blue);
     QPainter painter(&image);
     painter.fillRect(step * 7 % width, 100, 120, 80, Qt::yellow);
     return image;
@@ -52,16 +54,18 @@ TEST(VideoWriter, SizeIs960WideWithTheContentsAspectAndAnEvenHeight)
     EXPECT_EQ(VideoWriter::size(100000, 10), (VideoWriter::Size {960, 2})) << "never below two rows";
 }
 
-TEST(VideoWriter, FramesWithUnevenTimesDecodeAsH264FromTimeZeroWithTheGapsKept)
+TEST(VideoWriter, FramesWithUnevenTimesAndSizesDecodeAsH264FromTimeZeroWithTheGapsKept)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("vstrecha-ekran.mp4");
     VideoWriter writer(path, 960, 540, LinuxPlatform::videoMedia());
-    // Capture times on some steady clock far from zero; one long pause.
+    // Capture times on some steady clock far from zero; one long pause. Every
+    // other picture is of another size, as when the window is resized.
     const double times[] = {1000.0, 1000.1, 1000.2, 1000.3, 1001.5, 1001.6, 1001.7};
     int step = 0;
     for (double time : times) {
-        writer.append({picture(960, 540, step++), time});
+        const bool resized = step % 2;
+        writer.append({picture(resized ? 1512 : 960, resized ? 982 : 540, step++), time});
         // Keep within what the encoder takes without dropping.
         QThread::msleep(60);
     }
@@ -79,19 +83,22 @@ TEST(VideoWriter, FramesWithUnevenTimesDecodeAsH264FromTimeZeroWithTheGapsKept)
     const double expected[] = {0.0, 0.1, 0.2, 0.3, 1.5, 1.6, 1.7};
     for (int i = 0; i < 7; ++i)
         EXPECT_NEAR(video.frameTimes[i], expected[i], 0.002) << "frame " << i;
-}
 
-TEST(VideoWriter, PicturesOfAnotherSizeAreScaledToTheFile)
-{
-    QTemporaryDir dir;
-    VideoWriter writer(dir.filePath("scaled.mp4"), 960, 622, LinuxPlatform::videoMedia());
-    writer.append({picture(1512, 982, 0), 5.0});
-    writer.append({picture(1512, 982, 1), 5.1});
-    const auto result = QCoro::waitFor(writer.finish());
-    ASSERT_TRUE(result);
-    const ProbedVideo video = probeVideo(*result);
-    EXPECT_EQ(video.height, 622);
-    EXPECT_EQ(video.frameTimes.size(), 2u);
+    // The encoder shares its bits out per picture at ten a second, not per
+    // millisecond of the times, or the first seconds come out grey and
+    // washed out.
+    const QString first = dir.filePath("first.png");
+    SpawnedChild ffmpeg("/usr/bin/ffmpeg", {"-v", "error", "-y", "-i", path, "-frames:v", "1", first});
+    ASSERT_TRUE(ffmpeg.finished(20000));
+    const QImage frame(first);
+    ASSERT_FALSE(frame.isNull());
+    const QColor seen = frame.pixelColor(700, 400);
+    EXPECT_NEAR(seen.red(), blue.red(), 6) << seen.name().toStdString();
+    EXPECT_NEAR(seen.green(), blue.green(), 6) << seen.name().toStdString();
+    EXPECT_NEAR(seen.blue(), blue.blue(), 6) << seen.name().toStdString();
+    const QColor patch = frame.pixelColor(60, 140);
+    EXPECT_GT(patch.red(), 200) << "the yellow patch is there: " << patch.name().toStdString();
+    EXPECT_GT(patch.green(), 200) << patch.name().toStdString();
 }
 
 TEST(VideoWriter, NoFramesOrAFailedStartLeaveNoFile)
@@ -113,7 +120,7 @@ TEST(VideoWriter, NoFramesOrAFailedStartLeaveNoFile)
         EXPECT_FALSE(QCoro::waitFor(writer.finish()));
     }
     EXPECT_EQ(media->opens, 1) << "frames after the failed start are ignored";
-    EXPECT_EQ(errors.take(), "[korvala] картинка не пишется: неизвестно\n");
+    EXPECT_EQ(errors.take().count('\n'), 1) << "the failed start is told once";
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 
     try {
@@ -136,36 +143,4 @@ TEST(VideoWriter, FramesBeyondWhatTheEncoderHoldsAreDropped)
     const ProbedVideo video = probeVideo(*result);
     EXPECT_GE(video.frameTimes.size(), 1u);
     EXPECT_LT(video.frameTimes.size(), 200u);
-}
-
-TEST(VideoWriter, TheFirstPicturesKeepTheirColours)
-{
-    // Pictures come ten a second with millisecond times: the encoder must
-    // share its bits out per picture at that rate, not per millisecond, or
-    // the first seconds come out grey and washed out.
-    QTemporaryDir dir;
-    const QString path = dir.filePath("vstrecha-ekran.mp4");
-    VideoWriter writer(path, 960, 540, LinuxPlatform::videoMedia());
-    const QColor blue(32, 64, 208);
-    for (int i = 0; i < 5; ++i) {
-        QImage image(960, 540, QImage::Format_RGB32);
-        image.fill(blue);
-        QPainter(&image).fillRect(40 + 10 * i, 40, 200, 100, Qt::yellow);
-        writer.append({image, 50.0 + 0.1 * i});
-        QThread::msleep(60);
-    }
-    ASSERT_TRUE(QCoro::waitFor(writer.finish()));
-
-    const QString first = dir.filePath("first.png");
-    SpawnedChild ffmpeg("/usr/bin/ffmpeg", {"-v", "error", "-y", "-i", path, "-frames:v", "1", first});
-    ASSERT_TRUE(ffmpeg.finished(20000));
-    const QImage frame(first);
-    ASSERT_FALSE(frame.isNull());
-    const QColor seen = frame.pixelColor(700, 400);
-    EXPECT_NEAR(seen.red(), blue.red(), 6) << seen.name().toStdString();
-    EXPECT_NEAR(seen.green(), blue.green(), 6) << seen.name().toStdString();
-    EXPECT_NEAR(seen.blue(), blue.blue(), 6) << seen.name().toStdString();
-    const QColor patch = frame.pixelColor(140, 90);
-    EXPECT_GT(patch.red(), 200) << "the yellow patch is there: " << patch.name().toStdString();
-    EXPECT_GT(patch.green(), 200) << patch.name().toStdString();
 }

@@ -35,12 +35,13 @@ protected:
         }
     }
 
-    void startCaller()
+    static void startParec(QProcess& process, const QStringList& arguments)
     {
-        caller.setStandardOutputFile(QProcess::nullDevice());
-        caller.start("parec", {"--client-name=Созвон", "--raw"});
-        ASSERT_TRUE(caller.waitForStarted());
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start("parec", QStringList {"--raw"} + arguments);
+        ASSERT_TRUE(process.waitForStarted());
     }
+    void startCaller() { startParec(caller, {"--client-name=Созвон"}); }
 
     // The open stream that `matches`, if any.
     const CallStreams::Stream* find(const std::function<bool(const CallStreams::Stream&)>& matches)
@@ -54,12 +55,7 @@ protected:
     // A reader of the speakers' monitor, as a level meter or a recorder of
     // the desktop's sound would be; not the test desktop's own reader, which
     // other tests may have moved elsewhere.
-    void startListener()
-    {
-        listener.setStandardOutputFile(QProcess::nullDevice());
-        listener.start("parec", {"--client-name=Динамики", "--raw", "-d", "speakers.monitor"});
-        ASSERT_TRUE(listener.waitForStarted());
-    }
+    void startListener() { startParec(listener, {"--client-name=Динамики", "-d", "speakers.monitor"}); }
 
     const CallStreams::Stream* callerStream()
     {

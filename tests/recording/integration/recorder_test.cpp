@@ -1,4 +1,3 @@
-#include "core/described_error.h"
 #include "core/log.h"
 #include "core/clock.h"
 #include "recording/recorder.h"
@@ -24,20 +23,6 @@
 #include <qcoro/qcorotask.h>
 
 namespace {
-
-// Starts a recording and gives the error it threw, if any: QCoro::waitFor
-// alone never returns from a task that throws.
-QCoro::Task<QString> startRecording(Recorder& recorder, CaptureTarget target)
-{
-    try {
-        co_await recorder.start(target);
-    } catch (const DescribedError& error) {
-        co_return error.description();
-    } catch (const std::exception& error) {
-        co_return QString::fromUtf8(error.what());
-    }
-    co_return QString();
-}
 
 // A module of the sound server for the length of a test.
 class PulseModule {
@@ -65,9 +50,9 @@ void record(int milliseconds)
     waitUntil([] { return false; }, milliseconds);
 }
 
-void letTheWindowManagerPlaceThem()
+double seconds(const ProbedAudio& track)
 {
-    record(700);
+    return double(track.samples.size()) / 44100;
 }
 
 // Another sink for the length of a test, made the default output by
@@ -127,14 +112,6 @@ void killSoundServer()
         run("kill", {"-KILL", QString::fromUtf8(pid.readAll()).trimmed()});
 }
 
-bool soundServerAnswers()
-{
-    QProcess info;
-    info.start("pactl", {"info"});
-    info.waitForFinished(5000);
-    return info.exitStatus() == QProcess::NormalExit && info.exitCode() == 0;
-}
-
 Recorder::Result stop(Recorder& recorder)
 {
     auto outcome = runTask<RecorderFailure>(recorder.stop());
@@ -159,6 +136,54 @@ protected:
     void SetUp() override { previousJournal = Log::setJournal(journal); }
     void TearDown() override { Log::setJournal(previousJournal); }
 
+    // What the start failed with; empty when it did not.
+    QString start(CaptureTarget target)
+    {
+        const auto outcome = runTask<RecorderFailure>(recorder.start(target));
+        return outcome.error ? outcome.error->description() : outcome.other ? "another error" : "";
+    }
+
+    // The first display listed; of width 0 when none is.
+    ShareableDisplay firstDisplay()
+    {
+        const auto content = QCoro::waitFor(capture->shareableContent());
+        return content && !content->displays.empty() ? content->displays.front() : ShareableDisplay {};
+    }
+
+    // Waits for a still image of `display` that `shows` accepts.
+    bool screenShows(const ShareableDisplay& display, const std::function<bool(const QImage&)>& shows)
+    {
+        StreamConfiguration still;
+        still.width = display.width;
+        still.height = display.height;
+        return waitUntil(
+            [&] {
+                const auto shot = QCoro::waitFor(capture->captureImage(ContentFilter::ofDisplay(display, {}), still));
+                return shot && shows(*shot);
+            },
+            10000);
+    }
+
+    // Once the recorded window or screen is gone: one line is logged, the
+    // sound records on, and the video of `size` keeps the frames from before.
+    void expectThePictureEndsAndTheSoundGoesOn(QSize size)
+    {
+        EXPECT_TRUE(waitUntil([&] { return !journal->messages(errorPriority).isEmpty(); }, 3000));
+        EXPECT_TRUE(recorder.isRecording());
+        record(1500);
+        EXPECT_EQ(journal->messages(errorPriority).size(), 1) << journal->messages(errorPriority).join('\n').toStdString();
+        const Recorder::Result result = stop(recorder);
+        EXPECT_FALSE(recorder.systemAudioFailure());
+        ASSERT_TRUE(result.video);
+        const ProbedVideo video = probeVideo(*result.video);
+        ASSERT_TRUE(video.opened);
+        EXPECT_EQ(video.codec, "h264");
+        EXPECT_EQ(QSize(video.width, video.height), size);
+        EXPECT_GE(video.frameTimes.size(), 8u);
+        EXPECT_GT(seconds(probeAudio(result.microphone)), result.duration - 0.3);
+        EXPECT_NEAR(seconds(probeAudio(result.system)), result.duration, 0.3);
+    }
+
     QTemporaryDir folder;
     std::shared_ptr<ScreenCapture> capture = LinuxPlatform::screenCaptureForSession(nullptr);
     SystemClock clock;
@@ -170,95 +195,18 @@ protected:
     std::shared_ptr<Journal> previousJournal;
 };
 
-TEST_F(RecorderOnTheDesktop, AudioRecordingKeepsEachVoiceInItsOwnTrack)
-{
-    PulseModule tone({"module-sine", "sink=speakers", "frequency=1000"});
-    ASSERT_TRUE(tone.loaded());
-    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
-    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
-    ASSERT_TRUE(recorder.isRecording());
-    EXPECT_FALSE(recorder.systemAudioFailure()) << recorder.systemAudioFailure().value_or("").toStdString();
-    record(5000);
-    const Recorder::Result result = stop(recorder);
-    EXPECT_FALSE(result.video);
-    EXPECT_NEAR(result.duration, 5.0, 0.5);
-
-    const ProbedAudio microphone = probeAudio(result.microphone);
-    const ProbedAudio system = probeAudio(result.system);
-    for (const ProbedAudio* track : {&microphone, &system}) {
-        ASSERT_TRUE(track->opened);
-        EXPECT_EQ(track->codec, "aac");
-        EXPECT_EQ(track->channels, 1);
-        EXPECT_EQ(track->sampleRate, 44100);
-    }
-    // The test microphone (a sine source) hands a new reader about a second
-    // of its past at once, so its track may be longer, never shorter.
-    EXPECT_GT(double(microphone.samples.size()) / 44100, result.duration - 0.3);
-    EXPECT_NEAR(double(system.samples.size()) / 44100, result.duration, 0.3);
-    EXPECT_GT(toneAmplitude(microphone.samples, 44100, 440), 0.1);
-    EXPECT_LT(toneAmplitude(microphone.samples, 44100, 1000), 0.01) << "the speakers do not leak into the microphone";
-    EXPECT_GT(toneAmplitude(system.samples, 44100, 1000), 0.05);
-    EXPECT_LT(toneAmplitude(system.samples, 44100, 440), 0.01) << "the microphone does not leak into the speakers";
-}
-
-TEST_F(RecorderOnTheDesktop, DisplayRecordingShowsAWindowAtItsPlace)
+TEST_F(RecorderOnTheDesktop, DisplayRecordingShowsAWindowAtItsPlaceAndLeavesOutAnAlertOverIt)
 {
     TestWindows windows({"Проба|#d02020|400|300|640|400"});
     ASSERT_NE(windows.id(0), 0u);
-    letTheWindowManagerPlaceThem();
-    const auto content = QCoro::waitFor(capture->shareableContent());
-    ASSERT_TRUE(content && !content->displays.empty());
-    const ShareableDisplay display = content->displays.front();
+    record(700); // the window manager places it
+    const ShareableDisplay display = firstDisplay();
+    ASSERT_GT(display.width, 0);
     // The window is painted before the recording starts: on a busy machine
     // that can take longer than the wait for it to be mapped.
-    StreamConfiguration still;
-    still.width = display.width;
-    still.height = display.height;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const auto shot = QCoro::waitFor(
-                capture->captureImage(ContentFilter::ofDisplay(display, {}), still));
-            return shot && QColor(shot->pixel(400 + 320, 300 + 200)).red() > 160;
-        },
-        10000));
-
-    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::display(display.displayID)));
-    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    ASSERT_TRUE(screenShows(display, [](const QImage& shot) { return QColor(shot.pixel(720, 500)).red() > 160; }));
+    ASSERT_EQ(start(CaptureTarget::display(display.displayID)), "");
     EXPECT_FALSE(recorder.systemAudioFailure()) << recorder.systemAudioFailure().value_or("").toStdString();
-    record(2500);
-    const Recorder::Result result = stop(recorder);
-    ASSERT_TRUE(result.video);
-    EXPECT_TRUE(result.video->endsWith("-ekran.mp4"));
-    EXPECT_TRUE(QFileInfo::exists(result.microphone));
-    EXPECT_TRUE(QFileInfo::exists(result.system));
-
-    const ProbedVideo video = probeVideo(*result.video);
-    ASSERT_TRUE(video.opened);
-    EXPECT_EQ(video.codec, "h264");
-    EXPECT_EQ(video.width, 960);
-    EXPECT_EQ(video.height, 960 * display.height / display.width / 2 * 2);
-    EXPECT_GE(video.frameTimes.size(), 10u) << "about ten frames a second";
-
-    const QImage frame = lastFrame(*result.video, folder.path());
-    ASSERT_FALSE(frame.isNull());
-    const double scale = 960.0 / display.width;
-    const QColor inside = frame.pixelColor(int((400 + 320) * scale), int((300 + 200) * scale));
-    EXPECT_GT(inside.red(), 160) << inside.name().toStdString();
-    EXPECT_LT(inside.green(), 80) << inside.name().toStdString();
-    const QColor outside = frame.pixelColor(int(100 * scale), int(900 * scale));
-    EXPECT_LT(outside.red(), 100) << "the desktop around it is not the window";
-}
-
-TEST_F(RecorderOnTheDesktop, AnAlertOverARecordedDisplayIsLeftOutForTheWindowBeneath)
-{
-    TestWindows windows({"Под сообщением|#d02020|400|300|640|400"});
-    ASSERT_NE(windows.id(0), 0u);
-    letTheWindowManagerPlaceThem();
-    const auto content = QCoro::waitFor(capture->shareableContent());
-    ASSERT_TRUE(content && !content->displays.empty());
-    const ShareableDisplay display = content->displays.front();
-    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::display(display.displayID)));
-    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
 
     // Opened during the recording, as the program's alerts are.
     QMessageBox alert(QMessageBox::Warning, "Не получилось", "Сообщение поверх записи", QMessageBox::Ok);
@@ -277,30 +225,31 @@ TEST_F(RecorderOnTheDesktop, AnAlertOverARecordedDisplayIsLeftOutForTheWindowBen
         }
         return count;
     };
-    StreamConfiguration still;
-    still.width = display.width;
-    still.height = display.height;
     QRect shown;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            shown = alert.frameGeometry();
-            const auto shot = QCoro::waitFor(capture->captureImage(ContentFilter::ofDisplay(display, {}), still));
-            return shot && alertPixels(*shot, shown) > shown.width() * shown.height() / 4;
-        },
-        10000))
-        << "the alert is on the screen";
+    ASSERT_TRUE(screenShows(display, [&](const QImage& shot) {
+        shown = alert.frameGeometry();
+        return alertPixels(shot, shown) > shown.width() * shown.height() / 4;
+    })) << "the alert is on the screen";
     record(2500);
     const Recorder::Result result = stop(recorder);
     ASSERT_TRUE(result.video);
+    EXPECT_TRUE(QFileInfo::exists(result.microphone) && QFileInfo::exists(result.system));
+
+    const ProbedVideo video = probeVideo(*result.video);
+    ASSERT_TRUE(video.opened);
+    EXPECT_EQ(video.codec, "h264");
+    EXPECT_EQ(video.width, 960);
+    EXPECT_EQ(video.height, 960 * display.height / display.width / 2 * 2);
+    EXPECT_GE(video.frameTimes.size(), 10u) << "about ten frames a second";
 
     const QImage frame = lastFrame(*result.video, folder.path());
     ASSERT_FALSE(frame.isNull());
     EXPECT_EQ(alertPixels(frame, shown), 0);
-    const double scale = double(frame.width()) / display.width;
-    const QPoint inFrame = shown.center() * scale;
-    const QColor beneath = frame.pixelColor(inFrame);
-    EXPECT_GT(beneath.red(), 160) << beneath.name().toStdString();
+    const double scale = 960.0 / display.width;
+    const QColor beneath = frame.pixelColor(shown.center() * scale);
+    EXPECT_GT(beneath.red(), 160) << "the window beneath: " << beneath.name().toStdString();
     EXPECT_LT(beneath.green(), 80) << beneath.name().toStdString();
+    EXPECT_LT(frame.pixelColor(int(100 * scale), int(900 * scale)).red(), 100) << "the desktop around it is not the window";
 }
 
 TEST_F(RecorderOnTheDesktop, TracksFollowTheDefaultDevicesAndTheOthersNeverTheMicrophone)
@@ -319,8 +268,7 @@ TEST_F(RecorderOnTheDesktop, TracksFollowTheDefaultDevicesAndTheOthersNeverTheMi
     ASSERT_TRUE(headsetTone.loaded() && secondTone.loaded());
     headset.makeDefault();
     record(1000); // the new sink's first monitor reader gets going
-    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
-    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    ASSERT_EQ(start(CaptureTarget::audioOnly()), "");
     record(3000);
     headset.module().unload();
     record(3000);
@@ -333,8 +281,7 @@ TEST_F(RecorderOnTheDesktop, TracksFollowTheDefaultDevicesAndTheOthersNeverTheMi
     EXPECT_LT(toneAmplitude(afterUnplug.samples, 44100, 440), 0.01) << "the microphone never took its place";
     EXPECT_GT(toneAmplitude(tail(probeAudio(unplugged.microphone), 2.0), 44100, 440), 0.1) << "the microphone went on";
 
-    const QString again = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
-    ASSERT_TRUE(again.isEmpty()) << again.toStdString();
+    ASSERT_EQ(start(CaptureTarget::audioOnly()), "");
     // The headset has a microphone of its own, made the default input too.
     PulseModule headsetMicrophone({"module-sine-source", "source_name=headsetmic", "frequency=660"});
     ASSERT_TRUE(headsetMicrophone.loaded());
@@ -358,8 +305,7 @@ TEST_F(RecorderOnTheDesktop, SoundServerRestartIsToldAndBothTracksGoOn)
     struct Revival {
         ~Revival() { startSoundServer(); }
     } revival;
-    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
-    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    ASSERT_EQ(start(CaptureTarget::audioOnly()), "");
     record(5000);
     killSoundServer();
     EXPECT_TRUE(waitUntil([&] { return recorder.audioTrouble().has_value(); }, 5000)) << "the user is told";
@@ -368,7 +314,7 @@ TEST_F(RecorderOnTheDesktop, SoundServerRestartIsToldAndBothTracksGoOn)
     // Both come back with another tone: what they hold at the end was
     // recorded after the restart.
     startSoundServer(880);
-    ASSERT_TRUE(soundServerAnswers());
+    ASSERT_FALSE(run("pactl", {"info"}).isEmpty()) << "the sound server answers";
     PulseModule tone({"module-sine", "sink=speakers", "frequency=1000"});
     ASSERT_TRUE(tone.loaded());
     EXPECT_TRUE(waitUntil([&] { return !recorder.audioTrouble(); }, 10000)) << "the warning goes once both record";
@@ -387,7 +333,7 @@ TEST_F(RecorderOnTheDesktop, SoundServerRestartIsToldAndBothTracksGoOn)
     EXPECT_LT(toneAmplitude(system.samples, 44100, 880), 0.01);
 
     // Stopping does not wait for a server that is gone.
-    ASSERT_TRUE(QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly())).isEmpty());
+    ASSERT_EQ(start(CaptureTarget::audioOnly()), "");
     killSoundServer();
     ASSERT_TRUE(waitUntil([&] { return recorder.audioTrouble().has_value(); }, 5000));
     EXPECT_TRUE(QFileInfo::exists(stop(recorder).microphone));
@@ -406,8 +352,7 @@ TEST_F(RecorderOnTheDesktop, OnlyAMonitorToRecordIsNoAudioDevice)
         }
     } replug;
     ASSERT_TRUE(run("pactl", {"get-default-source"}).endsWith(".monitor"));
-    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
-    EXPECT_EQ(startError, RecorderFailure::noAudioDevice().description());
+    EXPECT_EQ(start(CaptureTarget::audioOnly()), RecorderFailure::noAudioDevice().description());
     EXPECT_FALSE(recorder.isRecording());
     if (recorder.isRecording())
         stop(recorder);
@@ -417,30 +362,11 @@ TEST_F(RecorderOnTheDesktop, ClosedWindowEndsThePictureAndTheSoundGoesOn)
 {
     TestWindows windows({"Уходит|#20a040|100|100|800|600"});
     ASSERT_NE(windows.id(0), 0u);
-    letTheWindowManagerPlaceThem();
-    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::window(windows.id(0))));
-    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    record(700); // the window manager places it
+    ASSERT_EQ(start(CaptureTarget::window(windows.id(0))), "");
     record(1500);
     windows.close();
-    waitUntil([&] { return !journal->messages(errorPriority).isEmpty(); }, 3000);
-    EXPECT_EQ(journal->messages(errorPriority),
-              QStringList {"запись изображения остановилась, звук пишется дальше: записываемое окно закрыто"});
-    EXPECT_TRUE(recorder.isRecording());
-    record(1500);
-    const Recorder::Result result = stop(recorder);
-    EXPECT_FALSE(recorder.systemAudioFailure());
-
-    ASSERT_TRUE(result.video);
-    const ProbedVideo video = probeVideo(*result.video);
-    ASSERT_TRUE(video.opened);
-    EXPECT_EQ(video.codec, "h264");
-    EXPECT_EQ(video.width, 960);
-    EXPECT_EQ(video.height, 720) << "the window's shape";
-    EXPECT_GE(video.frameTimes.size(), 8u) << "the frames from before the window closed are kept";
-    const ProbedAudio microphone = probeAudio(result.microphone);
-    const ProbedAudio system = probeAudio(result.system);
-    EXPECT_GT(double(microphone.samples.size()) / 44100, result.duration - 0.3);
-    EXPECT_NEAR(double(system.samples.size()) / 44100, result.duration, 0.3);
+    expectThePictureEndsAndTheSoundGoesOn(QSize(960, 720));
 }
 
 TEST_F(RecorderOnTheDesktop, RemovedMonitorEndsThePictureAndTheSoundGoesOn)
@@ -456,25 +382,10 @@ TEST_F(RecorderOnTheDesktop, RemovedMonitorEndsThePictureAndTheSoundGoesOn)
     const auto half = std::find_if(content->displays.begin(), content->displays.end(),
                                    [](const ShareableDisplay& display) { return display.width == 960; });
     ASSERT_NE(half, content->displays.end()) << "the added monitor is listed";
-
-    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::display(half->displayID)));
-    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    ASSERT_EQ(start(CaptureTarget::display(half->displayID)), "");
     record(1500);
     run("xrandr", {"--delmonitor", "korvala-half"});
-    waitUntil([&] { return !journal->messages(errorPriority).isEmpty(); }, 3000);
-    EXPECT_EQ(journal->messages(errorPriority),
-              QStringList {"запись изображения остановилась, звук пишется дальше: записываемый экран отключён"});
-    EXPECT_TRUE(recorder.isRecording());
-    record(1000);
-    const Recorder::Result result = stop(recorder);
-
-    ASSERT_TRUE(result.video);
-    const ProbedVideo video = probeVideo(*result.video);
-    ASSERT_TRUE(video.opened);
-    EXPECT_EQ(video.width, 960);
-    EXPECT_EQ(video.height, 1080);
-    EXPECT_GE(video.frameTimes.size(), 8u);
-    EXPECT_NEAR(double(probeAudio(result.system).samples.size()) / 44100, result.duration, 0.3);
+    expectThePictureEndsAndTheSoundGoesOn(QSize(960, 1080));
 }
 
 // A disk of a few megabytes over the recordings folder for the length of a
@@ -512,11 +423,9 @@ TEST_F(RecorderOnTheDesktop, AFullDiskIsToldAtOnceFailsTheStopAndKeepsWhatWasRec
     SmallDisk disk(recorder.directory());
     if (!disk.mounted())
         GTEST_SKIP() << "a small disk cannot be mounted here: " << disk.refusal().toStdString();
-    const auto content = QCoro::waitFor(capture->shareableContent());
-    ASSERT_TRUE(content && !content->displays.empty());
-    const QString startError =
-        QCoro::waitFor(startRecording(recorder, CaptureTarget::display(content->displays.front().displayID)));
-    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    const ShareableDisplay display = firstDisplay();
+    ASSERT_GT(display.width, 0);
+    ASSERT_EQ(start(CaptureTarget::display(display.displayID)), "");
     record(5000);
     EXPECT_FALSE(recorder.writeFailure());
     disk.fill();
@@ -545,7 +454,7 @@ TEST_F(RecorderOnTheDesktop, AFullDiskIsToldAtOnceFailsTheStopAndKeepsWhatWasRec
             ASSERT_TRUE(track.opened) << name.toStdString();
             // Less than the picture: a track reaches the disk a fragment and
             // its source's delivery later, and a silent one may never fail.
-            EXPECT_GT(double(track.samples.size()) / 44100, 2.0) << name.toStdString();
+            EXPECT_GT(seconds(track), 2.0) << name.toStdString();
         }
     }
 }
@@ -565,7 +474,7 @@ double toneOnset(const std::vector<float>& samples)
     return -1;
 }
 
-TEST_F(RecorderOnTheDesktop, AMinuteOfAudioGivesTracksOfOneLengthWithTheToneWhereItWasPlayed)
+TEST_F(RecorderOnTheDesktop, AMinuteOfAudioGivesEachVoiceATrackOfOneLengthWithTheToneWhereItWasPlayed)
 {
     // A new output device that nobody reads yet: its monitor hands the
     // recording nothing for its first seconds, as a real one may.
@@ -577,8 +486,7 @@ TEST_F(RecorderOnTheDesktop, AMinuteOfAudioGivesTracksOfOneLengthWithTheToneWher
     } restore;
 
     const double beforeStart = clock.uptime();
-    const QString startError = QCoro::waitFor(startRecording(recorder, CaptureTarget::audioOnly()));
-    ASSERT_TRUE(startError.isEmpty()) << startError.toStdString();
+    ASSERT_EQ(start(CaptureTarget::audioOnly()), "");
     const double afterStart = clock.uptime();
     record(10000);
     // The device sleeps for three seconds: its monitor delivers nothing.
@@ -591,14 +499,23 @@ TEST_F(RecorderOnTheDesktop, AMinuteOfAudioGivesTracksOfOneLengthWithTheToneWher
     ASSERT_TRUE(tone.loaded());
     record(30000);
     const Recorder::Result result = stop(recorder);
+    EXPECT_FALSE(result.video);
+    EXPECT_GE(result.duration, 60.0);
+    EXPECT_LE(result.duration, clock.uptime() - beforeStart);
 
     const ProbedAudio microphone = probeAudio(result.microphone);
     const ProbedAudio system = probeAudio(result.system);
     ASSERT_TRUE(microphone.opened && system.opened);
-    const double micSeconds = double(microphone.samples.size()) / 44100;
-    const double systemSeconds = double(system.samples.size()) / 44100;
-    EXPECT_NEAR(micSeconds, systemSeconds, 0.05);
-    EXPECT_NEAR(micSeconds, result.duration, 0.05);
+    // Measured between the sink's sleep and the tone: a jump in the sine's
+    // phase lowers what a measure over the whole minute finds.
+    ASSERT_GT(seconds(microphone), 30.0);
+    const std::vector<float> settled(microphone.samples.begin() + 20 * 44100, microphone.samples.begin() + 30 * 44100);
+    EXPECT_GT(toneAmplitude(settled, 44100, 440), 0.1);
+    EXPECT_LT(toneAmplitude(microphone.samples, 44100, 1000), 0.01) << "the others do not leak into the microphone";
+    EXPECT_GT(toneAmplitude(tail(system, 20), 44100, 1000), 0.05);
+    EXPECT_LT(toneAmplitude(system.samples, 44100, 440), 0.01) << "the microphone does not leak into the others' track";
+    EXPECT_NEAR(seconds(microphone), seconds(system), 0.05);
+    EXPECT_NEAR(seconds(microphone), result.duration, 0.05);
     EXPECT_NEAR(microphone.duration, system.duration, 0.05);
     // The recording's clock starts within start(); the tone is loaded a few
     // milliseconds after `played` and takes a buffer to reach the monitor.
