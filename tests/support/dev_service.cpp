@@ -112,11 +112,6 @@ void DevServiceProcess::script(const QByteArray& method, const QString& path, co
     call("POST", "/_devservice/script", QJsonDocument(script).toJson(QJsonDocument::Compact));
 }
 
-void DevServiceProcess::clearScripts()
-{
-    call("DELETE", "/_devservice/script");
-}
-
 std::vector<DevServiceProcess::Request> DevServiceProcess::requests()
 {
     std::vector<Request> result;

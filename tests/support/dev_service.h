@@ -53,8 +53,6 @@ public:
     {
         script(method, path, {Answer{.status = status, .body = body}});
     }
-    // Back to the demo behaviour for every endpoint.
-    void clearScripts();
 
     std::vector<Request> requests();
     void clearRequests();
