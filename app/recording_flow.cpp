@@ -118,9 +118,18 @@ QCoro::Task<> RecordingFlow::startRecorder(CaptureTarget target)
     startingRecording_ = false;
     startedAt_ = clock_.now();
     startClock();
-    status_.showStatus(clockText(0, false, target.kind() != CaptureTarget::Kind::AudioOnly));
+    // A video whose screen was refused records as an audio recording.
+    status_.showStatus(clockText(0, false, recorder_.target().kind() != CaptureTarget::Kind::AudioOnly));
     if (recordingChanged_)
         recordingChanged_(true);
+
+    if (const auto refusal = recorder_.pictureRefusal()) {
+        alerts_.run({QStringLiteral("Экран не записывается"),
+                     *refusal + QStringLiteral("\n\nЗапись идёт без картинки: ваш голос и звук собеседников сохраняются."),
+                     {QStringLiteral("Понятно")}});
+        if (!self)
+            co_return;
+    }
 
     if (const auto failure = recorder_.systemAudioFailure()) {
         const int answer = alerts_.run({

@@ -87,11 +87,34 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
         troubleReporter(&Recorder::microphoneTrouble_, QStringLiteral("микрофон")));
     microphone_.startMicrophone(micWriter_);
 
+    pictureRefusal_.reset();
     std::optional<QString> failure;
+    bool pictureRefused = false;
     try {
         co_await startSystemAudio();
+    } catch (const RecorderFailure& error) {
+        failure = error.description();
+        pictureRefused = error.kind() == Failure::Case::screenRecordingDenied;
     } catch (const std::exception& error) {
         failure = QString::fromUtf8(error.what());
+    }
+    if (pictureRefused && target_.kind() != CaptureTarget::Kind::AudioOnly) {
+        // Only the picture was refused (the desktop's dialog cancelled, no
+        // screen to list). The computer's sound does not come through the
+        // screen here, so the recording goes on as an audio recording
+        // instead of losing the other participants.
+        Log::warn(QStringLiteral("экран не записывается, звук пишется: ") + *failure);
+        pictureRefusal_ = failure;
+        failure.reset();
+        target_ = CaptureTarget::audioOnly();
+        videoWriter_.reset();
+        videoOutput_.reset();
+        videoPath_.reset();
+        try {
+            co_await startSystemAudio();
+        } catch (const std::exception& error) {
+            failure = QString::fromUtf8(error.what());
+        }
     }
     systemAudioFailure_ = failure;
     if (failure)

@@ -50,8 +50,9 @@ public:
 
     // Starts a recording of `target`. Returns normally also when the
     // computer's sound could not be captured: systemAudioFailure() then says
-    // why. Throws when the microphone or a file cannot be had. Does nothing
-    // while a recording runs.
+    // why; and when a video's screen was refused: the sound is recorded
+    // without it and pictureRefusal() says why. Throws when the microphone
+    // or a file cannot be had. Does nothing while a recording runs.
     QCoro::Task<void> start(CaptureTarget target);
     // Stops the sources, then finishes every file, each track as long as the
     // recording ran. Throws writerFailed("запись не была начата") when
@@ -75,6 +76,9 @@ public:
     std::optional<QString> audioTrouble() const;
 
     const std::optional<QString>& systemAudioFailure() const { return systemAudioFailure_; }
+    // Why a video recording records no picture: its screen was refused at
+    // the start, and it runs as an audio recording (target() says so).
+    const std::optional<QString>& pictureRefusal() const { return pictureRefusal_; }
     const CaptureTarget& target() const { return target_; }
     // Whether a video's screen or window is picked in the desktop's own
     // dialog as the recording starts (CaptureTarget::desktopChoice()) rather
@@ -144,6 +148,7 @@ private:
     double timelineStart_ = 0;
     QString directory_;
     std::optional<QString> systemAudioFailure_;
+    std::optional<QString> pictureRefusal_;
     // Set when the computer's sound ends by itself after the start.
     bool systemAudioLost_ = false;
     std::optional<QString> microphoneTrouble_;

@@ -11,7 +11,8 @@ QString RecorderFailure::description() const
         return QStringLiteral("Нет доступа к микрофону. Откройте ")
             + settingsPlace(Workspace::SettingsPane::soundInput).steps() + QStringLiteral(" и включите микрофон.");
     case Case::screenRecordingDenied:
-        return QStringLiteral("Нет доступа к записи экрана — без него не слышно собеседников. Разрешите его в настройках системы, в разделе «Конфиденциальность».");
+        return QStringLiteral("Нет доступа к записи экрана. Система спрашивает о нём, когда начинается видеозапись: "
+                              "чтобы записать экран, начните её заново и разрешите.");
     case Case::noAudioDevice:
         return QStringLiteral("Не нашлось устройства записи.");
     }

@@ -206,6 +206,20 @@ TEST_F(RecordingFlowTest, OnlyYourVoiceIsToldOnceAndOffersTheSettings)
     stopAndWaitForSending();
 }
 
+TEST_F(RecordingFlowTest, AVideoWhoseScreenIsRefusedGoesOnAsAnAudioRecordingAndSaysSo)
+{
+    store().setWarnedAboutConsent(true);
+    capture->refusesPictures = true;
+    flow().record(CaptureTarget::display(1));
+    ASSERT_TRUE(waitUntil([&] { return alerts->shown.size() == 1; }));
+    EXPECT_TRUE(recording());
+    const Alerts::Alert& alert = alerts->shown[0];
+    EXPECT_TRUE(alert.informativeText.startsWith(*flow().recorder().pictureRefusal() + "\n\n"));
+    EXPECT_EQ(alert.buttons.size(), 1) << "no settings grant what the desktop asks for at the start";
+    EXPECT_EQ(controller->statusLine(), "Идёт аудиозапись — 00:00");
+    stopAndWaitForSending();
+}
+
 TEST_F(RecordingFlowTest, StoppingEndsTheClockAtOnceAndWarnsOfAQuietMicrophoneBeforeSending)
 {
     store().setWarnedAboutConsent(true);

@@ -302,20 +302,33 @@ TEST_F(RecorderTest, AudioTroubleOfEitherSourceIsToldWhileItLastsAndTheMicrophon
     EXPECT_TRUE(waitUntil([&] { return warnings().join('\n').contains(serverGone); }));
 }
 
-TEST_F(RecorderTest, UnlistableScreenCostsTheVideoButNotTheSoundOfAnAudioRecording)
+TEST_F(RecorderTest, AScreenRefusedOrUnlistableCostsTheVideoButNotTheOthersSound)
 {
-    capture->content.reset();
-    start(CaptureTarget::display(1));
-    const QString denied = RecorderFailure::screenRecordingDenied().description();
-    EXPECT_TRUE(recorder->isRecording());
-    EXPECT_EQ(recorder->systemAudioFailure(), denied);
-    EXPECT_TRUE(warnings().contains("звук системы недоступен: " + denied));
-    EXPECT_TRUE(capture->streams.empty());
-    clock.advance(6);
-    EXPECT_EQ(recorder->systemAudioFailure(), denied) << "no watchdog without a stream";
-    const Recorder::Result result = stop();
-    EXPECT_TRUE(QFileInfo::exists(result.system));
-    EXPECT_FALSE(result.video);
+    for (const bool unlistable : {false, true}) {
+        SCOPED_TRACE(unlistable ? "no screen to list" : "the desktop's chooser cancelled");
+        if (unlistable)
+            capture->content.reset();
+        capture->refusesPictures = !unlistable;
+        capture->streams.clear();
+        start(CaptureTarget::display(1));
+        EXPECT_TRUE(recorder->isRecording());
+        EXPECT_EQ(recorder->pictureRefusal(), RecorderFailure::screenRecordingDenied().description());
+        EXPECT_FALSE(recorder->systemAudioFailure());
+        EXPECT_EQ(recorder->target(), CaptureTarget::audioOnly());
+        ASSERT_FALSE(capture->streams.empty());
+        EXPECT_TRUE(capture->streams.back()->running);
+        EXPECT_EQ(capture->streams.back()->outputs.size(), 1u) << "the sound alone";
+        clock.advance(1);
+        capture->deliverAudio(systemTone.next(48000));
+        clock.advance(5);
+        EXPECT_FALSE(recorder->systemAudioFailure()) << "the watchdog saw the others' sound";
+        const Recorder::Result result = stop();
+        EXPECT_FALSE(result.video);
+        EXPECT_TRUE(files().filter(".mp4").isEmpty());
+        EXPECT_GT(toneAmplitude(probeAudio(result.system).samples, 44100, 660), 0.05) << "the others are in their track";
+    }
+    capture->refusesPictures = false;
+    capture->streams.clear();
 
     start(CaptureTarget::audioOnly());
     EXPECT_FALSE(recorder->systemAudioFailure()) << "an audio recording needs no listing";

@@ -31,6 +31,8 @@ public:
     {
         if (!owner_.streamStarts)
             co_return QStringLiteral("не запустился");
+        if (owner_.refusesPictures && !outputs_.empty())
+            co_return Stream::denied;
         ++owner_.streamsStarted;
         if (owner_.onStreamStart)
             owner_.onStreamStart();

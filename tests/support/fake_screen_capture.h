@@ -26,6 +26,9 @@ public:
     // Frames a started stream hands to its screen outputs at once.
     std::vector<QImage> streamFrames;
     bool streamStarts = true;
+    // A stream with a picture answers Stream::denied, as when the desktop's
+    // chooser is cancelled; a stream of sound alone still starts.
+    bool refusesPictures = false;
     // Whether the desktop picks what a stream shows, as a portal's does.
     bool desktopPicks = false;
 
