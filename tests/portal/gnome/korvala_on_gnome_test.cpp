@@ -202,25 +202,51 @@ protected:
         return found.isEmpty() ? QString() : QDir(home.filePath("Documents")).filePath(found.first());
     }
 
-    // Waits for the video recording's clock to reach `seconds`.
-    bool recordingFor(int seconds, int timeoutMs = 20000)
+    // Waits for the recording's clock (a video's, or what `running` names)
+    // to reach `seconds`.
+    bool recordingFor(int seconds, int timeoutMs = 20000, const QString& running = "Идёт видеозапись")
     {
-        const QString reached = QString("Идёт видеозапись — 00:0%1").arg(seconds);
+        const QString reached = QString("%1 — 00:0%2").arg(running).arg(seconds);
         return waitUntil([&] {
             const QString now = status();
-            return now.startsWith("Идёт видеозапись — 00:0") && now >= reached;
+            return now.startsWith(running + " — 00:0") && now >= reached;
         }, timeoutMs);
     }
 
-    // Stops and checks the recording: the video shows the window, the
-    // microphone track its 440 Hz, the system track the speakers' 1000 Hz.
-    void stopAndExpectRecordingOfTheWindow()
+    // The one monitor's row in GNOME's chooser (the only pure white in it),
+    // once the chooser shows.
+    QRect chooserRow()
+    {
+        QRect row;
+        const QImage asked = screenWhen([&](const QImage& screen) {
+            row = area(screen, qRgb(255, 255, 255)).intersected(QRect(screen.rect().center() - QPoint(300, 100), QSize(600, 200)));
+            return row.width() > 200 && row.height() > 20;
+        });
+        if (asked.isNull())
+            return {};
+        asked.save(keptPicture("gnome-chooser.png"));
+        return row;
+    }
+
+    // Stops and checks the recording: the microphone track holds its 440 Hz,
+    // the system track the speakers' 1000 Hz, and the video, when there is
+    // to be one, shows the window.
+    void stopAndExpectRecording(bool withVideo = true)
     {
         ASSERT_EQ(korvala({"stop"}).first, 0);
         ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
         const QDir folder(recordingsFolder());
         const QStringList videos = folder.entryList({"*-ekran.mp4"}, QDir::Files);
-        ASSERT_EQ(videos.size(), 1) << folder.path().toStdString();
+        ASSERT_EQ(videos.size(), withVideo ? 1 : 0) << folder.path().toStdString();
+        for (const auto& [name, frequency] : {std::pair {"mikrofon", 440.0}, std::pair {"sistema", 1000.0}}) {
+            const QStringList tracks = folder.entryList({QStringLiteral("*-%1.m4a").arg(name)}, QDir::Files);
+            ASSERT_EQ(tracks.size(), 1) << name;
+            const ProbedAudio audio = probeAudio(folder.filePath(tracks.first()));
+            EXPECT_GT(audio.duration, 2.5) << name;
+            EXPECT_GT(toneAmplitude(audio.samples, audio.sampleRate, frequency), 0.05) << name;
+        }
+        if (!withVideo)
+            return;
         const QString frame = home.filePath("frame.png");
         QProcess::execute("ffmpeg", {"-v", "error", "-y", "-sseof", "-1", "-i", folder.filePath(videos.first()),
                                      "-frames:v", "1", frame});
@@ -231,13 +257,6 @@ protected:
                       + std::abs(qBlue(middle) - qBlue(windowColour)),
                   40)
             << "the video shows the window: " << QColor(middle).name().toStdString();
-        for (const auto& [name, frequency] : {std::pair {"mikrofon", 440.0}, std::pair {"sistema", 1000.0}}) {
-            const QStringList tracks = folder.entryList({QStringLiteral("*-%1.m4a").arg(name)}, QDir::Files);
-            ASSERT_EQ(tracks.size(), 1) << name;
-            const ProbedAudio audio = probeAudio(folder.filePath(tracks.first()));
-            EXPECT_GT(audio.duration, 2.5) << name;
-            EXPECT_GT(toneAmplitude(audio.samples, audio.sampleRate, frequency), 0.05) << name;
-        }
     }
 
     static inline GnomeDesktop* desktop = nullptr;
@@ -365,19 +384,14 @@ TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
     launch();
     ASSERT_NO_FATAL_FAILURE(showCall(ColourWindow::fullScreen));
     ASSERT_EQ(korvala({"record-video"}).first, 0);
-    // The chooser, centred: "Entire Screen" with the one monitor's row (the
-    // only pure white in it), and "Share", blue once a row is picked.
-    QRect row;
-    const QImage asked = screenWhen([&](const QImage& screen) {
-        row = area(screen, qRgb(255, 255, 255)).intersected(QRect(screen.rect().center() - QPoint(300, 100), QSize(600, 200)));
-        return row.width() > 200 && row.height() > 20;
-    });
-    ASSERT_FALSE(asked.isNull()) << "no chooser";
-    asked.save(keptPicture("gnome-chooser.png"));
+    // The chooser, centred: "Entire Screen" with the monitor's row, and
+    // "Share", blue once a row is picked.
+    const QRect row = chooserRow();
+    ASSERT_FALSE(row.isEmpty()) << "no chooser";
     desktop->click(row.center());
     // "Share" sits right of the middle, above the row; the check box of
     // "Remember this selection" is left of it.
-    const QRect band(asked.rect().center().x(), row.top() - 250, 400, 200);
+    const QRect band(GnomeDesktop::screen().rect().center().x(), row.top() - 250, 400, 200);
     QRect share;
     ASSERT_FALSE(screenWhen([&](const QImage& screen) {
         share = area(screen, qRgb(53, 132, 228), 8).intersected(band);
@@ -394,7 +408,7 @@ TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
     }).isNull());
     desktop->move(QPoint(40, 600));
     QTest::qWait(500);
-    ASSERT_NO_FATAL_FAILURE(stopAndExpectRecordingOfTheWindow());
+    ASSERT_NO_FATAL_FAILURE(stopAndExpectRecording());
     settings->sync();
     const QString token = Store(*settings).portalRestoreToken();
     EXPECT_FALSE(token.isEmpty()) << "the permission is kept";
@@ -407,6 +421,21 @@ TEST_F(KorvalaOnGnome, TheFirstRecordingAsksInGnomesChooserAndTheNextDoesNot)
     ASSERT_TRUE(waitUntil([&] { return status().startsWith("Осталось"); }, 60000)) << status().toStdString();
     settings->sync();
     EXPECT_EQ(Store(*settings).portalRestoreToken(), token) << "the desktop gave the permission back";
+}
+
+TEST_F(KorvalaOnGnome, ACancelledChooserCostsThePictureButNotTheSound)
+{
+    launch();
+    ASSERT_NO_FATAL_FAILURE(showCall(ColourWindow::fullScreen));
+    ASSERT_EQ(korvala({"record-video"}).first, 0);
+    ASSERT_FALSE(chooserRow().isEmpty()) << "no chooser";
+    desktop->key(escapeKey);
+    ASSERT_TRUE(recordingFor(4, 30000, "Идёт аудиозапись")) << status().toStdString();
+    GnomeDesktop::screen().save(keptPicture("gnome-chooser-cancelled.png"));
+    // The notice that the screen is not recorded holds commands back until
+    // it is answered.
+    desktop->key(escapeKey);
+    ASSERT_NO_FATAL_FAILURE(stopAndExpectRecording(false));
 }
 
 TEST_F(KorvalaOnGnome, SharingStoppedFromGnomesIndicatorEndsOnlyThePicture)
@@ -436,7 +465,7 @@ TEST_F(KorvalaOnGnome, SharingStoppedFromGnomesIndicatorEndsOnlyThePicture)
     ASSERT_TRUE(waitUntil([&] { return status().startsWith("Идёт видеозапись — 00:") && status() > stoppedAt; }, 5000))
         << status().toStdString();
     QTest::qWait(2500);
-    stopAndExpectRecordingOfTheWindow();
+    stopAndExpectRecording();
     const QDir folder(recordingsFolder());
     const ProbedVideo video = probeVideo(folder.filePath(folder.entryList({"*-ekran.mp4"}).value(0)));
     const ProbedAudio sound = probeAudio(folder.filePath(folder.entryList({"*-sistema.m4a"}).value(0)));
