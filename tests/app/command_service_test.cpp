@@ -100,7 +100,7 @@ TEST_F(CommandServiceTest, RunRefusesWhatTheMenuDoesNotOffer)
 
 TEST_F(CommandServiceTest, RecordVideoTakesOnlyADisplayOrAWindowAndOnlyWhenVideoIsOffered)
 {
-    for (const QString& id : {"audio", "window-", "window-x", "application-org.example", " display-1"}) {
+    for (const QString id : {"audio", "window-", "window-x", "application-org.example", " display-1"}) {
         const QDBusMessage refused = call("RecordVideo", {id});
         EXPECT_EQ(refused.type(), QDBusMessage::ErrorMessage) << id.toStdString();
         EXPECT_NE(refused.errorName(), CommandService::notOfferedError) << id.toStdString();

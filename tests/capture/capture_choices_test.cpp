@@ -101,7 +101,7 @@ TEST_F(CaptureChoicesTest, IconsComeFromTheWindow)
     auto editor = fakeApplication("Editor", 500);
     editor.windowIcon = pictures::plain(32, 32, Qt::green);
     fake->content = ShareableContent{{fakeDisplay(1, 1920, 1080)},
-                                     {fakeWindow(1, QString("Отчёт"), editor), fakeWindow(2, QString("Plain"), fakeApplication("Plain", 7))}};
+                                     {fakeWindow(1, QString("Отчёт"), editor), fakeWindow(2, QString("Plain"), fakeApplication("Plain", 7))}, {}};
     auto listed = QCoro::waitFor(CaptureChoices::current(fake));
     ASSERT_EQ(listed.windows.size(), 2u);
     ASSERT_TRUE(listed.windows[0].icon);
@@ -129,7 +129,7 @@ TEST_F(CaptureChoicesTest, ADisplayIsCapturedAtTwiceItsWidthWithoutTheProgramsOw
 {
     const auto own = fakeApplication("Korvala", ownPid);
     fake->content = ShareableContent{{fakeDisplay(5, 1440, 900), fakeDisplay(9, 1512, 982, 1440)},
-                                     {fakeWindow(40, QString("Своё"), own), fakeWindow(41, QString("Чужое"), fakeApplication("X", 3))}};
+                                     {fakeWindow(40, QString("Своё"), own), fakeWindow(41, QString("Чужое"), fakeApplication("X", 3))}, {}};
 
     const auto image = QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::display(9)));
     ASSERT_TRUE(image);
@@ -178,7 +178,7 @@ TEST_F(CaptureChoicesTest, WindowsAndApplicationsAreCapturedThroughTheirOwnFilte
 TEST_F(CaptureChoicesTest, TargetsThatAreGoneOrHaveNoPictureGiveNothing)
 {
     fake->content = ShareableContent{{fakeDisplay(5, 1600, 1000)},
-                                     {fakeWindow(41, QString("Пустое"), fakeApplication("A", 1), QRectF(0, 0, 0, 300))}};
+                                     {fakeWindow(41, QString("Пустое"), fakeApplication("A", 1), QRectF(0, 0, 0, 300))}, {}};
 
     EXPECT_FALSE(QCoro::waitFor(CaptureChoices::capture(fake, clock, CaptureTarget::audioOnly())));
     EXPECT_EQ(fake->listings, 0);
@@ -195,7 +195,7 @@ TEST_F(CaptureChoicesTest, TargetsThatAreGoneOrHaveNoPictureGiveNothing)
 
 TEST_F(CaptureChoicesTest, AFailedStillFallsBackToTheFirstFrameOfAShortStream)
 {
-    fake->content = ShareableContent{{fakeDisplay(5, 1600, 1000)}};
+    fake->content = ShareableContent{{fakeDisplay(5, 1600, 1000)}, {}, {}};
     fake->still = nullptr;
     fake->streamFrames = {pictures::plain(480, 300, Qt::blue), pictures::plain(480, 300, Qt::yellow)};
 

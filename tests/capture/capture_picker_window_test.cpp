@@ -114,10 +114,11 @@ TEST(CaptureGridTest, TilesFillRowsOfThreeFromTheTopLeftWithoutOverlapping)
         EXPECT_TRUE(QRect(0, 0, CaptureGrid::documentWidth, height).contains(tiles[i])) << i;
         for (int j = 0; j < i; ++j)
             EXPECT_FALSE(tiles[i].intersects(tiles[j])) << i << " " << j;
-        if (i % 3)
+        if (i % 3) {
             EXPECT_GT(tiles[i].left(), tiles[i - 1].right()) << "left to right";
-        else if (i)
+        } else if (i) {
             EXPECT_GT(tiles[i].top(), tiles[i - 1].bottom()) << "then the next row down";
+        }
     }
     // The scroll area is cut to the screen, never to less than a row.
     EXPECT_EQ(CaptureGrid::scrollHeight(7, 1080), height);

@@ -63,7 +63,7 @@ void PulseCallStreams::unwatch()
 
 PulseCallStreams::Question& PulseCallStreams::ask()
 {
-    return questions_.emplace_back(Question {this});
+    return questions_.emplace_back(Question {this, nullptr, {}});
 }
 
 void PulseCallStreams::answered(Question* question)

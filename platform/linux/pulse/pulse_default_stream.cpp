@@ -45,15 +45,19 @@ void PulseDefaultStream::start(const std::string& source, const AudioFormat& for
     tries_ = 0;
     stream_ = std::move(stream);
     context_.watch({
-        [this] { lost(); },
-        [this] {
-            tries_ = 0;
-            look();
-        },
-        [this] {
-            tries_ = 0;
-            look();
-        },
+        .lost = [this] { lost(); },
+        .restored =
+            [this] {
+                tries_ = 0;
+                look();
+            },
+        .devicesChanged =
+            [this] {
+                tries_ = 0;
+                look();
+            },
+        // The streams of other programs are not this one's concern.
+        .recordStreamChanged = {},
     });
     // Ended between its start and the lock: its end was not ours to see yet.
     if (stream_ && !stream_->recording())

@@ -168,7 +168,9 @@ TEST(X11Capture, ADisplayAndAWindowShowTheWindowsColourWhereItLies)
     // The pointer is in the picture only when asked for.
     run("xdotool", {"mousemove", QString::number(middle.x()), QString::number(middle.y())});
     const auto* listed = findWindow(content, windows.id(0));
-    StreamConfiguration config{420, 300};
+    StreamConfiguration config;
+    config.width = 420;
+    config.height = 300;
     const auto noPointer = QCoro::waitFor(session()->captureImage(ContentFilter::ofWindow(*listed), config));
     config.showsCursor = true;
     const auto pointer = QCoro::waitFor(session()->captureImage(ContentFilter::ofWindow(*listed), config));
@@ -185,8 +187,11 @@ TEST(X11Capture, ADisplayAndAWindowShowTheWindowsColourWhereItLies)
     run("xdotool", {"mousemove", "5", "1075"});
 
     // The fallback stream sees the same window.
-    const auto frameOfStream = QCoro::waitFor(CaptureChoices::frameFromStream(session(), realClock, 
-        ContentFilter::ofWindow(*listed), StreamConfiguration{200, 142}));
+    config.width = 200;
+    config.height = 142;
+    config.showsCursor = false;
+    const auto frameOfStream =
+        QCoro::waitFor(CaptureChoices::frameFromStream(session(), realClock, ContentFilter::ofWindow(*listed), config));
     ASSERT_TRUE(frameOfStream);
     EXPECT_EQ(frameOfStream->size(), QSize(200, 142));
     EXPECT_TRUE(near(frameOfStream->pixelColor(100, 71), QColor("#e01010")));
