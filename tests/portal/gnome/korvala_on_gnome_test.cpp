@@ -141,9 +141,9 @@ protected:
     void TearDown() override
     {
         window.reset();
-        if (speakers.state() != QProcess::NotRunning) {
-            speakers.kill();
-            speakers.waitForFinished();
+        for (QProcess* process : {&tone, &speakers}) {
+            process->kill();
+            process->waitForFinished();
         }
         if (app.state() != QProcess::NotRunning) {
             korvala({"quit"});
@@ -191,9 +191,14 @@ protected:
         window = std::make_unique<ColourWindow>(size);
         const auto filled = [](const QImage& screen) { return area(screen, windowColour).width() > 1800; };
         ASSERT_FALSE(screenWhen(filled).isNull());
-        speakers.start("bash", {"-c", "sox -q -n -t raw -r 44100 -e floating-point -b 32 -c 1 - synth 120 sine 1000 "
-                                      "| pacat -d speakers --format=float32le --rate=44100 --channels=1 --latency-msec=20"});
-        ASSERT_TRUE(speakers.waitForStarted());
+        // Two processes of the test's own, not a shell's pipeline: a tone
+        // left playing by one test would add to the next one's.
+        tone.setStandardOutputProcess(&speakers);
+        tone.start("sox", {"-q", "-n", "-t", "raw", "-r", "44100", "-e", "floating-point", "-b", "32", "-c", "1", "-",
+                           "synth", "120", "sine", "1000"});
+        speakers.start("pacat", {"-d", "speakers", "--format=float32le", "--rate=44100", "--channels=1",
+                                 "--latency-msec=20"});
+        ASSERT_TRUE(tone.waitForStarted() && speakers.waitForStarted());
     }
 
     QString recordingsFolder() const
@@ -267,6 +272,7 @@ protected:
     QProcess app;
     QByteArray appErrors;
     std::unique_ptr<ColourWindow> window;
+    QProcess tone;
     QProcess speakers;
 };
 
