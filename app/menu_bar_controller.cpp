@@ -66,10 +66,10 @@ std::optional<Workspace::SettingsPane> settingsPaneFor(const std::exception& err
     if (!described)
         return std::nullopt;
     const QString name = described->debugName();
+    // A refused screen is not reported: the recording goes on without the
+    // picture, and no settings page grants what the desktop asks at the start.
     if (name == "Recorder.Failure.microphoneDenied")
         return Workspace::SettingsPane::soundInput;
-    if (name == "Recorder.Failure.screenRecordingDenied")
-        return Workspace::SettingsPane::privacyScreenCapture;
     return std::nullopt;
 }
 

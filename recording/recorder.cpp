@@ -80,6 +80,7 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
     ++recordingNumber_;
     microphoneTrouble_.reset();
     systemTrouble_.reset();
+    pictureRefusal_.reset();
     systemAudioLost_ = false;
     timelineStart_ = clock_.uptime();
     createTracks(stamp, timelineStart_);
@@ -87,16 +88,14 @@ QCoro::Task<void> Recorder::start(CaptureTarget target)
         troubleReporter(&Recorder::microphoneTrouble_, QStringLiteral("микрофон")));
     microphone_.startMicrophone(micWriter_);
 
-    pictureRefusal_.reset();
     std::optional<QString> failure;
     bool pictureRefused = false;
     try {
         co_await startSystemAudio();
-    } catch (const RecorderFailure& error) {
-        failure = error.description();
-        pictureRefused = error.kind() == Failure::Case::screenRecordingDenied;
     } catch (const std::exception& error) {
         failure = QString::fromUtf8(error.what());
+        const auto* refusal = dynamic_cast<const RecorderFailure*>(&error);
+        pictureRefused = refusal && refusal->kind() == Failure::Case::screenRecordingDenied;
     }
     if (pictureRefused && target_.kind() != CaptureTarget::Kind::AudioOnly) {
         // Only the picture was refused (the desktop's dialog cancelled, no
